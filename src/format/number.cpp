@@ -1,0 +1,211 @@
+#include "format/number.hpp"
+
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+namespace ondrel {
+namespace {
+
+char* put(char* out, const char* text, std::size_t n) noexcept {
+    std::memcpy(out, text, n);
+    return out + n;
+}
+
+// "NaN", "inf" or "-inf" for a non-finite x.
+char* put_non_finite(double x, char* out) noexcept {
+    if (std::isnan(x)) return put(out, "NaN", 3);
+    return x > 0 ? put(out, "inf", 3) : put(out, "-inf", 4);
+}
+
+char* put_unsigned(std::uint64_t n, char* out) noexcept {
+    return std::to_chars(out, out + 20, n).ptr;
+}
+
+// Thirteen significant digits in exponent form, with the exponent written without "+" and
+// without leading zeros ("e20", "e-5", "e0"). With `trim`, trailing zeros of the mantissa are
+// removed, then a trailing ".". x must be finite.
+char* put_scientific13(double x, char* out, char* last, bool trim) noexcept {
+    const std::to_chars_result r = std::to_chars(out, last, x, std::chars_format::scientific, 12);
+    // The mantissa is an optional "-", one digit, "." and twelve digits.
+    char* e = out + (std::signbit(x) ? 1 : 0) + 14;
+    const bool negative_exponent = e[1] == '-';
+    const char* digits = e + 2;
+    while (digits + 1 < r.ptr && *digits == '0') ++digits;
+    const std::size_t ndigits = static_cast<std::size_t>(r.ptr - digits);
+
+    char* w = e;
+    if (trim) {
+        while (w[-1] == '0') --w;
+        if (w[-1] == '.') --w;
+    }
+    *w++ = 'e';
+    if (negative_exponent) *w++ = '-';
+    std::memmove(w, digits, ndigits);  // w never passes `digits`
+    return w + ndigits;
+}
+
+// Powers of ten 1e-5 .. 1e13, index k + 5 for 10^k.
+constexpr double kPow10[] = {1e-5, 1e-4, 1e-3, 1e-2, 1e-1, 1e0,  1e1,  1e2,  1e3, 1e4,
+                             1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11, 1e12, 1e13};
+
+// floor(log10(a)) as the C library's log10 gives it, for a finite a > 0, exact inside the
+// positional window [-4, 11]; outside it, some value outside the window.
+//
+// log10 is only called where its rounding can matter: within a relative 1e-9 of a power of
+// ten. Elsewhere log10(a) lies at least 4e-10 from any integer, far more than the library's
+// error of an ulp or two, so comparing against the powers of ten gives the same floor.
+int decimal_exponent(double a) noexcept {
+    constexpr double kNear = 1e-9;
+    if (a < 1e-4 * (1 - kNear)) return -5;
+    if (a > 1e12 * (1 + kNear)) return 12;
+    if (a >= 1e-4 * (1 + kNear) && a <= 1e12 * (1 - kNear)) {
+        // a is a normal number here: 2^b <= a < 2^(b+1) puts the exponent at
+        // floor(b * log10(2)) or one above it.
+        const int b = static_cast<int>((std::bit_cast<std::uint64_t>(a) >> 52) & 0x7ff) - 1023;
+        int k = (b * 78913) >> 18;  // floor(b * log10(2)) for |b| < 2^11
+        if (a >= kPow10[k + 6]) ++k;
+        if (a > kPow10[k + 5] * (1 + kNear) && a < kPow10[k + 6] * (1 - kNear)) return k;
+    }
+    return static_cast<int>(std::floor(std::log10(a)));
+}
+
+}  // namespace
+
+char* format_number(double x, char* out) noexcept {
+    if (x == 0) {
+        *out = '0';
+        return out + 1;
+    }
+    if (!std::isfinite(x)) return put_non_finite(x, out);
+    const double a = std::fabs(x);
+
+    // Integers of up to twelve digits print as themselves in the positional form.
+    if (a >= 1.0 && a < 1e12) {
+        const auto n = static_cast<std::uint64_t>(a);
+        if (static_cast<double>(n) == a) {
+            if (x < 0) *out++ = '-';
+            return put_unsigned(n, out);
+        }
+    }
+
+    const int e = decimal_exponent(a);
+    if (e < -4 || e > 11) return put_scientific13(x, out, out + kNumberTextMax, true);
+
+    // Positional with 11 - e fraction digits. Rounding may carry into one more integer digit
+    // (999999999999.5 gives 1000000000000); that text stands.
+    const int fraction_digits = 11 - e;
+    char* end = std::to_chars(out, out + kNumberTextMax, x, std::chars_format::fixed, fraction_digits).ptr;
+    if (fraction_digits > 0) {
+        while (end[-1] == '0') --end;
+        if (end[-1] == '.') --end;
+    }
+    return end;
+}
+
+char* format_shortest(double x, char* out) noexcept {
+    if (!std::isfinite(x)) return put_non_finite(x, out);
+    const double a = std::fabs(x);
+
+    // Below 2^53 an integral value needs all its integer digits to read back.
+    if (a < 9007199254740992.0) {
+        const auto n = static_cast<std::uint64_t>(a);
+        if (static_cast<double>(n) == a) {
+            if (std::signbit(x)) *out++ = '-';
+            return put_unsigned(n, out);
+        }
+    }
+
+    // Shortest digits in exponent form, for example "-1.2345e+02", "5e-324", "1e+23".
+    char sci[32];
+    const char* const sci_end = std::to_chars(sci, sci + sizeof sci, x, std::chars_format::scientific).ptr;
+    const char* p = sci;
+    if (*p == '-') *out++ = *p++;
+    char digits[17];
+    std::size_t ndigits = 0;
+    digits[ndigits++] = *p++;
+    if (*p == '.') {
+        ++p;
+        while (*p != 'e') digits[ndigits++] = *p++;
+    }
+    ++p;  // 'e'
+    const bool negative_exponent = *p++ == '-';
+    int exponent = 0;
+    std::from_chars(p, sci_end, exponent);
+    if (negative_exponent) exponent = -exponent;
+
+    // The first digit has the place value 10^exponent; `int_digits` digits precede the point.
+    const int int_digits = exponent + 1;
+    const auto n = static_cast<int>(ndigits);
+    if (int_digits <= 0) {
+        out = put(out, "0.", 2);
+        std::memset(out, '0', static_cast<std::size_t>(-int_digits));
+        out += -int_digits;
+        return put(out, digits, ndigits);
+    }
+    if (int_digits >= n) {
+        out = put(out, digits, ndigits);
+        std::memset(out, '0', static_cast<std::size_t>(int_digits - n));
+        return out + (int_digits - n);
+    }
+    out = put(out, digits, static_cast<std::size_t>(int_digits));
+    *out++ = '.';
+    return put(out, digits + int_digits, static_cast<std::size_t>(n - int_digits));
+}
+
+char* format_coefficient(double x, char* out) noexcept {
+    // Truncate toward zero, saturating at the ends of the signed 64-bit range.
+    std::int64_t g;
+    if (std::isnan(x)) {
+        g = 0;
+    } else if (x > 9223372036854774784.0) {  // largest double below 2^63
+        g = std::numeric_limits<std::int64_t>::max();
+    } else if (x < -9223372036854775808.0) {
+        g = std::numeric_limits<std::int64_t>::min();
+    } else {
+        g = static_cast<std::int64_t>(x);
+    }
+    if (std::fabs(x - static_cast<double>(g)) < 1e-15) return std::to_chars(out, out + 20, g).ptr;
+    return format_shortest(x, out);
+}
+
+char* format_repr(double x, char* out) noexcept {
+    char* end = format_shortest(x, out);
+    const std::string_view s(out, static_cast<std::size_t>(end - out));
+    if (s.find_first_of(".eE") != std::string_view::npos || s == "inf" || s == "NaN" || s == "-inf") {
+        return end;
+    }
+    return put(end, ".0", 2);
+}
+
+char* format_mps_number(double x, char* out) noexcept {
+    char* const last = out + kNumberTextMax;
+    if (!(x < 0)) *out++ = ' ';
+    if (!std::isfinite(x)) return put_non_finite(x, out);
+    return put_scientific13(x, out, last, false);
+}
+
+void append_number(std::string& s, double x) {
+    char buf[kNumberTextMax];
+    s.append(buf, static_cast<std::size_t>(format_number(x, buf) - buf));
+}
+
+void append_shortest(std::string& s, double x) {
+    char buf[kShortestTextMax];
+    s.append(buf, static_cast<std::size_t>(format_shortest(x, buf) - buf));
+}
+
+void append_coefficient(std::string& s, double x) {
+    char buf[kShortestTextMax];
+    s.append(buf, static_cast<std::size_t>(format_coefficient(x, buf) - buf));
+}
+
+void append_repr(std::string& s, double x) {
+    char buf[kShortestTextMax];
+    s.append(buf, static_cast<std::size_t>(format_repr(x, buf) - buf));
+}
+
+}  // namespace ondrel
