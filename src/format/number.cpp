@@ -185,6 +185,24 @@ char* format_mps_number(double x, char* out) noexcept {
     char* const last = out + kNumberTextMax;
     if (!(x < 0)) *out++ = ' ';
     if (!std::isfinite(x)) return put_non_finite(x, out);
+
+    // An integer of up to thirteen digits is its own digits followed by zeros.
+    const double a = std::fabs(x);
+    if (a >= 1.0 && a < 1e13) {
+        const auto n = static_cast<std::uint64_t>(a);
+        if (static_cast<double>(n) == a) {
+            char digits[20];
+            const auto k = static_cast<std::size_t>(put_unsigned(n, digits) - digits);
+            if (x < 0) *out++ = '-';
+            *out++ = digits[0];
+            *out++ = '.';
+            out = put(out, digits + 1, k - 1);
+            std::memset(out, '0', 13 - k);
+            out += 13 - k;
+            *out++ = 'e';
+            return put_unsigned(k - 1, out);
+        }
+    }
     return put_scientific13(x, out, last, false);
 }
 
