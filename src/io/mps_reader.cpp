@@ -1,0 +1,922 @@
+#include "io/mps_reader.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+
+namespace ondrel::io {
+
+// ---------------------------------------------------------------------------------------------
+// Reading the file.
+
+void FileBuffer::Free::operator()(char* p) const noexcept { std::free(p); }
+
+namespace {
+
+std::string os_error_text(int err) {
+    std::string s = std::strerror(err);
+    s += " (os error ";
+    char buf[16];
+    auto r = std::to_chars(buf, buf + sizeof buf, err);
+    s.append(buf, r.ptr);
+    s += ')';
+    return s;
+}
+
+}  // namespace
+
+bool read_whole_file(const char* path, FileBuffer& out, std::string& error) {
+    out.release();
+    int fd;
+    do {
+        fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        error = os_error_text(errno);
+        return false;
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+
+    // A regular file is read into a buffer of its size plus one byte, so that the read that
+    // reports the end fits without growing; anything else (pipes, devices, a file that grows
+    // meanwhile) grows the buffer by doubling.
+    std::size_t capacity = 1 << 16;
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0) {
+        capacity = static_cast<std::size_t>(st.st_size) + 1;
+    }
+    std::unique_ptr<char, FileBuffer::Free> buf(static_cast<char*>(std::malloc(capacity)));
+    if (!buf) throw std::bad_alloc();
+    std::size_t size = 0;
+    for (;;) {
+        if (size == capacity) {
+            const std::size_t grown = capacity * 2;
+            char* p = static_cast<char*>(std::realloc(buf.get(), grown));
+            if (p == nullptr) throw std::bad_alloc();
+            (void)buf.release();
+            buf.reset(p);
+            capacity = grown;
+        }
+        const ssize_t n = ::read(fd, buf.get() + size, capacity - size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            error = os_error_text(errno);
+            return false;
+        }
+        if (n == 0) break;
+        size += static_cast<std::size_t>(n);
+    }
+    out.data_ = std::move(buf);
+    out.size_ = size;
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// UTF-8 validation with an ASCII fast path.
+
+bool is_valid_utf8(std::string_view bytes) noexcept {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto* end = p + bytes.size();
+    while (p != end) {
+        // Eight ASCII bytes at a time.
+        while (end - p >= 8) {
+            std::uint64_t w;
+            std::memcpy(&w, p, 8);
+            if (w & 0x8080808080808080ULL) break;
+            p += 8;
+        }
+        if (p == end) break;
+        const unsigned c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        std::size_t len;
+        unsigned lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+        if (c >= 0xC2 && c <= 0xDF) {
+            len = 2;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            len = 3;
+            if (c == 0xE0) lo = 0xA0;  // no overlong forms
+            if (c == 0xED) hi = 0x9F;  // no surrogates
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            len = 4;
+            if (c == 0xF0) lo = 0x90;  // no overlong forms
+            if (c == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
+        } else {
+            return false;
+        }
+        if (static_cast<std::size_t>(end - p) < len) return false;
+        if (p[1] < lo || p[1] > hi) return false;
+        for (std::size_t k = 2; k < len; ++k) {
+            if ((p[k] & 0xC0) != 0x80) return false;
+        }
+        p += len;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Numbers.
+
+namespace {
+
+bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+
+bool equals_ignoring_case(std::string_view s, std::string_view lower_word) noexcept {
+    if (s.size() != lower_word.size()) return false;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        char c = s[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != lower_word[i]) return false;
+    }
+    return true;
+}
+
+// A small unsigned big integer (little-endian 32-bit limbs), just enough for the exact
+// conversion of tiny decimals: build from digits, multiply by small numbers, shift, compare,
+// subtract.
+class BigUint {
+public:
+    void mul_add(std::uint32_t m, std::uint32_t a) {
+        std::uint64_t carry = a;
+        for (auto& limb : limbs_) {
+            const std::uint64_t t = static_cast<std::uint64_t>(limb) * m + carry;
+            limb = static_cast<std::uint32_t>(t);
+            carry = t >> 32;
+        }
+        if (carry != 0) limbs_.push_back(static_cast<std::uint32_t>(carry));
+    }
+    void shift_left(std::size_t bits) {
+        if (limbs_.empty()) return;
+        const std::size_t words = bits / 32;
+        const unsigned rest = static_cast<unsigned>(bits % 32);
+        if (rest != 0) {
+            std::uint32_t carry = 0;
+            for (auto& limb : limbs_) {
+                const std::uint32_t next = limb >> (32 - rest);
+                limb = (limb << rest) | carry;
+                carry = next;
+            }
+            if (carry != 0) limbs_.push_back(carry);
+        }
+        limbs_.insert(limbs_.begin(), words, 0u);
+    }
+    bool is_zero() const noexcept { return limbs_.empty(); }
+    // -1, 0 or 1 as *this is less than, equal to or greater than other.
+    int compare(const BigUint& other) const noexcept {
+        if (limbs_.size() != other.limbs_.size()) return limbs_.size() < other.limbs_.size() ? -1 : 1;
+        for (std::size_t i = limbs_.size(); i-- > 0;) {
+            if (limbs_[i] != other.limbs_[i]) return limbs_[i] < other.limbs_[i] ? -1 : 1;
+        }
+        return 0;
+    }
+    // *this -= other, where other <= *this.
+    void subtract(const BigUint& other) noexcept {
+        std::int64_t borrow = 0;
+        for (std::size_t i = 0; i < limbs_.size(); ++i) {
+            std::int64_t t = static_cast<std::int64_t>(limbs_[i]) - borrow -
+                             (i < other.limbs_.size() ? static_cast<std::int64_t>(other.limbs_[i]) : 0);
+            borrow = t < 0 ? 1 : 0;
+            if (t < 0) t += std::int64_t{1} << 32;
+            limbs_[i] = static_cast<std::uint32_t>(t);
+        }
+        trim();
+    }
+
+private:
+    void trim() noexcept {
+        while (!limbs_.empty() && limbs_.back() == 0) limbs_.pop_back();
+    }
+    std::vector<std::uint32_t> limbs_;
+};
+
+}  // namespace
+
+namespace detail {
+
+// value = 0.d1 d2 d3 ... x 10^point with d1 != 0 and point <= 0, so value < 1.
+//
+// The digits are cut after 800 significant ones; when a non-zero digit was cut, a final 1 is
+// appended instead. That changes no rounding decision: a point halfway between two doubles
+// below 1 has at most 767 significant decimal digits, so the cut value lies on the same side
+// of every such point as the full value.
+//
+// With N the integer of the kept digits and s their count minus point, value = N / 10^s. We
+// choose a binary scale e such that q = floor(value * 2^e) fits in 64 bits (and has at least
+// 56 bits whenever the result is a normal double, e < 1074), compute q and the remainder by
+// shift-and-subtract division, and round q to 53 bits (fewer for subnormals, whose last bit
+// has weight 2^-1074) with ties to even.
+double exact_small_decimal(std::string_view text) noexcept {
+    // Collect significant digits and the decimal point position.
+    constexpr std::size_t kMaxDigits = 800;
+    std::string digits;
+    bool sticky = false;
+    std::int64_t point = 0;  // value = 0.digits x 10^point
+    bool seen_nonzero = false;
+    bool after_point = false;
+    std::size_t i = 0;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '.') {
+            after_point = true;
+            continue;
+        }
+        if (!is_digit(c)) break;
+        if (!seen_nonzero) {
+            if (c == '0') {
+                if (after_point) --point;
+                continue;
+            }
+            seen_nonzero = true;
+        }
+        if (!after_point) ++point;
+        if (digits.size() < kMaxDigits) {
+            digits.push_back(c);
+        } else if (c != '0') {
+            sticky = true;
+        }
+    }
+    std::int64_t exponent = 0;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        bool negative = false;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+        for (; i < text.size() && is_digit(text[i]); ++i) {
+            if (exponent < 100000000) exponent = exponent * 10 + (text[i] - '0');
+        }
+        if (negative) exponent = -exponent;
+    }
+    if (!seen_nonzero) return 0.0;
+    point += exponent;
+    // Below 10^-330 the value is less than half the smallest subnormal (about 2.47e-324).
+    if (point < -330) return 0.0;
+    if (point > 0) return std::numeric_limits<double>::infinity();  // not below 1: not our case
+    while (digits.size() > 1 && digits.back() == '0' && !sticky) digits.pop_back();
+    if (sticky) digits.push_back('1');
+
+    try {
+        BigUint num;
+        for (const char c : digits) num.mul_add(10, static_cast<std::uint32_t>(c - '0'));
+        const std::int64_t s = static_cast<std::int64_t>(digits.size()) - point;  // > 0
+        BigUint den;
+        den.mul_add(1, 1);
+        for (std::int64_t k = 0; k < s; ++k) den.mul_add(10, 0);
+
+        // value < 10^point = 2^(point * log2(10)); keep value * 2^e below 2^60.
+        const std::int64_t e = std::min<std::int64_t>(1074, 60 + (-point * 33219) / 10000);
+        num.shift_left(static_cast<std::size_t>(e));
+
+        std::uint64_t q = 0;
+        for (int bit = 63; bit >= 0; --bit) {
+            BigUint shifted = den;
+            shifted.shift_left(static_cast<std::size_t>(bit));
+            if (shifted.compare(num) <= 0) {
+                num.subtract(shifted);
+                q |= std::uint64_t{1} << bit;
+            }
+        }
+        // num now holds the remainder r < den; compare 2r with den for the rounding.
+        int rest = 0;  // sign of (2r - den), or -2 when r is zero
+        if (num.is_zero()) {
+            rest = -2;
+        } else {
+            num.shift_left(1);
+            rest = num.compare(den);
+        }
+
+        int shift = 0;
+        while ((q >> shift) >= (std::uint64_t{1} << 53)) ++shift;
+        std::uint64_t m = q >> shift;
+        bool up;
+        if (shift == 0) {
+            up = rest > 0 || (rest == 0 && (m & 1));
+        } else {
+            const std::uint64_t dropped = q & ((std::uint64_t{1} << shift) - 1);
+            const std::uint64_t half = std::uint64_t{1} << (shift - 1);
+            up = dropped > half || (dropped == half && (rest != -2 || (m & 1)));
+        }
+        if (up) ++m;
+        return std::ldexp(static_cast<double>(m), static_cast<int>(shift - e));
+    } catch (const std::bad_alloc&) {
+        return 0.0;  // a few hundred limbs; cannot realistically fail
+    }
+}
+
+}  // namespace detail
+
+bool parse_mps_number(std::string_view token, double& out) noexcept {
+    const char* p = token.data();
+    const char* const end = p + token.size();
+    bool negative = false;
+    if (p != end && (*p == '+' || *p == '-')) {
+        negative = *p == '-';
+        ++p;
+    }
+    const char* const body = p;
+    std::size_t ndigits = 0;
+    while (p != end && is_digit(*p)) ++p, ++ndigits;
+    if (p != end && *p == '.') {
+        ++p;
+        while (p != end && is_digit(*p)) ++p, ++ndigits;
+    }
+    if (ndigits == 0) {
+        const std::string_view word(body, static_cast<std::size_t>(end - body));
+        double v;
+        if (equals_ignoring_case(word, "inf") || equals_ignoring_case(word, "infinity")) {
+            v = std::numeric_limits<double>::infinity();
+        } else if (equals_ignoring_case(word, "nan")) {
+            v = std::numeric_limits<double>::quiet_NaN();
+        } else {
+            return false;
+        }
+        out = negative ? -v : v;
+        return true;
+    }
+    if (p != end && (*p == 'e' || *p == 'E')) {
+        ++p;
+        if (p != end && (*p == '+' || *p == '-')) ++p;
+        const char* exp_digits = p;
+        while (p != end && is_digit(*p)) ++p;
+        if (p == exp_digits) return false;
+    }
+    if (p != end) return false;
+
+    double v = 0.0;
+    const auto r = std::from_chars(body, end, v);
+    if (r.ec == std::errc::result_out_of_range) {
+        // The library leaves v untouched here (and some versions say so for subnormal results
+        // too). Find the decimal position of the first significant digit: a value of at least
+        // 1 overflowed and becomes an infinity; a smaller one is converted exactly, which gives
+        // a subnormal or a zero of the right sign.
+        std::int64_t point = 0;
+        bool seen = false;
+        bool after = false;
+        const char* c = body;
+        for (; c != end && *c != 'e' && *c != 'E'; ++c) {
+            if (*c == '.') {
+                after = true;
+            } else if (seen || *c != '0') {
+                seen = true;
+                if (!after) ++point;
+            } else if (after) {
+                --point;
+            }
+        }
+        if (c != end) {
+            ++c;
+            bool neg = false;
+            if (*c == '+' || *c == '-') neg = *c++ == '-';
+            std::int64_t exponent = 0;
+            for (; c != end; ++c) {
+                if (exponent < 100000000) exponent = exponent * 10 + (*c - '0');
+            }
+            point += neg ? -exponent : exponent;
+        }
+        if (seen && point > 0) {
+            v = std::numeric_limits<double>::infinity();
+        } else {
+            v = detail::exact_small_decimal(std::string_view(body, static_cast<std::size_t>(end - body)));
+        }
+    } else if (r.ec != std::errc() || r.ptr != end) {
+        return false;
+    }
+    out = negative ? -v : v;
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Tokens.
+
+namespace {
+
+// Byte classes: 0 part of a token, 1 ASCII white space, 2 first byte of a possible non-ASCII
+// white space character, 3 line feed.
+constexpr unsigned char kToken = 0, kSpace = 1, kMaybeSpace = 2, kNewline = 3;
+
+struct ByteClasses {
+    unsigned char c[256];
+    constexpr ByteClasses() : c{} {
+        c[static_cast<unsigned char>('\t')] = kSpace;
+        c[static_cast<unsigned char>('\v')] = kSpace;
+        c[static_cast<unsigned char>('\f')] = kSpace;
+        c[static_cast<unsigned char>('\r')] = kSpace;
+        c[static_cast<unsigned char>(' ')] = kSpace;
+        c[static_cast<unsigned char>('\n')] = kNewline;
+        c[0xC2] = kMaybeSpace;  // U+0085, U+00A0
+        c[0xE1] = kMaybeSpace;  // U+1680
+        c[0xE2] = kMaybeSpace;  // U+2000..U+200A, U+2028, U+2029, U+202F, U+205F
+        c[0xE3] = kMaybeSpace;  // U+3000
+    }
+};
+constexpr ByteClasses kClasses;
+
+// Length of the Unicode white space character starting at p, or 0.
+std::size_t unicode_space_length(const unsigned char* p, const unsigned char* end) noexcept {
+    const std::size_t left = static_cast<std::size_t>(end - p);
+    if (left < 2) return 0;
+    if (p[0] == 0xC2) return (p[1] == 0x85 || p[1] == 0xA0) ? 2 : 0;
+    if (left < 3) return 0;
+    if (p[0] == 0xE1) return (p[1] == 0x9A && p[2] == 0x80) ? 3 : 0;
+    if (p[0] == 0xE3) return (p[1] == 0x80 && p[2] == 0x80) ? 3 : 0;
+    if (p[0] == 0xE2) {
+        if (p[1] == 0x80) {
+            const unsigned c = p[2];
+            return ((c >= 0x80 && c <= 0x8A) || c == 0xA8 || c == 0xA9 || c == 0xAF) ? 3 : 0;
+        }
+        if (p[1] == 0x81) return p[2] == 0x9F ? 3 : 0;
+    }
+    return 0;
+}
+
+// Splits the text into lines at line feeds and each line into tokens.
+class Lines {
+public:
+    explicit Lines(std::string_view text)
+        : p_(reinterpret_cast<const unsigned char*>(text.data())), end_(p_ + text.size()) {}
+
+    // Reads the next line into `tokens`; false at the end of the text. Lines without tokens
+    // are returned too (the caller skips them), so that every line is counted. A final line
+    // feed ends the last line; it does not start an empty one.
+    bool next(std::vector<std::string_view>& tokens) {
+        if (p_ == end_) return false;
+        ++line_;
+        tokens.clear();
+        const unsigned char* p = p_;
+        const unsigned char* const end = end_;
+        while (p != end) {
+            unsigned cls = kClasses.c[*p];
+            if (cls == kSpace) {
+                ++p;
+                continue;
+            }
+            if (cls == kNewline) {
+                p_ = p + 1;
+                return true;
+            }
+            if (cls == kMaybeSpace) {
+                const std::size_t w = unicode_space_length(p, end);
+                if (w != 0) {
+                    p += w;
+                    continue;
+                }
+            }
+            // A token: up to the next white space or line feed.
+            const unsigned char* start = p;
+            ++p;
+            while (p != end) {
+                cls = kClasses.c[*p];
+                if (cls == kToken || (cls == kMaybeSpace && unicode_space_length(p, end) == 0)) {
+                    ++p;
+                    continue;
+                }
+                break;
+            }
+            tokens.emplace_back(reinterpret_cast<const char*>(start), static_cast<std::size_t>(p - start));
+        }
+        p_ = end;
+        return true;
+    }
+
+    std::size_t line_number() const noexcept { return line_; }
+
+private:
+    const unsigned char* p_;
+    const unsigned char* end_;
+    std::size_t line_ = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Name index: open addressing from a name (a view into the text) to a dense id.
+
+std::uint64_t hash_name(std::string_view s) noexcept {
+    std::uint64_t h = 0x9E3779B97F4A7C15ULL ^ (s.size() * 0xFF51AFD7ED558CCDULL);
+    const char* p = s.data();
+    std::size_t n = s.size();
+    while (n >= 8) {
+        std::uint64_t w;
+        std::memcpy(&w, p, 8);
+        h = (h ^ w) * 0xBF58476D1CE4E5B9ULL;
+        h ^= h >> 31;
+        p += 8;
+        n -= 8;
+    }
+    if (n != 0) {
+        std::uint64_t w = 0;
+        std::memcpy(&w, p, n);
+        h = (h ^ w) * 0x94D049BB133111EBULL;
+        h ^= h >> 29;
+    }
+    h *= 0xBF58476D1CE4E5B9ULL;
+    h ^= h >> 32;
+    return h;
+}
+
+class NameIndex {
+public:
+    static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+
+    NameIndex() { slots_.resize(64); mask_ = 63; }
+
+    std::uint32_t find(std::string_view name) const noexcept {
+        const std::uint64_t h = hash_name(name);
+        const std::uint32_t tag = static_cast<std::uint32_t>(h >> 32);
+        for (std::size_t i = h & mask_;; i = (i + 1) & mask_) {
+            const Slot& s = slots_[i];
+            if (s.id == kNone) return kNone;
+            if (s.tag == tag && s.len == name.size() && std::memcmp(s.ptr, name.data(), name.size()) == 0) {
+                return s.id;
+            }
+        }
+    }
+
+    // Adds a name known to be absent.
+    void insert(std::string_view name, std::uint32_t id) {
+        if ((count_ + 1) * 2 > slots_.size()) grow();
+        place(Slot{name.data(), name.size(), 0, id}, hash_name(name));
+        ++count_;
+    }
+
+private:
+    struct Slot {
+        const char* ptr = nullptr;
+        std::size_t len = 0;
+        std::uint32_t tag = 0;
+        std::uint32_t id = kNone;
+    };
+    void place(Slot s, std::uint64_t h) noexcept {
+        s.tag = static_cast<std::uint32_t>(h >> 32);
+        std::size_t i = h & mask_;
+        while (slots_[i].id != kNone) i = (i + 1) & mask_;
+        slots_[i] = s;
+    }
+    void grow() {
+        std::vector<Slot> old(slots_.size() * 2);
+        old.swap(slots_);
+        mask_ = slots_.size() - 1;
+        for (const Slot& s : old) {
+            if (s.id != kNone) place(s, hash_name(std::string_view(s.ptr, s.len)));
+        }
+    }
+    std::vector<Slot> slots_;
+    std::size_t mask_ = 0;
+    std::size_t count_ = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// The parser.
+
+enum class Section { None, Rows, Columns, Rhs, Bounds };
+
+struct Row {
+    std::string_view name;
+    std::int32_t sense;
+    double constant;
+    // Coefficients recorded before this position of the entry list belong to an earlier
+    // definition of the row and are dropped.
+    std::size_t valid_from;
+};
+
+struct Column {
+    std::string_view name;
+    MpsColumnData data;
+};
+
+std::string with_line(std::string_view what, std::size_t line, std::string_view detail) {
+    std::string s(what);
+    s += " line ";
+    char buf[24];
+    auto r = std::to_chars(buf, buf + sizeof buf, line);
+    s.append(buf, r.ptr);
+    s += ": ";
+    s += detail;
+    return s;
+}
+
+class Parser {
+public:
+    bool run(std::string_view text, MpsData& out, std::string& error) {
+        Lines lines(text);
+        std::vector<std::string_view> t;
+        t.reserve(16);
+        while (lines.next(t)) {
+            if (t.empty()) continue;
+            const std::string_view first = t[0];
+            // Keyword lines, in every section.
+            if (first == "*") continue;
+            if (first == "NAME") {
+                problem_name_ = t.size() >= 2 ? t[1] : std::string_view();
+                continue;
+            }
+            if (first == "ROWS") {
+                section_ = Section::Rows;
+                continue;
+            }
+            if (first == "COLUMNS") {
+                section_ = Section::Columns;
+                continue;
+            }
+            if (first == "RHS" && t.size() <= 2) {
+                section_ = Section::Rhs;
+                rhs_named_ = t.size() == 2;
+                if (rhs_named_) rhs_name_ = t[1];
+                continue;
+            }
+            if (first == "BOUNDS" && t.size() <= 2) {
+                section_ = Section::Bounds;
+                bounds_named_ = t.size() == 2;
+                if (bounds_named_) bounds_name_ = t[1];
+                continue;
+            }
+            if (first == "ENDATA") break;
+
+            bool ok = true;
+            switch (section_) {
+                case Section::None: break;
+                case Section::Rows: ok = rows_line(t, lines.line_number(), error); break;
+                case Section::Columns: ok = columns_line(t, error); break;
+                case Section::Rhs: ok = rhs_line(t, error); break;
+                case Section::Bounds: ok = bounds_line(t, lines.line_number(), error); break;
+            }
+            if (!ok) return false;
+        }
+        finish(out);
+        return true;
+    }
+
+private:
+    // ROWS: type and name. A line with a valid type but no name is rejected (the format has
+    // no meaning for it); the type is checked first, so a lone unknown word reports its type.
+    bool rows_line(const std::vector<std::string_view>& t, std::size_t line, std::string& error) {
+        const std::string_view type = t[0];
+        std::int32_t sense = 0;
+        bool objective = false;
+        if (type == "N") {
+            objective = true;
+        } else if (type == "E") {
+            sense = 0;
+        } else if (type == "G") {
+            sense = 1;
+        } else if (type == "L") {
+            sense = -1;
+        } else {
+            error = "Unknown row type: ";
+            error += type;
+            return false;
+        }
+        if (t.size() < 2) {
+            error = with_line("ROWS", line, "missing row name");
+            return false;
+        }
+        const std::string_view name = t[1];
+        if (objective) {
+            objective_name_ = name;
+            return true;
+        }
+        const std::uint32_t id = row_index_.find(name);
+        if (id != NameIndex::kNone) {
+            Row& r = rows_[id];
+            r.sense = sense;
+            r.constant = 0.0;
+            r.valid_from = entries_.size();
+            return true;
+        }
+        if (rows_.size() >= NameIndex::kNone - 1) {
+            error = "Too many rows";
+            return false;
+        }
+        row_index_.insert(name, static_cast<std::uint32_t>(rows_.size()));
+        rows_.push_back(Row{name, sense, 0.0, entries_.size()});
+        return true;
+    }
+
+    bool columns_line(const std::vector<std::string_view>& t, std::string& error) {
+        if (t.size() >= 2 && t[1] == "'MARKER'") {
+            if (t.size() >= 3) {
+                if (t[2] == "'INTORG'") {
+                    integer_ = true;
+                } else if (t[2] == "'INTEND'") {
+                    integer_ = false;
+                }
+            }
+            return true;
+        }
+        const std::string_view name = t[0];
+        std::uint32_t col;
+        if (has_last_column_ && name == last_column_name_) {
+            col = last_column_;
+        } else {
+            col = column_index_.find(name);
+            if (col == NameIndex::kNone) {
+                if (columns_.size() >= NameIndex::kNone - 1) {
+                    error = "Too many columns";
+                    return false;
+                }
+                col = static_cast<std::uint32_t>(columns_.size());
+                column_index_.insert(name, col);
+                Column c{name, MpsColumnData{}};
+                c.data.integer = integer_;
+                columns_.push_back(c);
+            }
+            last_column_name_ = name;
+            last_column_ = col;
+            has_last_column_ = true;
+        }
+        for (std::size_t k = 1; k + 1 < t.size(); k += 2) {
+            double value;
+            if (!parse_mps_number(t[k + 1], value)) {
+                error = "Parse error: invalid float literal";
+                return false;
+            }
+            const std::string_view row = t[k];
+            if (row == objective_name_) {
+                objective_.push_back(MpsObjectiveEntry{col, value});
+                continue;
+            }
+            const std::uint32_t r = row_index_.find(row);
+            if (r != NameIndex::kNone) entries_.push_back(MpsEntry{r, col, value});
+        }
+        return true;
+    }
+
+    bool rhs_value(std::string_view row, std::string_view text, std::string& error) {
+        const std::uint32_t r = row_index_.find(row);
+        if (r == NameIndex::kNone) return true;  // unknown rows and the objective row: skipped
+        double value;
+        if (!parse_mps_number(text, value)) {
+            error = "Parse error: invalid float literal";
+            return false;
+        }
+        rows_[r].constant = -value;
+        return true;
+    }
+
+    bool rhs_line(const std::vector<std::string_view>& t, std::string& error) {
+        if (rhs_named_ && t[0] != rhs_name_) {
+            error = "Other RHS name was given even though name was set after RHS tag.";
+            return false;
+        }
+        if (t.size() >= 3 && !rhs_value(t[1], t[2], error)) return false;
+        if (t.size() >= 5 && !rhs_value(t[3], t[4], error)) return false;
+        return true;
+    }
+
+    // BOUNDS: type, set name, column, value. A line with fewer than three tokens names no
+    // column; it is rejected before anything else is checked, in named and unnamed sections.
+    bool bounds_line(const std::vector<std::string_view>& t, std::size_t line, std::string& error) {
+        if (t.size() < 3) {
+            error = with_line("BOUNDS", line,
+                              t.size() == 1 ? "missing bound set name and column name"
+                                            : "missing column name");
+            return false;
+        }
+        if (bounds_named_ && t[1] != bounds_name_) {
+            error = "Other BOUNDS name was given even though name was set after BOUNDS tag.";
+            return false;
+        }
+        const std::uint32_t col = column_index_.find(t[2]);
+        if (col == NameIndex::kNone) return true;
+        MpsColumnData& c = columns_[col].data;
+        const std::string_view type = t[0];
+        const char* value_name = nullptr;  // set for types that take a value
+        enum class Kind { Fr, Bv, Pl, Mi, Lo, Up, Fx, Li, Ui } kind;
+        if (type == "FR") {
+            kind = Kind::Fr;
+        } else if (type == "BV") {
+            kind = Kind::Bv;
+        } else if (type == "PL") {
+            kind = Kind::Pl;
+        } else if (type == "MI") {
+            kind = Kind::Mi;
+        } else if (type == "LO") {
+            kind = Kind::Lo, value_name = "Lo";
+        } else if (type == "UP") {
+            kind = Kind::Up, value_name = "Up";
+        } else if (type == "FX") {
+            kind = Kind::Fx, value_name = "Fx";
+        } else if (type == "LI") {
+            kind = Kind::Li, value_name = "Li";
+        } else if (type == "UI") {
+            kind = Kind::Ui, value_name = "Ui";
+        } else {
+            error = "Unknown bound type: ";
+            error += type;
+            return false;
+        }
+        double v = 0.0;
+        if (value_name != nullptr) {
+            if (t.size() < 4) {
+                error = "Missing value for bound type ";
+                error += value_name;
+                return false;
+            }
+            if (!parse_mps_number(t[3], v)) {
+                error = "Parse error: invalid float literal";
+                return false;
+            }
+        }
+        switch (kind) {
+            case Kind::Fr: c.lower.reset(); c.upper.reset(); break;
+            case Kind::Bv: c.integer = true; c.lower = 0.0; c.upper = 1.0; break;
+            case Kind::Pl: c.lower = 0.0; c.upper.reset(); break;
+            case Kind::Mi: c.lower.reset(); break;
+            case Kind::Lo: c.lower = v; break;
+            case Kind::Up: c.upper = v; break;
+            case Kind::Fx: c.lower = v; c.upper = v; break;
+            case Kind::Li: c.integer = true; c.lower = v; break;
+            case Kind::Ui: c.integer = true; c.upper = v; break;
+        }
+        return true;
+    }
+
+    // Moves everything into plain owned data: names copied into one table, coefficients of
+    // redefined rows dropped, per-row counts filled in.
+    void finish(MpsData& out) {
+        out.problem_name.assign(problem_name_);
+        std::size_t chars = objective_name_.size();
+        for (const Column& c : columns_) chars += c.name.size();
+        for (const Row& r : rows_) chars += r.name.size();
+        out.names = MpsNames();
+        out.names.reserve(columns_.size() + rows_.size() + 1, chars);
+        for (const Column& c : columns_) out.names.add(c.name);
+        for (const Row& r : rows_) out.names.add(r.name);
+        out.names.add(objective_name_);
+
+        out.columns.clear();
+        out.columns.reserve(columns_.size());
+        for (const Column& c : columns_) out.columns.push_back(c.data);
+        std::vector<Column>().swap(columns_);
+
+        out.rows.assign(rows_.size(), MpsRowData{});
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < entries_.size(); ++i) {
+            const MpsEntry e = entries_[i];
+            if (i < rows_[e.row].valid_from) continue;
+            entries_[kept++] = e;
+            ++out.rows[e.row].entries;
+        }
+        entries_.resize(kept);
+        for (std::size_t r = 0; r < rows_.size(); ++r) {
+            out.rows[r].sense = rows_[r].sense;
+            out.rows[r].constant = rows_[r].constant;
+        }
+        out.entries = std::move(entries_);
+        out.objective = std::move(objective_);
+    }
+
+    Section section_ = Section::None;
+    std::string_view problem_name_;
+    std::string_view objective_name_;
+    bool integer_ = false;
+    bool rhs_named_ = false;
+    bool bounds_named_ = false;
+    std::string_view rhs_name_;
+    std::string_view bounds_name_;
+
+    std::vector<Row> rows_;
+    NameIndex row_index_;
+    std::vector<Column> columns_;
+    NameIndex column_index_;
+    std::string_view last_column_name_;
+    std::uint32_t last_column_ = 0;
+    bool has_last_column_ = false;
+
+    std::vector<MpsEntry> entries_;
+    std::vector<MpsObjectiveEntry> objective_;
+};
+
+}  // namespace
+
+bool parse_mps(std::string_view text, MpsData& out, std::string& error) {
+    Parser parser;
+    return parser.run(text, out, error);
+}
+
+bool read_mps_file(const char* path, MpsData& out, std::string& error) {
+    FileBuffer buffer;
+    if (!read_whole_file(path, buffer, error)) {
+        error.insert(0, "Cannot read file: ");
+        return false;
+    }
+    if (!is_valid_utf8(buffer.view())) {
+        error = "Cannot read file: stream did not contain valid UTF-8";
+        return false;
+    }
+    // The names are copied out by the parser, so the text is freed on return, before the
+    // caller builds anything from the data.
+    return parse_mps(buffer.view(), out, error);
+}
+
+}  // namespace ondrel::io

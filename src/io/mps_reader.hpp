@@ -1,0 +1,134 @@
+// MPS file reader: plain C++ over a byte buffer, no Python.
+//
+// The reader is token based: every line is split at white space, so fields need not sit in
+// fixed columns. It understands NAME, ROWS, COLUMNS (with integer markers), RHS and BOUNDS,
+// stops at ENDATA or at the end of the text, and returns plain data (names copied into one
+// compact table, numbers as doubles) or an error message. Nothing in here can read outside the
+// given buffer, whatever bytes it holds.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ondrel::io {
+
+// All names of one parse, copied out of the file text into one block of characters.
+class MpsNames {
+public:
+    std::size_t size() const noexcept { return ends_.size(); }
+    std::string_view operator[](std::size_t i) const noexcept {
+        const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
+        return std::string_view(chars_).substr(begin, ends_[i] - begin);
+    }
+    void reserve(std::size_t names, std::size_t chars) {
+        ends_.reserve(names);
+        chars_.reserve(chars);
+    }
+    void add(std::string_view name) {
+        chars_.append(name);
+        ends_.push_back(chars_.size());
+    }
+
+private:
+    std::string chars_;
+    std::vector<std::size_t> ends_;
+};
+
+struct MpsColumnData {
+    std::optional<double> lower = 0.0;  // absent: unbounded below
+    std::optional<double> upper;        // absent: unbounded above
+    bool integer = false;               // category "Integer", else "Continuous"
+};
+
+struct MpsRowData {
+    std::int32_t sense = 0;    // -1 for "L", 0 for "E", 1 for "G"
+    double constant = 0.0;     // negated right-hand side
+    std::size_t entries = 0;   // number of coefficients of this row in MpsData::entries
+};
+
+// One row coefficient, in file order.
+struct MpsEntry {
+    std::uint32_t row;
+    std::uint32_t column;
+    double value;
+};
+
+// One objective coefficient, in file order.
+struct MpsObjectiveEntry {
+    std::uint32_t column;
+    double value;
+};
+
+struct MpsData {
+    std::string problem_name;
+    // Column i is names[i], row r is names[columns.size() + r], and the objective row name
+    // (empty when the file has no "N" row) is the last name.
+    MpsNames names;
+    std::vector<MpsColumnData> columns;  // in order of first appearance
+    std::vector<MpsRowData> rows;        // in order of first definition
+    std::vector<MpsEntry> entries;       // row coefficients; rows[r].entries of them name row r
+    std::vector<MpsObjectiveEntry> objective;
+
+    std::string_view column_name(std::size_t c) const noexcept { return names[c]; }
+    std::string_view row_name(std::size_t r) const noexcept { return names[columns.size() + r]; }
+    std::size_t objective_name_index() const noexcept { return columns.size() + rows.size(); }
+    std::string_view objective_name() const noexcept { return names[objective_name_index()]; }
+};
+
+// The whole content of a file, not NUL-terminated.
+class FileBuffer {
+public:
+    const char* data() const noexcept { return data_.get(); }
+    std::size_t size() const noexcept { return size_; }
+    std::string_view view() const noexcept { return {data_.get(), size_}; }
+    void release() noexcept {
+        data_.reset();
+        size_ = 0;
+    }
+
+private:
+    friend bool read_whole_file(const char* path, FileBuffer& out, std::string& error);
+    struct Free {
+        void operator()(char* p) const noexcept;
+    };
+    std::unique_ptr<char, Free> data_;
+    std::size_t size_ = 0;
+};
+
+// Reads a whole file. On failure returns false with `error` set to the operating system's
+// description followed by " (os error N)".
+bool read_whole_file(const char* path, FileBuffer& out, std::string& error);
+
+// True when the bytes are well-formed UTF-8 (no overlong forms, no surrogates, nothing above
+// U+10FFFF).
+bool is_valid_utf8(std::string_view bytes) noexcept;
+
+// Parses one value token: an optional sign, digits with an optional decimal point (at least
+// one digit in all), an optional exponent, or inf, infinity or nan in any letter case, also
+// signed. The result is the nearest double: beyond the double range it is an infinity, below
+// half the smallest subnormal a zero, both of the number's sign. False for any other text.
+bool parse_mps_number(std::string_view token, double& out) noexcept;
+
+// Parses MPS text. Returns false with the message in `error` on the first failure, and then
+// `out` holds no meaningful data. The text is expected to be valid UTF-8 (read_mps_file checks
+// it first), but any bytes are read safely.
+bool parse_mps(std::string_view text, MpsData& out, std::string& error);
+
+// Reads, checks and parses a file, freeing its text before returning. Errors are the messages
+// the caller reports, "Cannot read file: ..." for file and UTF-8 failures.
+bool read_mps_file(const char* path, MpsData& out, std::string& error);
+
+namespace detail {
+// Exact conversion of an already validated decimal token (no words, no sign) whose value lies
+// below 1, rounded to the nearest double with ties to even. Used when the library conversion
+// reports a value out of range; exposed so that the fuzzer can compare it with that
+// conversion on ordinary inputs.
+double exact_small_decimal(std::string_view digits_text) noexcept;
+}  // namespace detail
+
+}  // namespace ondrel::io
