@@ -1,0 +1,102 @@
+// The Constraint handle: a weak model reference and a constraint id.
+#include "module/objects_py.hpp"
+
+namespace ondrel::py {
+
+namespace {
+
+ConstraintObject* as_constraint(PyObject* self) { return reinterpret_cast<ConstraintObject*>(self); }
+
+void constraint_dealloc(PyObject* self) { destroy_instance<ConstraintObject>(self); }
+
+constexpr char id_doc[] = "id($self)\n--\n\n";
+PyObject* id(PyObject* self) { return to_py(std::uint64_t{as_constraint(self)->id}); }
+
+template <const char* What>
+PyObject* unbuilt_getter(PyObject*) {
+    return not_implemented(What);
+}
+constexpr char name_what[] = "Constraint.name";
+constexpr char pi_what[] = "Constraint.pi";
+constexpr char slack_what[] = "Constraint.slack";
+constexpr char sense_what[] = "Constraint.sense";
+constexpr char rhs_what[] = "Constraint.rhs";
+
+constexpr char set_name_doc[] = "set_name($self, name)\n--\n\n";
+constexpr char set_pi_doc[] = "set_pi($self, v)\n--\n\n";
+constexpr char set_slack_doc[] = "set_slack($self, v)\n--\n\n";
+constexpr char set_rhs_doc[] = "set_rhs($self, rhs)\n--\n\n";
+constexpr char set_sense_doc[] = "set_sense($self, sense)\n--\n\n";
+constexpr char set_coefficient_doc[] =
+    "set_coefficient($self, var, coeff)\n--\n\nSet `var`'s coefficient in this constraint; 0 removes the term.";
+constexpr char set_expr_doc[] =
+    "set_expr($self, expr)\n--\n\n"
+    "Replace this constraint's terms, rhs (`-expr.constant`) and sense with those of `expr`; the "
+    "name, pi and slack are kept.";
+constexpr char items_doc[] = "items($self)\n--\n\n";
+constexpr char value_doc[] = "value($self)\n--\n\n";
+constexpr char value_or_default_doc[] = "value_or_default($self)\n--\n\n";
+constexpr char valid_doc[] = "valid($self, eps=0.0)\n--\n\n";
+constexpr char as_cplex_lp_constraint_doc[] = "as_cplex_lp_constraint($self, name)\n--\n\n";
+constexpr char as_cplex_lp_affine_expression_doc[] =
+    "as_cplex_lp_affine_expression($self, name, include_constant=True)\n--\n\n";
+constexpr char str_repr_doc[] = "str_repr($self)\n--\n\n";
+constexpr char repr_str_doc[] = "repr_str($self)\n--\n\n";
+
+PyMethodDef constraint_methods[] = {
+    ONDREL_NOARGS("id", id, id_doc),
+    ONDREL_UNBUILT("set_name", set_name_doc),
+    ONDREL_UNBUILT("set_pi", set_pi_doc),
+    ONDREL_UNBUILT("set_slack", set_slack_doc),
+    ONDREL_UNBUILT("set_rhs", set_rhs_doc),
+    ONDREL_UNBUILT("set_sense", set_sense_doc),
+    ONDREL_UNBUILT("set_coefficient", set_coefficient_doc),
+    ONDREL_UNBUILT("set_expr", set_expr_doc),
+    ONDREL_UNBUILT("items", items_doc),
+    ONDREL_UNBUILT("value", value_doc),
+    ONDREL_UNBUILT("value_or_default", value_or_default_doc),
+    ONDREL_UNBUILT("valid", valid_doc),
+    ONDREL_UNBUILT("as_cplex_lp_constraint", as_cplex_lp_constraint_doc),
+    ONDREL_UNBUILT("as_cplex_lp_affine_expression", as_cplex_lp_affine_expression_doc),
+    ONDREL_UNBUILT("str_repr", str_repr_doc),
+    ONDREL_UNBUILT("repr_str", repr_str_doc),
+    ONDREL_METHODS_END,
+};
+
+PyGetSetDef constraint_getset[] = {
+    ONDREL_GETTER("name", unbuilt_getter<name_what>),
+    ONDREL_GETTER("pi", unbuilt_getter<pi_what>),
+    ONDREL_GETTER("slack", unbuilt_getter<slack_what>),
+    ONDREL_GETTER("sense", unbuilt_getter<sense_what>),
+    ONDREL_GETTER("rhs", unbuilt_getter<rhs_what>),
+    ONDREL_GETTERS_END,
+};
+
+PyType_Slot constraint_slots[] = {
+    {Py_tp_doc, const_cast<char*>("Handle to a constraint stored inside a `ModelCore`. Only created by the model.")},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&constraint_dealloc)},
+    {Py_tp_methods, constraint_methods},
+    {Py_tp_getset, constraint_getset},
+    {0, nullptr},
+};
+
+PyType_Spec constraint_spec{"builtins.Constraint", sizeof(ConstraintObject), 0,
+                            Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, constraint_slots};
+PyTypeObject* constraint_cell = nullptr;
+
+}  // namespace
+
+PyTypeObject* constraint_type() { return cached_type(constraint_cell, constraint_spec); }
+
+PyObject* new_constraint(const std::weak_ptr<SharedModel>& model, ConstraintId cid) {
+    PyTypeObject* t = constraint_type();
+    if (t == nullptr) return nullptr;
+    PyObject* self = allocate_instance(t);
+    if (self == nullptr) return nullptr;
+    ConstraintObject* c = as_constraint(self);
+    new (&c->model) std::weak_ptr<SharedModel>(model);
+    c->id = cid;
+    return self;
+}
+
+}  // namespace ondrel::py

@@ -1,0 +1,25 @@
+// The module functions for files and the record classes that read_mps returns.
+#pragma once
+
+#include "module/binding_py.hpp"
+
+namespace ondrel::py {
+
+// Cached record types, or nullptr with an exception set.
+PyTypeObject* mps_parameters_type();
+PyTypeObject* mps_coefficient_type();
+PyTypeObject* mps_objective_type();
+PyTypeObject* mps_variable_type();
+PyTypeObject* mps_constraint_type();
+PyTypeObject* mps_result_type();
+
+extern const char read_mps_doc[];
+PyObject* read_mps(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
+extern const char* const write_lp_doc;
+PyObject* write_lp(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
+extern const char* const write_mps_doc;
+PyObject* write_mps(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
+}  // namespace ondrel::py

@@ -1,0 +1,214 @@
+#include "model/model.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace ondrel {
+
+void raise_variable_id(VarId id, std::size_t count) {
+    raise_value(Msg() << "Variable id " << id << " is out of range (model has " << count
+                      << " variables)");
+}
+
+void raise_constraint_id(ConstraintId id, std::size_t count) {
+    raise_value(Msg() << "Constraint id " << id << " is out of range (model has " << count
+                      << " constraints)");
+}
+
+void apply_variable_name_rule(std::string& name) noexcept {
+    std::replace(name.begin(), name.end(), ' ', '_');
+}
+
+namespace {
+
+// Length of the UTF-8 encoded white-space character at p, or 0 when p starts anything else.
+// White space is Unicode's White_Space property.
+std::size_t white_space_at(const unsigned char* p, const unsigned char* end) noexcept {
+    const unsigned char b = p[0];
+    if (b == ' ' || (b >= 0x09 && b <= 0x0D)) return 1;
+    if (b < 0x80) return 0;
+    const std::size_t avail = static_cast<std::size_t>(end - p);
+    if (b == 0xC2 && avail >= 2 && (p[1] == 0x85 || p[1] == 0xA0)) return 2;
+    if (avail < 3) return 0;
+    if (b == 0xE1 && p[1] == 0x9A && p[2] == 0x80) return 3;  // U+1680
+    if (b == 0xE2 && p[1] == 0x80 && ((p[2] >= 0x80 && p[2] <= 0x8A) || p[2] == 0xA8 ||
+                                      p[2] == 0xA9 || p[2] == 0xAF))
+        return 3;  // U+2000..U+200A, U+2028, U+2029, U+202F
+    if (b == 0xE2 && p[1] == 0x81 && p[2] == 0x9F) return 3;  // U+205F
+    if (b == 0xE3 && p[1] == 0x80 && p[2] == 0x80) return 3;  // U+3000
+    return 0;
+}
+
+// Length of the white-space character that ends just before `end`, or 0.
+std::size_t white_space_before(const unsigned char* begin, const unsigned char* end) noexcept {
+    for (std::size_t len = 1; len <= 3 && static_cast<std::size_t>(end - begin) >= len; ++len) {
+        const unsigned char* p = end - len;
+        if (len > 1 && (*p & 0xC0) == 0x80) continue;  // not the start of a character
+        return white_space_at(p, end) == len ? len : 0;
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::string_view trim_white_space(std::string_view text) noexcept {
+    auto* b = reinterpret_cast<const unsigned char*>(text.data());
+    auto* e = b + text.size();
+    while (b < e) {
+        const std::size_t n = white_space_at(b, e);
+        if (n == 0) break;
+        b += n;
+    }
+    while (e > b) {
+        const std::size_t n = white_space_before(b, e);
+        if (n == 0) break;
+        e -= n;
+    }
+    return {reinterpret_cast<const char*>(b), static_cast<std::size_t>(e - b)};
+}
+
+VarId add_variable(ModelCore& core, std::string name, double lb, double ub, Category category) {
+    apply_variable_name_rule(name);
+    const VarId id = core.variables.size();
+    VariableRecord& r = core.variables.emplace_back();
+    r.name = std::move(name);
+    r.lb = lb;
+    r.ub = ub;
+    r.category = category;
+    return id;
+}
+
+VarId add_variables(ModelCore& core, std::span<std::string> names, double lb, double ub,
+                    Category category) {
+    const VarId first = core.variables.size();
+    core.variables.reserve(core.variables.size() + names.size());
+    for (std::string& n : names) add_variable(core, std::move(n), lb, ub, category);
+    return first;
+}
+
+void validate_constraint_expr(const ModelCore& core, const ExprValue& expr) {
+    if (!expr.sense) raise_value("Cannot add constraint without a sense (<=, >=, ==)");
+    if (!std::isfinite(expr.constant)) {
+        raise_value(Msg() << "Invalid constraint RHS value: " << expr.constant
+                          << ". Coefficients and bounds must be finite.");
+    }
+    const std::size_t n = core.variables.size();
+    for (const Term& t : expr.terms) {
+        if (!std::isfinite(t.coeff)) {
+            raise_value(Msg() << "Invalid coefficient value: " << t.coeff << " for variable id "
+                              << t.id << ". Coefficients must be finite.");
+        }
+        if (t.id >= n) raise_variable_id(t.id, n);
+    }
+}
+
+void check_expr_binding(const ExprValue& expr, const SharedModel& target,
+                        std::string_view different_text) {
+    if (!expr.model.bound) return;
+    const std::shared_ptr<SharedModel> other = resolve(expr.model.ptr, kLostExprModel);
+    if (other.get() != &target) raise_value(std::string(different_text));
+}
+
+ConstraintId add_constraint(SharedModel& model, const ExprValue& expr) {
+    check_expr_binding(expr, model,
+                       "Expression is bound to a different model than the one receiving the constraint.");
+    return with_core(model, [&](ModelCore& core) {
+        validate_constraint_expr(core, expr);
+        // The name is decided before anything is written, so a rejected name uses no number.
+        std::string name;
+        bool automatic = true;
+        if (expr.name) {
+            const std::string_view trimmed = trim_white_space(*expr.name);
+            if (!trimmed.empty()) {
+                if (trimmed.front() == '_') {
+                    raise_value(
+                        "Constraint names must not start with '_'; names beginning with '_' are "
+                        "reserved for auto-generated constraints (_C1, _C2, ...).");
+                }
+                name.assign(trimmed);
+                automatic = false;
+            }
+        }
+        core.constraints.reserve(core.constraints.size() + 1);
+        if (automatic) name = Msg() << "_C" << (core.auto_name_counter + 1);
+        ConstraintRecord record;
+        record.name = std::move(name);
+        record.terms = expr.terms;
+        record.rhs = -expr.constant;
+        record.sense = *expr.sense;
+        const ConstraintId id = core.constraints.size();
+        core.constraints.push_back(std::move(record));
+        if (automatic) ++core.auto_name_counter;
+        return id;
+    });
+}
+
+void set_objective(const std::shared_ptr<SharedModel>& model, const ExprValue& expr) {
+    ExprValue copy = expr;
+    if (!copy.model.bound) copy.model = ModelRef::to(model);
+    with_core(*model, [&](ModelCore& core) { core.objective = std::move(copy); });
+}
+
+VarId add_column(const std::shared_ptr<SharedModel>& model, std::string name, double lb, double ub,
+                 Category category, double obj_coeff, std::span<const ColumnEntry> entries) {
+    return with_core(*model, [&](ModelCore& core) {
+        if (!std::isfinite(obj_coeff)) {
+            raise_value(Msg() << "Invalid objective coefficient value: " << obj_coeff
+                              << ". Coefficients must be finite.");
+        }
+        for (const ColumnEntry& e : entries) {
+            if (e.constraint >= core.constraints.size())
+                raise_constraint_id(e.constraint, core.constraints.size());
+            if (!std::isfinite(e.coeff)) {
+                raise_value(Msg() << "Invalid coefficient value: " << e.coeff
+                                  << " in constraint id " << e.constraint
+                                  << ". Coefficients must be finite.");
+            }
+        }
+        // Allocate everything that can fail before the first write.
+        core.variables.reserve(core.variables.size() + 1);
+        std::optional<ExprValue> fresh_objective;
+        if (obj_coeff != 0.0 && !core.objective) {
+            fresh_objective.emplace();
+            fresh_objective->model = ModelRef::to(model);
+        }
+        const VarId id = add_variable(core, std::move(name), lb, ub, category);
+        for (const ColumnEntry& e : entries) {
+            TermMap& terms = core.constraints[e.constraint].terms;
+            if (e.coeff != 0.0) {
+                terms.set(id, e.coeff);
+            } else {
+                terms.erase(id);
+            }
+        }
+        if (obj_coeff != 0.0) {
+            if (fresh_objective) core.objective = std::move(fresh_objective);
+            core.objective->terms.set(id, obj_coeff);
+        }
+        return id;
+    });
+}
+
+void remove_variables(ModelCore& core, std::span<const VarId> ids) {
+    const std::size_t n = core.variables.size();
+    for (VarId id : ids) {
+        if (id >= n) raise_variable_id(id, n);
+    }
+    std::vector<bool> drop(n, false);
+    for (VarId id : ids) drop[id] = true;
+    for (ConstraintRecord& c : core.constraints) c.terms.erase_flagged(drop);
+    if (core.objective) core.objective->terms.erase_flagged(drop);
+    for (SosGroup& g : core.sos_groups) {
+        std::erase_if(g.members, [&](const SosMember& m) { return m.id < n && drop[m.id]; });
+    }
+}
+
+void add_sos_group(ModelCore& core, SosKind kind, std::optional<std::string> key,
+                   std::vector<SosMember> members) {
+    SosGroup& g = core.sos_groups.emplace_back();
+    g.members = std::move(members);
+    g.key = std::move(key);
+    g.kind = kind;
+}
+
+}  // namespace ondrel

@@ -1,0 +1,304 @@
+// The Model class: the strong owner of one store, and the operations that build and read it.
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "module/objects_py.hpp"
+
+namespace ondrel::py {
+
+namespace {
+
+const std::shared_ptr<SharedModel>& model_of(PyObject* self) {
+    return reinterpret_cast<ModelObject*>(self)->model;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Construction and counts.
+
+constexpr char model_doc[] = "Model(name)\n--\n\nHigh-level model handle exposed to Python.";
+
+PyObject* model_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+    try {
+        static constexpr auto sig = ONDREL_SIGNATURE(model_doc);
+        OptArg<Text> name;
+        if (!parse_tuple(sig, args, kwargs, name)) return nullptr;
+        auto store = std::make_shared<SharedModel>(name.value ? std::string(*name.value) : "Model");
+        PyObject* self = allocate_instance(type);
+        if (self == nullptr) return nullptr;
+        new (&reinterpret_cast<ModelObject*>(self)->model) std::shared_ptr<SharedModel>(std::move(store));
+        return self;
+    } catch (...) {
+        set_error_from_current_exception();
+        return nullptr;
+    }
+}
+
+void model_dealloc(PyObject* self) { destroy_instance<ModelObject>(self); }
+
+PyObject* num_variables(PyObject* self) {
+    return to_py(with_core(*model_of(self), [](ModelCore& c) { return std::uint64_t{c.variables.size()}; }));
+}
+
+PyObject* num_constraints(PyObject* self) {
+    return to_py(with_core(*model_of(self), [](ModelCore& c) { return std::uint64_t{c.constraints.size()}; }));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Variables.
+
+constexpr char add_variable_doc[] = "add_variable($self, name, lb, ub, category)\n--\n\n";
+PyObject* add_variable(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr auto sig = ONDREL_SIGNATURE(add_variable_doc);
+    Arg<Text> name;
+    Arg<Float> lb, ub;
+    Arg<EnumOf<Category>> category;
+    if (!parse(sig, args, nargs, kw, name, lb, ub, category)) return nullptr;
+    const auto& m = model_of(self);
+    std::string owned(name.value);
+    const VarId id = with_core(*m, [&](ModelCore& c) {
+        return ondrel::add_variable(c, std::move(owned), lb.value, ub.value, category.value);
+    });
+    return new_variable(m, id);
+}
+
+constexpr char add_variables_batch_doc[] = "add_variables_batch($self, names, lb, ub, category)\n--\n\n";
+PyObject* add_variables_batch(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr auto sig = ONDREL_SIGNATURE(add_variables_batch_doc);
+    Arg<SeqOf<OwnedText>> names;
+    Arg<Float> lb, ub;
+    Arg<EnumOf<Category>> category;
+    if (!parse(sig, args, nargs, kw, names, lb, ub, category)) return nullptr;
+    const auto& m = model_of(self);
+    const std::size_t count = names.value.size();
+    const VarId first = with_core(*m, [&](ModelCore& c) {
+        return ondrel::add_variables(c, names.value, lb.value, ub.value, category.value);
+    });
+    return new_variable_range(m, first, count);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Constraints, objective, columns, SOS groups.
+
+constexpr char add_constraint_doc[] = "add_constraint($self, expr)\n--\n\n";
+PyObject* add_constraint(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr auto sig = ONDREL_SIGNATURE(add_constraint_doc);
+    Arg<ExprArg> expr;
+    if (!parse(sig, args, nargs, kw, expr)) return nullptr;
+    const auto& m = model_of(self);
+    const ConstraintId id = ondrel::add_constraint(*m, expr.value->expr);
+    return new_constraint(m, id);
+}
+
+constexpr char set_objective_doc[] = "set_objective($self, expr)\n--\n\n";
+PyObject* set_objective(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr auto sig = ONDREL_SIGNATURE(set_objective_doc);
+    Arg<ExprArg> expr;
+    if (!parse(sig, args, nargs, kw, expr)) return nullptr;
+    ondrel::set_objective(model_of(self), expr.value->expr);
+    return none();
+}
+
+constexpr char clear_objective_doc[] = "clear_objective($self)\n--\n\n";
+PyObject* clear_objective(PyObject* self) {
+    std::optional<ExprValue> old;
+    with_core(*model_of(self), [&](ModelCore& c) { old.swap(c.objective); });
+    return none();  // the old objective is released after the lock
+}
+
+constexpr char set_sense_doc[] = "set_sense($self, sense)\n--\n\n";
+PyObject* set_sense(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr auto sig = ONDREL_SIGNATURE(set_sense_doc);
+    Arg<EnumOf<ObjSense>> sense;
+    if (!parse(sig, args, nargs, kw, sense)) return nullptr;
+    with_core(*model_of(self), [&](ModelCore& c) { c.objective_sense = sense.value; });
+    return none();
+}
+
+constexpr char get_sense_doc[] = "get_sense($self)\n--\n\n";
+PyObject* get_sense(PyObject* self) {
+    return enum_member(with_core(*model_of(self), [](ModelCore& c) { return c.objective_sense; }));
+}
+
+constexpr char add_column_doc[] =
+    "add_column($self, name, lb, ub, category, obj_coeff, entries)\n--\n\n"
+    "Add a variable column-wise: its\n"
+    "objective coefficient and its coefficients in existing constraints (`entries`, `(constraint id,\n"
+    "coefficient)` pairs; zeros are skipped). Validates everything before\n"
+    "changing the model.";
+PyObject* add_column(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr auto sig = ONDREL_SIGNATURE(add_column_doc);
+    Arg<Text> name;
+    Arg<Float> lb, ub;
+    Arg<EnumOf<Category>> category;
+    Arg<Float> obj_coeff;
+    Arg<SeqOf<PairOf<U64, Float>>> entries;
+    if (!parse(sig, args, nargs, kw, name, lb, ub, category, obj_coeff, entries)) return nullptr;
+    std::vector<ColumnEntry> plain;
+    plain.reserve(entries.value.size());
+    for (const auto& [cid, coeff] : entries.value) plain.push_back(ColumnEntry{cid, coeff});
+    const auto& m = model_of(self);
+    const VarId id = ondrel::add_column(m, std::string(name.value), lb.value, ub.value,
+                                        category.value, obj_coeff.value, plain);
+    return new_variable(m, id);
+}
+
+constexpr char remove_variables_doc[] =
+    "remove_variables($self, ids)\n--\n\n"
+    "Drop the variables `ids` from every constraint, the objective and every\n"
+    "SOS group (see `ModelCore::remove_variables`).";
+PyObject* remove_variables(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr auto sig = ONDREL_SIGNATURE(remove_variables_doc);
+    Arg<SeqOf<U64>> ids;
+    if (!parse(sig, args, nargs, kw, ids)) return nullptr;
+    with_core(*model_of(self), [&](ModelCore& c) { ondrel::remove_variables(c, ids.value); });
+    return none();
+}
+
+constexpr char add_sos_group_doc[] =
+    "add_sos_group($self, kind, key, members)\n--\n\n"
+    "Append one SOS group. Each `Variable` must belong to this model.";
+PyObject* add_sos_group(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr auto sig = ONDREL_SIGNATURE(add_sos_group_doc);
+    Arg<EnumOf<SosKind>> kind;
+    OptArg<OwnedText> key;
+    Arg<SeqOf<PairOf<VariableRefKind, Float>>> members;
+    if (!parse(sig, args, nargs, kw, kind, key, members)) return nullptr;
+    const auto& m = model_of(self);
+    std::vector<SosMember> plain;
+    plain.reserve(members.value.size());
+    for (const auto& [var, weight] : members.value) {
+        const std::shared_ptr<SharedModel> owner = resolve(var.model, kLostHandleModel);
+        if (owner != m) raise_value("SOS member variable belongs to a different model");
+        if (!std::isfinite(weight)) raise_value("SOS weight must be finite");
+        plain.push_back(SosMember{var.id, weight});
+    }
+    with_core(*m, [&](ModelCore& c) {
+        ondrel::add_sos_group(c, kind.value, std::move(key.value), std::move(plain));
+    });
+    return none();
+}
+
+constexpr char clear_sos_doc[] = "clear_sos($self)\n--\n\n";
+PyObject* clear_sos(PyObject* self) {
+    std::vector<SosGroup> old;
+    with_core(*model_of(self), [&](ModelCore& c) { old.swap(c.sos_groups); });
+    return none();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Solution data, queries, checks and copy: signatures registered, behaviour to come.
+
+constexpr char set_variable_values_doc[] = "set_variable_values($self, values)\n--\n\n";
+constexpr char set_variable_djs_doc[] = "set_variable_djs($self, values)\n--\n\n";
+constexpr char set_constraint_pis_doc[] = "set_constraint_pis($self, values)\n--\n\n";
+constexpr char set_constraint_slacks_doc[] = "set_constraint_slacks($self, values)\n--\n\n";
+constexpr char set_variable_values_by_name_doc[] = "set_variable_values_by_name($self, values)\n--\n\n";
+constexpr char set_variable_djs_by_name_doc[] = "set_variable_djs_by_name($self, values)\n--\n\n";
+constexpr char set_constraint_pis_by_name_doc[] = "set_constraint_pis_by_name($self, values)\n--\n\n";
+constexpr char set_constraint_slacks_by_name_doc[] =
+    "set_constraint_slacks_by_name($self, values)\n--\n\n";
+constexpr char round_solution_doc[] =
+    "round_solution($self, eps_int=1e-5, eps=1e-7)\n--\n\nRound all variable values to bounds and integrality.";
+constexpr char is_mip_doc[] = "is_mip($self)\n--\n\nWhether any variable is Integer or Binary.";
+constexpr char get_variable_doc[] = "get_variable($self, id)\n--\n\n";
+constexpr char list_variables_doc[] = "list_variables($self)\n--\n\n";
+constexpr char list_constraints_doc[] = "list_constraints($self)\n--\n\n";
+constexpr char used_variable_ids_doc[] =
+    "used_variable_ids($self)\n--\n\nSorted unique variable ids referenced by objective, constraints, and SOS.";
+constexpr char list_variables_by_ids_doc[] =
+    "list_variables_by_ids($self, ids)\n--\n\n"
+    "`Variable` handles for the given ids, in order (for example the ids returned by\n"
+    "`used_variable_ids`).";
+constexpr char get_constraint_by_name_doc[] = "get_constraint_by_name($self, name)\n--\n\n";
+constexpr char get_objective_doc[] = "get_objective($self)\n--\n\n";
+constexpr char sos_export_doc[] =
+    "sos_export($self)\n--\n\n"
+    "`(sos_type, optional_key, list of (var_id, weight))` with `sos_type` 1 = SOS1, 2 = SOS2.";
+constexpr char variables_dict_doc[] = "variables_dict($self)\n--\n\n";
+constexpr char constraints_dict_doc[] = "constraints_dict($self)\n--\n\n";
+constexpr char coefficients_doc[] =
+    "coefficients($self)\n--\n\nReturn all (variable_name, constraint_name, coefficient) triples.";
+constexpr char summary_doc[] = "summary($self)\n--\n\n";
+constexpr char check_duplicate_vars_doc[] =
+    "check_duplicate_vars($self)\n--\n\nCheck for duplicate variable names.";
+constexpr char check_duplicate_constraints_doc[] =
+    "check_duplicate_constraints($self)\n--\n\nCheck for duplicate constraint names.";
+constexpr char check_length_vars_doc[] =
+    "check_length_vars($self, max_length)\n--\n\nCheck that no variable name exceeds max_length.";
+constexpr char copy_model_doc[] =
+    "copy_model($self)\n--\n\nDeep-copy the entire model into a new shared store with new data.";
+
+PyMethodDef model_methods[] = {
+    ONDREL_FASTCALL("add_variable", add_variable, add_variable_doc),
+    ONDREL_FASTCALL("add_variables_batch", add_variables_batch, add_variables_batch_doc),
+    ONDREL_UNBUILT("set_variable_values", set_variable_values_doc),
+    ONDREL_UNBUILT("set_variable_djs", set_variable_djs_doc),
+    ONDREL_UNBUILT("set_constraint_pis", set_constraint_pis_doc),
+    ONDREL_UNBUILT("set_constraint_slacks", set_constraint_slacks_doc),
+    ONDREL_UNBUILT("set_variable_values_by_name", set_variable_values_by_name_doc),
+    ONDREL_UNBUILT("set_variable_djs_by_name", set_variable_djs_by_name_doc),
+    ONDREL_UNBUILT("set_constraint_pis_by_name", set_constraint_pis_by_name_doc),
+    ONDREL_UNBUILT("set_constraint_slacks_by_name", set_constraint_slacks_by_name_doc),
+    ONDREL_UNBUILT("round_solution", round_solution_doc),
+    ONDREL_UNBUILT("is_mip", is_mip_doc),
+    ONDREL_UNBUILT("get_variable", get_variable_doc),
+    ONDREL_UNBUILT("list_variables", list_variables_doc),
+    ONDREL_UNBUILT("list_constraints", list_constraints_doc),
+    ONDREL_UNBUILT("used_variable_ids", used_variable_ids_doc),
+    ONDREL_UNBUILT("list_variables_by_ids", list_variables_by_ids_doc),
+    ONDREL_UNBUILT("get_constraint_by_name", get_constraint_by_name_doc),
+    ONDREL_UNBUILT("get_objective", get_objective_doc),
+    ONDREL_UNBUILT("sos_export", sos_export_doc),
+    ONDREL_UNBUILT("variables_dict", variables_dict_doc),
+    ONDREL_UNBUILT("constraints_dict", constraints_dict_doc),
+    ONDREL_UNBUILT("coefficients", coefficients_doc),
+    ONDREL_UNBUILT("summary", summary_doc),
+    ONDREL_UNBUILT("check_duplicate_vars", check_duplicate_vars_doc),
+    ONDREL_UNBUILT("check_duplicate_constraints", check_duplicate_constraints_doc),
+    ONDREL_UNBUILT("check_length_vars", check_length_vars_doc),
+    ONDREL_UNBUILT("copy_model", copy_model_doc),
+    ONDREL_FASTCALL("add_constraint", add_constraint, add_constraint_doc),
+    ONDREL_FASTCALL("set_objective", set_objective, set_objective_doc),
+    ONDREL_NOARGS("clear_objective", clear_objective, clear_objective_doc),
+    ONDREL_FASTCALL("set_sense", set_sense, set_sense_doc),
+    ONDREL_NOARGS("get_sense", get_sense, get_sense_doc),
+    ONDREL_FASTCALL("add_column", add_column, add_column_doc),
+    ONDREL_FASTCALL("remove_variables", remove_variables, remove_variables_doc),
+    ONDREL_FASTCALL("add_sos_group", add_sos_group, add_sos_group_doc),
+    ONDREL_NOARGS("clear_sos", clear_sos, clear_sos_doc),
+    ONDREL_METHODS_END,
+};
+
+PyGetSetDef model_getset[] = {
+    ONDREL_GETTER("num_variables", num_variables),
+    ONDREL_GETTER("num_constraints", num_constraints),
+    ONDREL_GETTERS_END,
+};
+
+PyType_Slot model_slots[] = {
+    {Py_tp_doc, const_cast<char*>(model_doc)},
+    {Py_tp_new, reinterpret_cast<void*>(&model_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&model_dealloc)},
+    {Py_tp_methods, model_methods},
+    {Py_tp_getset, model_getset},
+    {0, nullptr},
+};
+
+PyType_Spec model_spec{"builtins.Model", sizeof(ModelObject), 0, Py_TPFLAGS_DEFAULT, model_slots};
+PyTypeObject* model_cell = nullptr;
+
+}  // namespace
+
+PyTypeObject* model_type() { return cached_type(model_cell, model_spec); }
+
+PyObject* new_model(std::shared_ptr<SharedModel> model) {
+    PyTypeObject* t = model_type();
+    if (t == nullptr) return nullptr;
+    PyObject* self = allocate_instance(t);
+    if (self == nullptr) return nullptr;
+    new (&reinterpret_cast<ModelObject*>(self)->model) std::shared_ptr<SharedModel>(std::move(model));
+    return self;
+}
+
+}  // namespace ondrel::py

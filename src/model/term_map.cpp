@@ -1,0 +1,139 @@
+#include "model/term_map.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+
+namespace ondrel {
+
+namespace {
+constexpr std::size_t kMaxEntries = std::numeric_limits<std::uint32_t>::max() - 1;
+}
+
+void TermMap::build_index(std::size_t n) const {
+    n = std::max(n, terms_.size());
+    if (n > kMaxEntries) throw std::length_error("term map too large");
+    const std::size_t want = std::max<std::size_t>(64, std::bit_ceil(n * 2));
+    if (!index_ || want > std::size_t{mask_} + 1) {
+        index_ = std::make_unique<std::uint32_t[]>(want);
+        mask_ = static_cast<std::uint32_t>(want - 1);
+        shift_ = 64u - static_cast<unsigned>(std::countr_zero(want));
+    } else {
+        std::fill_n(index_.get(), std::size_t{mask_} + 1, 0u);
+    }
+    for (std::size_t i = 0; i < terms_.size(); ++i) index_insert(terms_[i].id, i);
+}
+
+std::size_t TermMap::probe(VarId id) const noexcept {
+    std::size_t s = slot_of(id, shift_);
+    while (true) {
+        const std::uint32_t p = index_[s];
+        if (p == 0 || terms_[p - 1].id == id) return s;
+        s = (s + 1) & mask_;
+    }
+}
+
+void TermMap::index_insert(VarId id, std::size_t pos) const noexcept {
+    index_[probe(id)] = static_cast<std::uint32_t>(pos + 1);
+}
+
+std::size_t TermMap::position(VarId id) const {
+    if (!index_ && terms_.size() <= kLinearLimit) {
+        for (std::size_t i = 0; i < terms_.size(); ++i) {
+            if (terms_[i].id == id) return i;
+        }
+        return npos;
+    }
+    ensure_index();
+    const std::uint32_t p = index_[probe(id)];
+    return p == 0 ? npos : p - 1;
+}
+
+void TermMap::append_new(VarId id, double c) {
+    const std::size_t pos = terms_.size();
+    terms_.push_back(Term{id, c});
+    if (index_) {
+        if ((pos + 1) * 2 > std::size_t{mask_} + 1) {
+            build_index(pos + 1);
+        } else {
+            index_insert(id, pos);
+        }
+    } else if (terms_.size() > kLinearLimit) {
+        build_index(terms_.size());
+    }
+}
+
+void TermMap::add(VarId id, double c) {
+    if (double* old = find(id)) {
+        *old = c + *old;
+    } else {
+        append_new(id, c + 0.0);
+    }
+}
+
+void TermMap::set(VarId id, double c) {
+    if (double* old = find(id)) {
+        *old = c;
+    } else {
+        append_new(id, c);
+    }
+}
+
+bool TermMap::erase(VarId id) {
+    const std::size_t pos = position(id);
+    if (pos == npos) return false;
+    terms_.erase(terms_.begin() + static_cast<std::ptrdiff_t>(pos));
+    if (index_) build_index(terms_.size());
+    return true;
+}
+
+void TermMap::erase_flagged(const std::vector<bool>& drop) {
+    const auto flagged = [&](const Term& t) { return t.id < drop.size() && drop[t.id]; };
+    const auto first = std::find_if(terms_.begin(), terms_.end(), flagged);
+    if (first == terms_.end()) return;
+    terms_.erase(std::remove_if(first, terms_.end(), flagged), terms_.end());
+    if (index_) build_index(terms_.size());
+}
+
+std::size_t TermMap::add_checked(const VarId* ids, const double* coeffs, std::size_t n,
+                                 VarId limit) {
+    const std::size_t total = terms_.size() + n;
+    if (total <= kLinearLimit && !index_) {
+        for (std::size_t i = 0; i < n; ++i) {
+            if (ids[i] >= limit || !std::isfinite(coeffs[i])) return i;
+            add(ids[i], coeffs[i]);
+        }
+        return n;
+    }
+    // Size the index for the worst case (all ids new) once, so the loop never rebuilds it and
+    // stays under half load.
+    if (total > kMaxEntries) throw std::length_error("term map too large");
+    if (!index_ || total * 2 > std::size_t{mask_} + 1) build_index(total);
+    constexpr std::size_t kAhead = 16;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i + kAhead < n) __builtin_prefetch(&index_[slot_of(ids[i + kAhead], shift_)]);
+        const VarId id = ids[i];
+        const double c = coeffs[i];
+        if (id >= limit || !std::isfinite(c)) return i;
+        const std::size_t s = probe(id);
+        const std::uint32_t p = index_[s];
+        if (p != 0) {
+            double& old = terms_[p - 1].coeff;
+            old = c + old;
+        } else {
+            terms_.push_back(Term{id, c + 0.0});
+            index_[s] = static_cast<std::uint32_t>(terms_.size());
+        }
+    }
+    return n;
+}
+
+void TermMap::reserve(std::size_t n) {
+    if (n > kMaxEntries) throw std::length_error("term map too large");
+    terms_.reserve(n);
+    if (n > kLinearLimit) build_index(n);
+}
+
+}  // namespace ondrel
