@@ -50,4 +50,20 @@ void add_term_ids_coeffs(ExprValue& e, const std::shared_ptr<SharedModel>& model
     raise_value("non-finite coefficient in coeffs buffer");
 }
 
+NamedTermList sorted_named_terms(const ExprValue& e) {
+    NamedTermList out;
+    if (!e.model.bound) return out;
+    const std::shared_ptr<SharedModel> m = resolve(e.model.ptr, kLostExprModel);
+    out.names.reserve(e.terms.size());
+    with_core(*m, [&](const ModelCore& core) {
+        for (const Term& t : e.terms) out.names.emplace_back(variable_name_or_empty(core, t.id));
+    });
+    out.terms.reserve(e.terms.size());
+    for (std::size_t i = 0; i < out.names.size(); ++i) {
+        out.terms.push_back(NamedTerm{out.names[i], e.terms[i].coeff});
+    }
+    sort_terms_by_name(out.terms);
+    return out;
+}
+
 }  // namespace ondrel

@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 
+#include "format/lp_fragments.hpp"
 #include "model/model.hpp"
 
 namespace ondrel {
@@ -35,5 +36,14 @@ void combine_sense(ExprValue& e, std::optional<Sense> other, double sign) noexce
 // Pairs before a failing one stay applied.
 void add_term_ids_coeffs(ExprValue& e, const std::shared_ptr<SharedModel>& model,
                          std::span<const std::uint64_t> ids, std::span<const double> coeffs);
+
+// The expression's terms as (variable name, coefficient), sorted by name bytes. Names are
+// copied out of the store under its lock; an id that names no variable gets the empty name.
+// An unbound expression gives an empty list; a bound one whose store is gone raises.
+struct NamedTermList {
+    std::vector<std::string> names;
+    std::vector<NamedTerm> terms;
+};
+NamedTermList sorted_named_terms(const ExprValue& e);
 
 }  // namespace ondrel

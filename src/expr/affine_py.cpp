@@ -281,6 +281,52 @@ constexpr char as_cplex_lp_affine_expression_doc[] =
 constexpr char as_cplex_lp_constraint_doc[] =
     "as_cplex_lp_constraint($self, name)\n--\n\nCPLEX LP constraint string (with sense and RHS).";
 
+PyObject* string_list(const std::vector<std::string>& items) {
+    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(items.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        PyObject* s = to_py(std::string_view(items[i]));
+        if (s == nullptr) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), s);
+    }
+    return list.release();
+}
+
+PyObject* as_cplex_variables_only(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr auto sig = ONDREL_SIGNATURE(as_cplex_variables_only_doc);
+    Arg<Text> name;
+    if (!parse(sig, args, nargs, kw, name)) return nullptr;
+    const NamedTermList list = sorted_named_terms(expr_of(self));
+    const TermListLines lines = term_list_fragment(list.terms, name.value);
+    PyRef completed = PyRef::steal(string_list(lines.completed));
+    if (!completed) return nullptr;
+    PyRef current = PyRef::steal(string_list(lines.current));
+    if (!current) return nullptr;
+    return PyTuple_Pack(2, completed.get(), current.get());
+}
+
+PyObject* as_cplex_lp_affine_expression(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                        PyObject* kw) {
+    static constexpr auto sig = ONDREL_SIGNATURE(as_cplex_lp_affine_expression_doc);
+    Arg<Text> name;
+    ArgOr<Flag, true> include_constant;
+    if (!parse(sig, args, nargs, kw, name, include_constant)) return nullptr;
+    const ExprValue& e = expr_of(self);
+    const NamedTermList list = sorted_named_terms(e);
+    return to_py(std::string_view(affine_fragment(list.terms, name.value, include_constant.value, e.constant)));
+}
+
+PyObject* as_cplex_lp_constraint(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr auto sig = ONDREL_SIGNATURE(as_cplex_lp_constraint_doc);
+    Arg<Text> name;
+    if (!parse(sig, args, nargs, kw, name)) return nullptr;
+    const ExprValue& e = expr_of(self);
+    if (!e.sense) raise_value("Cannot format constraint without sense");
+    const NamedTermList list = sorted_named_terms(e);
+    const double rhs = e.constant == 0.0 ? 0.0 : -e.constant;
+    return to_py(std::string_view(constraint_fragment(list.terms, name.value, *e.sense, rhs, e.terms.empty())));
+}
+
 PyObject* affine_str(PyObject*) noexcept { return not_implemented("AffineExpr.__str__"); }
 
 PyMethodDef affine_methods[] = {
@@ -309,9 +355,10 @@ PyMethodDef affine_methods[] = {
     ONDREL_UNBUILT("str_expr", str_expr_doc),
     ONDREL_UNBUILT("str_with_sense", str_with_sense_doc),
     ONDREL_UNBUILT("repr_expr", repr_expr_doc),
-    ONDREL_UNBUILT("as_cplex_variables_only", as_cplex_variables_only_doc),
-    ONDREL_UNBUILT("as_cplex_lp_affine_expression", as_cplex_lp_affine_expression_doc),
-    ONDREL_UNBUILT("as_cplex_lp_constraint", as_cplex_lp_constraint_doc),
+    ONDREL_FASTCALL("as_cplex_variables_only", as_cplex_variables_only, as_cplex_variables_only_doc),
+    ONDREL_FASTCALL("as_cplex_lp_affine_expression", as_cplex_lp_affine_expression,
+                    as_cplex_lp_affine_expression_doc),
+    ONDREL_FASTCALL("as_cplex_lp_constraint", as_cplex_lp_constraint, as_cplex_lp_constraint_doc),
     ONDREL_METHODS_END,
 };
 

@@ -2,6 +2,7 @@
 // and write goes to the record in the store, under the store's lock.
 #include <string>
 
+#include "format/lp_fragments.hpp"
 #include "module/objects_py.hpp"
 #include "variable/variable.hpp"
 
@@ -136,6 +137,10 @@ constexpr char is_positive_doc[] = "is_positive($self)\n--\n\n";
 
 constexpr char as_cplex_lp_variable_doc[] =
     "as_cplex_lp_variable($self)\n--\n\nCPLEX LP bounds string for this variable.";
+PyObject* as_cplex_lp_variable(PyObject* self) {
+    VariableRecord copy = read_record(self, [](const VariableRecord& r) { return r; });
+    return to_py(std::string_view(bounds_fragment(copy.name, copy.lb, copy.ub, copy.category)));
+}
 
 constexpr char valid_doc[] =
     "valid($self, eps=1e-7)\n--\n\nValidate the variable value against its bounds and integrality.";
@@ -199,7 +204,7 @@ PyMethodDef variable_methods[] = {
     ONDREL_NOARGS("is_free", predicate<is_free>, is_free_doc),
     ONDREL_NOARGS("is_constant", predicate<is_constant>, is_constant_doc),
     ONDREL_NOARGS("is_positive", predicate<is_positive>, is_positive_doc),
-    ONDREL_UNBUILT("as_cplex_lp_variable", as_cplex_lp_variable_doc),
+    ONDREL_NOARGS("as_cplex_lp_variable", as_cplex_lp_variable, as_cplex_lp_variable_doc),
     ONDREL_FASTCALL("valid", valid, valid_doc),
     ONDREL_FASTCALL("infeasibility_gap", infeasibility_gap, infeasibility_gap_doc),
     ONDREL_FASTCALL("round_value", round_value, round_value_doc),
