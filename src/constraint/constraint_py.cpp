@@ -1,4 +1,7 @@
 // The Constraint handle: a weak model reference and a constraint id.
+#include <string>
+#include <vector>
+
 #include "module/objects_py.hpp"
 
 namespace ondrel::py {
@@ -12,15 +15,47 @@ void constraint_dealloc(PyObject* self) { destroy_instance<ConstraintObject>(sel
 constexpr char id_doc[] = "id($self)\n--\n\n";
 PyObject* id(PyObject* self) { return to_py(std::uint64_t{as_constraint(self)->id}); }
 
-template <const char* What>
-PyObject* unbuilt_getter(PyObject*) {
-    return not_implemented(What);
+// Runs f on the handle's record under the lock; an id that names no constraint raises the
+// constraint-id error.
+template <class F>
+decltype(auto) read_record(PyObject* self, F&& f) {
+    ConstraintObject* c = as_constraint(self);
+    const std::shared_ptr<SharedModel> m = resolve(c->model, kLostHandleModel);
+    return with_core(*m, [&](ModelCore& core) { return f(constraint_at(core, c->id)); });
 }
-constexpr char name_what[] = "Constraint.name";
-constexpr char pi_what[] = "Constraint.pi";
-constexpr char slack_what[] = "Constraint.slack";
-constexpr char sense_what[] = "Constraint.sense";
-constexpr char rhs_what[] = "Constraint.rhs";
+
+PyObject* get_name(PyObject* self) {
+    const std::string name = read_record(self, [](const ConstraintRecord& r) { return r.name; });
+    return to_py(std::string_view(name));
+}
+PyObject* get_pi(PyObject* self) {
+    return to_py(read_record(self, [](const ConstraintRecord& r) { return r.pi(); }));
+}
+PyObject* get_slack(PyObject* self) {
+    return to_py(read_record(self, [](const ConstraintRecord& r) { return r.slack(); }));
+}
+PyObject* get_sense(PyObject* self) {
+    return enum_member(read_record(self, [](const ConstraintRecord& r) { return r.sense; }));
+}
+PyObject* get_rhs(PyObject* self) {
+    return to_py(read_record(self, [](const ConstraintRecord& r) { return r.rhs; }));
+}
+
+PyObject* items(PyObject* self) {
+    const std::vector<Term> terms = read_record(self, [](const ConstraintRecord& r) { return r.terms.terms(); });
+    const std::weak_ptr<SharedModel>& ref = as_constraint(self)->model;
+    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(terms.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < terms.size(); ++i) {
+        PyRef handle = PyRef::steal(new_variable(ref, terms[i].id));
+        PyRef coeff = PyRef::steal(to_py(terms[i].coeff));
+        if (!handle || !coeff) return nullptr;
+        PyObject* pair = PyTuple_Pack(2, handle.get(), coeff.get());
+        if (pair == nullptr) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), pair);
+    }
+    return list.release();
+}
 
 constexpr char set_name_doc[] = "set_name($self, name)\n--\n\n";
 constexpr char set_pi_doc[] = "set_pi($self, v)\n--\n\n";
@@ -52,7 +87,7 @@ PyMethodDef constraint_methods[] = {
     ONDREL_UNBUILT("set_sense", set_sense_doc),
     ONDREL_UNBUILT("set_coefficient", set_coefficient_doc),
     ONDREL_UNBUILT("set_expr", set_expr_doc),
-    ONDREL_UNBUILT("items", items_doc),
+    ONDREL_NOARGS("items", items, items_doc),
     ONDREL_UNBUILT("value", value_doc),
     ONDREL_UNBUILT("value_or_default", value_or_default_doc),
     ONDREL_UNBUILT("valid", valid_doc),
@@ -64,11 +99,11 @@ PyMethodDef constraint_methods[] = {
 };
 
 PyGetSetDef constraint_getset[] = {
-    ONDREL_GETTER("name", unbuilt_getter<name_what>),
-    ONDREL_GETTER("pi", unbuilt_getter<pi_what>),
-    ONDREL_GETTER("slack", unbuilt_getter<slack_what>),
-    ONDREL_GETTER("sense", unbuilt_getter<sense_what>),
-    ONDREL_GETTER("rhs", unbuilt_getter<rhs_what>),
+    ONDREL_GETTER("name", get_name),
+    ONDREL_GETTER("pi", get_pi),
+    ONDREL_GETTER("slack", get_slack),
+    ONDREL_GETTER("sense", get_sense),
+    ONDREL_GETTER("rhs", get_rhs),
     ONDREL_GETTERS_END,
 };
 

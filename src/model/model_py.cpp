@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "model/queries.hpp"
 #include "module/objects_py.hpp"
 
 namespace ondrel::py {
@@ -187,7 +188,7 @@ PyObject* clear_sos(PyObject* self) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Solution data, queries, checks and copy: signatures registered, behaviour to come.
+// Solution data (signatures registered, behaviour to come); query docstrings.
 
 constexpr char set_variable_values_doc[] = "set_variable_values($self, values)\n--\n\n";
 constexpr char set_variable_djs_doc[] = "set_variable_djs($self, values)\n--\n\n";
@@ -229,6 +230,231 @@ constexpr char check_length_vars_doc[] =
 constexpr char copy_model_doc[] =
     "copy_model($self)\n--\n\nDeep-copy the entire model into a new shared store with new data.";
 
+// ---------------------------------------------------------------------------------------------
+// Queries, checks and copy.
+
+std::uint64_t variable_count(SharedModel& m) {
+    return with_core(m, [](ModelCore& c) { return std::uint64_t{c.variables.size()}; });
+}
+
+PyObject* get_variable(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr auto sig = ONDREL_SIGNATURE(get_variable_doc);
+    Arg<U64> vid;
+    if (!parse(sig, args, nargs, kw, vid)) return nullptr;
+    return new_variable(model_of(self), vid.value);
+}
+
+PyObject* list_variables(PyObject* self) {
+    const auto& m = model_of(self);
+    return new_variable_range(m, 0, variable_count(*m));
+}
+
+PyObject* constraint_range(const std::shared_ptr<SharedModel>& m, std::size_t count) {
+    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(count)));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < count; ++i) {
+        PyObject* h = new_constraint(m, i);
+        if (h == nullptr) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), h);
+    }
+    return list.release();
+}
+
+PyObject* list_constraints(PyObject* self) {
+    const auto& m = model_of(self);
+    const std::size_t n = with_core(*m, [](ModelCore& c) { return c.constraints.size(); });
+    return constraint_range(m, n);
+}
+
+PyObject* u64_list(const std::vector<std::uint64_t>& values) {
+    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        PyObject* v = to_py(values[i]);
+        if (v == nullptr) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), v);
+    }
+    return list.release();
+}
+
+PyObject* used_variable_ids(PyObject* self) {
+    const std::vector<VarId> ids = with_core(*model_of(self), [](ModelCore& c) { return ondrel::used_variable_ids(c); });
+    return u64_list(ids);
+}
+
+PyObject* list_variables_by_ids(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr auto sig = ONDREL_SIGNATURE(list_variables_by_ids_doc);
+    Arg<SeqOf<U64>> ids;
+    if (!parse(sig, args, nargs, kw, ids)) return nullptr;
+    const auto& m = model_of(self);
+    const std::uint64_t n = variable_count(*m);
+    for (VarId id : ids.value) {
+        if (id >= n) {
+            raise(ErrorKind::Index, Msg() << "variable id " << id << " out of range (model has " << n << " variables)");
+        }
+    }
+    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(ids.value.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < ids.value.size(); ++i) {
+        PyObject* h = new_variable(m, ids.value[i]);
+        if (h == nullptr) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), h);
+    }
+    return list.release();
+}
+
+PyObject* get_constraint_by_name(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr auto sig = ONDREL_SIGNATURE(get_constraint_by_name_doc);
+    Arg<Text> name;
+    if (!parse(sig, args, nargs, kw, name)) return nullptr;
+    const auto& m = model_of(self);
+    const auto found = with_core(*m, [&](ModelCore& c) { return find_constraint_by_name(c, name.value); });
+    return found ? new_constraint(m, *found) : none();
+}
+
+PyObject* get_objective(PyObject* self) {
+    std::optional<ExprValue> copy = with_core(*model_of(self), [](ModelCore& c) { return c.objective; });
+    return copy ? new_expr(std::move(*copy)) : none();
+}
+
+PyObject* sos_export(PyObject* self) {
+    const std::vector<SosGroup> groups = with_core(*model_of(self), [](ModelCore& c) { return c.sos_groups; });
+    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(groups.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < groups.size(); ++i) {
+        const SosGroup& g = groups[i];
+        PyRef members = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(g.members.size())));
+        if (!members) return nullptr;
+        for (std::size_t j = 0; j < g.members.size(); ++j) {
+            PyObject* pair = Py_BuildValue("(Kd)", static_cast<unsigned long long>(g.members[j].id), g.members[j].weight);
+            if (pair == nullptr) return nullptr;
+            PyList_SET_ITEM(members.get(), static_cast<Py_ssize_t>(j), pair);
+        }
+        PyRef kind = PyRef::steal(PyLong_FromLong(g.kind == SosKind::Sos1 ? 1 : 2));
+        PyRef key = PyRef::steal(to_py(g.key));
+        if (!kind || !key) return nullptr;
+        PyObject* item = PyTuple_Pack(3, kind.get(), key.get(), members.get());
+        if (item == nullptr) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return list.release();
+}
+
+// [(name, handle)] for every variable or constraint, in id order.
+template <class MakeHandle>
+PyObject* named_handles(const std::vector<std::string>& names, MakeHandle make) {
+    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(names.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        PyRef name = PyRef::steal(to_py(std::string_view(names[i])));
+        PyRef handle = PyRef::steal(make(i));
+        if (!name || !handle) return nullptr;
+        PyObject* pair = PyTuple_Pack(2, name.get(), handle.get());
+        if (pair == nullptr) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), pair);
+    }
+    return list.release();
+}
+
+PyObject* variables_dict(PyObject* self) {
+    const auto& m = model_of(self);
+    const std::vector<std::string> names = with_core(*m, [](ModelCore& c) {
+        std::vector<std::string> out;
+        out.reserve(c.variables.size());
+        for (const VariableRecord& v : c.variables) out.push_back(v.name);
+        return out;
+    });
+    return named_handles(names, [&](std::size_t i) { return new_variable(m, i); });
+}
+
+PyObject* constraints_dict(PyObject* self) {
+    const auto& m = model_of(self);
+    const std::vector<std::string> names = with_core(*m, [](ModelCore& c) {
+        std::vector<std::string> out;
+        out.reserve(c.constraints.size());
+        for (const ConstraintRecord& r : c.constraints) out.push_back(r.name);
+        return out;
+    });
+    return named_handles(names, [&](std::size_t i) { return new_constraint(m, i); });
+}
+
+PyObject* coefficients(PyObject* self) {
+    // Copy the names once and the triples as indexes; each distinct name becomes one str.
+    struct Triple {
+        VarId var;
+        std::size_t constraint;
+        double coeff;
+    };
+    std::vector<std::string> var_names, con_names;
+    std::vector<Triple> triples;
+    with_core(*model_of(self), [&](ModelCore& c) {
+        var_names.reserve(c.variables.size());
+        for (const VariableRecord& v : c.variables) var_names.push_back(v.name);
+        con_names.reserve(c.constraints.size());
+        std::size_t nnz = 0;
+        for (const ConstraintRecord& r : c.constraints) nnz += r.terms.size();
+        triples.reserve(nnz);
+        for (std::size_t i = 0; i < c.constraints.size(); ++i) {
+            con_names.push_back(c.constraints[i].name);
+            for (const Term& t : c.constraints[i].terms) triples.push_back(Triple{t.id, i, t.coeff});
+        }
+    });
+    std::vector<PyRef> var_str(var_names.size());
+    PyRef empty = PyRef::steal(PyUnicode_FromStringAndSize("", 0));
+    if (!empty) return nullptr;
+    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(triples.size())));
+    if (!list) return nullptr;
+    PyRef con_str;
+    std::size_t con_index = static_cast<std::size_t>(-1);
+    for (std::size_t i = 0; i < triples.size(); ++i) {
+        const Triple& t = triples[i];
+        PyObject* vname = empty.get();
+        if (t.var < var_names.size()) {
+            if (!var_str[t.var]) {
+                var_str[t.var] = PyRef::steal(to_py(std::string_view(var_names[t.var])));
+                if (!var_str[t.var]) return nullptr;
+            }
+            vname = var_str[t.var].get();
+        }
+        if (t.constraint != con_index) {
+            con_str = PyRef::steal(to_py(std::string_view(con_names[t.constraint])));
+            if (!con_str) return nullptr;
+            con_index = t.constraint;
+        }
+        PyRef coeff = PyRef::steal(to_py(t.coeff));
+        if (!coeff) return nullptr;
+        PyObject* triple = PyTuple_Pack(3, vname, con_str.get(), coeff.get());
+        if (triple == nullptr) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), triple);
+    }
+    return list.release();
+}
+
+PyObject* summary(PyObject* self) {
+    const std::string text = with_core(*model_of(self), [](ModelCore& c) { return ondrel::summary(c); });
+    return to_py(std::string_view(text));
+}
+
+PyObject* check_duplicate_vars(PyObject* self) {
+    with_core(*model_of(self), [](ModelCore& c) { check_duplicate_variable_names(c); });
+    return none();
+}
+
+PyObject* check_duplicate_constraints(PyObject* self) {
+    with_core(*model_of(self), [](ModelCore& c) { check_duplicate_constraint_names(c); });
+    return none();
+}
+
+PyObject* check_length_vars(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr auto sig = ONDREL_SIGNATURE(check_length_vars_doc);
+    Arg<U64> max_length;
+    if (!parse(sig, args, nargs, kw, max_length)) return nullptr;
+    with_core(*model_of(self), [&](ModelCore& c) { check_variable_name_lengths(c, max_length.value); });
+    return none();
+}
+
+PyObject* copy_model(PyObject* self) { return new_model(ondrel::copy_model(*model_of(self))); }
+
 PyMethodDef model_methods[] = {
     ONDREL_FASTCALL("add_variable", add_variable, add_variable_doc),
     ONDREL_FASTCALL("add_variables_batch", add_variables_batch, add_variables_batch_doc),
@@ -242,22 +468,22 @@ PyMethodDef model_methods[] = {
     ONDREL_UNBUILT("set_constraint_slacks_by_name", set_constraint_slacks_by_name_doc),
     ONDREL_UNBUILT("round_solution", round_solution_doc),
     ONDREL_UNBUILT("is_mip", is_mip_doc),
-    ONDREL_UNBUILT("get_variable", get_variable_doc),
-    ONDREL_UNBUILT("list_variables", list_variables_doc),
-    ONDREL_UNBUILT("list_constraints", list_constraints_doc),
-    ONDREL_UNBUILT("used_variable_ids", used_variable_ids_doc),
-    ONDREL_UNBUILT("list_variables_by_ids", list_variables_by_ids_doc),
-    ONDREL_UNBUILT("get_constraint_by_name", get_constraint_by_name_doc),
-    ONDREL_UNBUILT("get_objective", get_objective_doc),
-    ONDREL_UNBUILT("sos_export", sos_export_doc),
-    ONDREL_UNBUILT("variables_dict", variables_dict_doc),
-    ONDREL_UNBUILT("constraints_dict", constraints_dict_doc),
-    ONDREL_UNBUILT("coefficients", coefficients_doc),
-    ONDREL_UNBUILT("summary", summary_doc),
-    ONDREL_UNBUILT("check_duplicate_vars", check_duplicate_vars_doc),
-    ONDREL_UNBUILT("check_duplicate_constraints", check_duplicate_constraints_doc),
-    ONDREL_UNBUILT("check_length_vars", check_length_vars_doc),
-    ONDREL_UNBUILT("copy_model", copy_model_doc),
+    ONDREL_FASTCALL("get_variable", get_variable, get_variable_doc),
+    ONDREL_NOARGS("list_variables", list_variables, list_variables_doc),
+    ONDREL_NOARGS("list_constraints", list_constraints, list_constraints_doc),
+    ONDREL_NOARGS("used_variable_ids", used_variable_ids, used_variable_ids_doc),
+    ONDREL_FASTCALL("list_variables_by_ids", list_variables_by_ids, list_variables_by_ids_doc),
+    ONDREL_FASTCALL("get_constraint_by_name", get_constraint_by_name, get_constraint_by_name_doc),
+    ONDREL_NOARGS("get_objective", get_objective, get_objective_doc),
+    ONDREL_NOARGS("sos_export", sos_export, sos_export_doc),
+    ONDREL_NOARGS("variables_dict", variables_dict, variables_dict_doc),
+    ONDREL_NOARGS("constraints_dict", constraints_dict, constraints_dict_doc),
+    ONDREL_NOARGS("coefficients", coefficients, coefficients_doc),
+    ONDREL_NOARGS("summary", summary, summary_doc),
+    ONDREL_NOARGS("check_duplicate_vars", check_duplicate_vars, check_duplicate_vars_doc),
+    ONDREL_NOARGS("check_duplicate_constraints", check_duplicate_constraints, check_duplicate_constraints_doc),
+    ONDREL_FASTCALL("check_length_vars", check_length_vars, check_length_vars_doc),
+    ONDREL_NOARGS("copy_model", copy_model, copy_model_doc),
     ONDREL_FASTCALL("add_constraint", add_constraint, add_constraint_doc),
     ONDREL_FASTCALL("set_objective", set_objective, set_objective_doc),
     ONDREL_NOARGS("clear_objective", clear_objective, clear_objective_doc),

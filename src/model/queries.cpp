@@ -1,0 +1,177 @@
+#include "model/queries.hpp"
+
+#include <algorithm>
+#include <unordered_map>
+
+namespace ondrel {
+
+std::vector<VarId> used_variable_ids(const ModelCore& core) {
+    const std::size_t n = core.variables.size();
+    std::vector<bool> seen(n, false);
+    std::vector<VarId> beyond;  // ids that name no variable
+    const auto mark = [&](VarId id) {
+        if (id < n) {
+            seen[id] = true;
+        } else {
+            beyond.push_back(id);
+        }
+    };
+    if (core.objective) {
+        for (const Term& t : core.objective->terms) mark(t.id);
+    }
+    for (const ConstraintRecord& c : core.constraints) {
+        for (const Term& t : c.terms) mark(t.id);
+    }
+    for (const SosGroup& g : core.sos_groups) {
+        for (const SosMember& m : g.members) mark(m.id);
+    }
+    std::vector<VarId> ids;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (seen[i]) ids.push_back(i);
+    }
+    std::sort(beyond.begin(), beyond.end());
+    beyond.erase(std::unique(beyond.begin(), beyond.end()), beyond.end());
+    ids.insert(ids.end(), beyond.begin(), beyond.end());
+    return ids;
+}
+
+std::optional<ConstraintId> find_constraint_by_name(const ModelCore& core, std::string_view name) {
+    for (std::size_t i = 0; i < core.constraints.size(); ++i) {
+        if (core.constraints[i].name == name) return i;
+    }
+    return std::nullopt;
+}
+
+std::string summary(const ModelCore& core) {
+    return Msg() << "Model(name=" << core.name << ", vars=" << core.variables.size()
+                 << ", constraints=" << core.constraints.size()
+                 << ", objective=" << (core.objective ? "set" : "unset") << ")";
+}
+
+namespace {
+
+template <class Records>
+void check_duplicates(const Records& records, std::string_view prefix) {
+    std::unordered_map<std::string_view, std::size_t> counts;
+    counts.reserve(records.size());
+    std::vector<std::string_view> order;  // names in order of first occurrence
+    for (const auto& r : records) {
+        auto [it, fresh] = counts.try_emplace(r.name, 0);
+        if (fresh) order.push_back(it->first);
+        ++it->second;
+    }
+    Msg msg;
+    bool any = false;
+    for (std::string_view name : order) {
+        const std::size_t count = counts[name];
+        if (count < 2) continue;
+        msg << (any ? ", " : "") << "('" << name << "', " << count << ")";
+        any = true;
+    }
+    if (any) raise_runtime(Msg() << prefix << msg.str() << "}");
+}
+
+// Decodes one UTF-8 character (input is valid UTF-8: it came from a str).
+char32_t decode(std::string_view s, std::size_t& i) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    const auto cont = [&](std::size_t k) { return static_cast<char32_t>(static_cast<unsigned char>(s[i + k]) & 0x3F); };
+    char32_t cp;
+    std::size_t len;
+    if (b < 0x80) {
+        cp = b;
+        len = 1;
+    } else if (b < 0xE0 && i + 1 < s.size()) {
+        cp = (static_cast<char32_t>(b & 0x1F) << 6) | cont(1);
+        len = 2;
+    } else if (b < 0xF0 && i + 2 < s.size()) {
+        cp = (static_cast<char32_t>(b & 0x0F) << 12) | (cont(1) << 6) | cont(2);
+        len = 3;
+    } else if (i + 3 < s.size()) {
+        cp = (static_cast<char32_t>(b & 0x07) << 18) | (cont(1) << 12) | (cont(2) << 6) | cont(3);
+        len = 4;
+    } else {
+        cp = b;
+        len = 1;
+    }
+    i += len;
+    return cp;
+}
+
+// Characters a reader cannot see: controls, format characters, separators other than the
+// blank, private use and noncharacters.
+bool printable(char32_t c) {
+    if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) return false;
+    if (c == 0xAD || c == 0x061C || c == 0x180E || c == 0xFEFF) return false;
+    if ((c >= 0x0600 && c <= 0x0605) || c == 0x06DD || c == 0x070F) return false;
+    if ((c >= 0x200B && c <= 0x200F) || (c >= 0x2028 && c <= 0x202E) || (c >= 0x2060 && c <= 0x206F))
+        return false;
+    if (c >= 0xFFF9 && c <= 0xFFFB) return false;
+    if ((c >= 0xE000 && c <= 0xF8FF) || c >= 0xF0000) return false;
+    if ((c >= 0xFDD0 && c <= 0xFDEF) || (c & 0xFFFE) == 0xFFFE) return false;
+    if (c == 0xE0001 || (c >= 0xE0020 && c <= 0xE007F)) return false;
+    return true;
+}
+
+}  // namespace
+
+void check_duplicate_variable_names(const ModelCore& core) {
+    check_duplicates(core.variables, "Repeated variable names: {");
+}
+
+void check_duplicate_constraint_names(const ModelCore& core) {
+    check_duplicates(core.constraints, "Repeated constraint names: {");
+}
+
+std::string quoted_for_message(std::string_view text) {
+    std::string out = "\"";
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const std::size_t start = i;
+        const char32_t c = decode(text, i);
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\t': out += "\\t"; break;
+            case '\r': out += "\\r"; break;
+            case '\n': out += "\\n"; break;
+            case 0: out += "\\0"; break;
+            default:
+                if (printable(c)) {
+                    out.append(text.substr(start, i - start));
+                } else {
+                    char buf[16];
+                    auto r = std::to_chars(buf, buf + sizeof buf, static_cast<std::uint32_t>(c), 16);
+                    out += "\\u{";
+                    out.append(buf, static_cast<std::size_t>(r.ptr - buf));
+                    out += "}";
+                }
+        }
+    }
+    out += "\"";
+    return out;
+}
+
+void check_variable_name_lengths(const ModelCore& core, std::uint64_t max_length) {
+    std::string list;
+    bool any = false;
+    for (const VariableRecord& v : core.variables) {
+        if (v.name.size() <= max_length) continue;
+        if (any) list += ", ";
+        list += quoted_for_message(v.name);
+        any = true;
+    }
+    if (any) raise_runtime("Variable names too long for Lp format: [" + list + "]");
+}
+
+std::shared_ptr<SharedModel> copy_model(SharedModel& source) {
+    std::lock_guard<std::mutex> source_guard(source.lock);
+    auto copy = std::make_shared<SharedModel>(source.core.name);
+    // Nobody else can reach the copy yet, so taking its lock while holding the source's
+    // cannot deadlock.
+    std::lock_guard<std::mutex> copy_guard(copy->lock);
+    copy->core = source.core;
+    if (copy->core.objective) copy->core.objective->model = ModelRef::to(copy);
+    return copy;
+}
+
+}  // namespace ondrel
