@@ -129,7 +129,6 @@ ConstraintId add_constraint(SharedModel& model, const ExprValue& expr) {
                 automatic = false;
             }
         }
-        core.constraints.reserve(core.constraints.size() + 1);
         if (automatic) name = Msg() << "_C" << (core.auto_name_counter + 1);
         ConstraintRecord record;
         record.name = std::move(name);
@@ -166,7 +165,9 @@ VarId add_column(const std::shared_ptr<SharedModel>& model, std::string name, do
             }
         }
         // Allocate everything that can fail before the first write.
-        core.variables.reserve(core.variables.size() + 1);
+        if (core.variables.size() == core.variables.capacity()) {
+            core.variables.reserve(std::max<std::size_t>(16, core.variables.capacity() * 2));
+        }
         std::optional<ExprValue> fresh_objective;
         if (obj_coeff != 0.0 && !core.objective) {
             fresh_objective.emplace();

@@ -111,20 +111,31 @@ std::size_t TermMap::add_checked(const VarId* ids, const double* coeffs, std::si
     // stays under half load.
     if (total > kMaxEntries) throw std::length_error("term map too large");
     if (!index_ || total * 2 > std::size_t{mask_} + 1) build_index(total);
+    // The slot of the pair kAhead positions on is prefetched; the loop keeps the index in
+    // locals since appending entries could otherwise be assumed to change it.
     constexpr std::size_t kAhead = 16;
+    std::uint32_t* const index = index_.get();
+    const unsigned shift = shift_;
+    const std::uint32_t mask = mask_;
     for (std::size_t i = 0; i < n; ++i) {
-        if (i + kAhead < n) __builtin_prefetch(&index_[slot_of(ids[i + kAhead], shift_)]);
+        if (i + kAhead < n) __builtin_prefetch(&index[slot_of(ids[i + kAhead], shift)]);
         const VarId id = ids[i];
         const double c = coeffs[i];
         if (id >= limit || !std::isfinite(c)) return i;
-        const std::size_t s = probe(id);
-        const std::uint32_t p = index_[s];
-        if (p != 0) {
-            double& old = terms_[p - 1].coeff;
-            old = c + old;
-        } else {
-            terms_.push_back(Term{id, c + 0.0});
-            index_[s] = static_cast<std::uint32_t>(terms_.size());
+        std::size_t s = slot_of(id, shift);
+        while (true) {
+            const std::uint32_t p = index[s];
+            if (p == 0) {
+                terms_.push_back(Term{id, c + 0.0});
+                index[s] = static_cast<std::uint32_t>(terms_.size());
+                break;
+            }
+            if (terms_[p - 1].id == id) {
+                double& old = terms_[p - 1].coeff;
+                old = c + old;
+                break;
+            }
+            s = (s + 1) & mask;
         }
     }
     return n;
