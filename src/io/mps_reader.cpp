@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -18,7 +20,6 @@ namespace ondrel::io {
 // ---------------------------------------------------------------------------------------------
 // Reading the file.
 
-void FileBuffer::Free::operator()(char* p) const noexcept { std::free(p); }
 
 namespace {
 
@@ -33,55 +34,6 @@ std::string os_error_text(int err) {
 }
 
 }  // namespace
-
-bool read_whole_file(const char* path, FileBuffer& out, std::string& error) {
-    out.release();
-    int fd;
-    do {
-        fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        error = os_error_text(errno);
-        return false;
-    }
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-
-    // A regular file is read into a buffer of its size plus one byte, so that the read that
-    // reports the end fits without growing; anything else (pipes, devices, a file that grows
-    // meanwhile) grows the buffer by doubling.
-    std::size_t capacity = 1 << 16;
-    struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0) {
-        capacity = static_cast<std::size_t>(st.st_size) + 1;
-    }
-    std::unique_ptr<char, FileBuffer::Free> buf(static_cast<char*>(std::malloc(capacity)));
-    if (!buf) throw std::bad_alloc();
-    std::size_t size = 0;
-    for (;;) {
-        if (size == capacity) {
-            const std::size_t grown = capacity * 2;
-            char* p = static_cast<char*>(std::realloc(buf.get(), grown));
-            if (p == nullptr) throw std::bad_alloc();
-            (void)buf.release();
-            buf.reset(p);
-            capacity = grown;
-        }
-        const ssize_t n = ::read(fd, buf.get() + size, capacity - size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            error = os_error_text(errno);
-            return false;
-        }
-        if (n == 0) break;
-        size += static_cast<std::size_t>(n);
-    }
-    out.data_ = std::move(buf);
-    out.size_ = size;
-    return true;
-}
 
 // ---------------------------------------------------------------------------------------------
 // UTF-8 validation with an ASCII fast path.
@@ -326,11 +278,37 @@ bool parse_mps_number(std::string_view token, double& out) noexcept {
         ++p;
     }
     const char* const body = p;
+    // Validate the grammar and, on the way, gather up to 19 significant digits and the decimal
+    // exponent for the fast path below.
     std::size_t ndigits = 0;
-    while (p != end && is_digit(*p)) ++p, ++ndigits;
+    std::uint64_t mantissa = 0;
+    int significant = 0;     // digits in mantissa, leading zeros not counted
+    bool truncated = false;  // a non-zero digit did not fit in mantissa
+    std::int64_t scale = 0;  // value = mantissa x 10^(scale + exponent)
+    while (p != end && is_digit(*p)) {
+        const unsigned d = static_cast<unsigned>(*p - '0');
+        if (significant < 19) {
+            mantissa = mantissa * 10 + d;
+            if (mantissa != 0) ++significant;
+        } else {
+            ++scale;
+            if (d != 0) truncated = true;
+        }
+        ++p, ++ndigits;
+    }
     if (p != end && *p == '.') {
         ++p;
-        while (p != end && is_digit(*p)) ++p, ++ndigits;
+        while (p != end && is_digit(*p)) {
+            const unsigned d = static_cast<unsigned>(*p - '0');
+            if (significant < 19) {
+                mantissa = mantissa * 10 + d;
+                if (mantissa != 0) ++significant;
+                --scale;
+            } else if (d != 0) {
+                truncated = true;
+            }
+            ++p, ++ndigits;
+        }
     }
     if (ndigits == 0) {
         const std::string_view word(body, static_cast<std::size_t>(end - body));
@@ -345,14 +323,39 @@ bool parse_mps_number(std::string_view token, double& out) noexcept {
         out = negative ? -v : v;
         return true;
     }
+    std::int64_t exponent = 0;
     if (p != end && (*p == 'e' || *p == 'E')) {
         ++p;
-        if (p != end && (*p == '+' || *p == '-')) ++p;
+        bool exponent_negative = false;
+        if (p != end && (*p == '+' || *p == '-')) exponent_negative = *p++ == '-';
         const char* exp_digits = p;
-        while (p != end && is_digit(*p)) ++p;
+        while (p != end && is_digit(*p)) {
+            if (exponent < 100000000) exponent = exponent * 10 + (*p - '0');
+            ++p;
+        }
         if (p == exp_digits) return false;
+        if (exponent_negative) exponent = -exponent;
     }
     if (p != end) return false;
+
+    // Fast path: an exact integer mantissa below 2^53 times an exact power of ten (at most
+    // 10^22) is one correctly rounded IEEE multiplication or division.
+    static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const std::int64_t e10 = scale + exponent;
+    if (!truncated && mantissa < (std::uint64_t{1} << 53)) {
+        if (mantissa == 0) {
+            out = negative ? -0.0 : 0.0;
+            return true;
+        }
+        if (e10 >= -22 && e10 <= 22) {
+            const double m = static_cast<double>(mantissa);
+            const double v = e10 < 0 ? m / kPow10[-e10] : m * kPow10[e10];
+            out = negative ? -v : v;
+            return true;
+        }
+    }
 
     double v = 0.0;
     const auto r = std::from_chars(body, end, v);
@@ -379,11 +382,11 @@ bool parse_mps_number(std::string_view token, double& out) noexcept {
             ++c;
             bool neg = false;
             if (*c == '+' || *c == '-') neg = *c++ == '-';
-            std::int64_t exponent = 0;
+            std::int64_t exp_value = 0;
             for (; c != end; ++c) {
-                if (exponent < 100000000) exponent = exponent * 10 + (*c - '0');
+                if (exp_value < 100000000) exp_value = exp_value * 10 + (*c - '0');
             }
-            point += neg ? -exponent : exponent;
+            point += neg ? -exp_value : exp_value;
         }
         if (seen && point > 0) {
             v = std::numeric_limits<double>::infinity();
@@ -441,11 +444,30 @@ std::size_t unicode_space_length(const unsigned char* p, const unsigned char* en
     return 0;
 }
 
-// Splits the text into lines at line feeds and each line into tokens.
+inline std::uint64_t load8(const unsigned char* p) noexcept {
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
+    return w;
+}
+
+inline std::uint32_t load4(const unsigned char* p) noexcept {
+    std::uint32_t w;
+    std::memcpy(&w, p, 4);
+    if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap32(w);
+    return w;
+}
+
+constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+
+// Splits the text into lines at line feeds and each line into tokens. The common bytes are
+// handled eight at a time: runs of blanks, and token bytes (anything above the blank and below
+// 0x80); every other byte goes through the class table.
 class Lines {
 public:
-    explicit Lines(std::string_view text)
-        : p_(reinterpret_cast<const unsigned char*>(text.data())), end_(p_ + text.size()) {}
+    Lines(std::string_view text, std::size_t lines_before)
+        : p_(reinterpret_cast<const unsigned char*>(text.data())), end_(p_ + text.size()), line_(lines_before) {}
 
     // Reads the next line into `tokens`; false at the end of the text. Lines without tokens
     // are returned too (the caller skips them), so that every line is counted. A final line
@@ -457,6 +479,16 @@ public:
         const unsigned char* p = p_;
         const unsigned char* const end = end_;
         while (p != end) {
+            // Skip blanks.
+            while (end - p >= 8) {
+                const std::uint64_t x = load8(p) ^ (kOnes * ' ');
+                if (x != 0) {
+                    p += __builtin_ctzll(x) >> 3;
+                    break;
+                }
+                p += 8;
+            }
+            if (p == end) break;
             unsigned cls = kClasses.c[*p];
             if (cls == kSpace) {
                 ++p;
@@ -476,7 +508,18 @@ public:
             // A token: up to the next white space or line feed.
             const unsigned char* start = p;
             ++p;
-            while (p != end) {
+            for (;;) {
+                while (end - p >= 8) {
+                    // Flags bytes below 0x21 and bytes of 0x80 and above; the lowest flag is exact.
+                    const std::uint64_t w = load8(p);
+                    const std::uint64_t special = (((w - kOnes * 0x21) & ~w) | w) & kHighs;
+                    if (special != 0) {
+                        p += __builtin_ctzll(special) >> 3;
+                        break;
+                    }
+                    p += 8;
+                }
+                if (p == end) break;
                 cls = kClasses.c[*p];
                 if (cls == kToken || (cls == kMaybeSpace && unicode_space_length(p, end) == 0)) {
                     ++p;
@@ -495,69 +538,134 @@ public:
 private:
     const unsigned char* p_;
     const unsigned char* end_;
-    std::size_t line_ = 0;
+    std::size_t line_;
 };
 
 // ---------------------------------------------------------------------------------------------
-// Name index: open addressing from a name (a view into the text) to a dense id.
+// Short keys. The first 16 bytes of a name, zero-padded, as two words: two names of at most 16
+// bytes are equal exactly when their lengths and key words are equal.
 
-std::uint64_t hash_name(std::string_view s) noexcept {
-    std::uint64_t h = 0x9E3779B97F4A7C15ULL ^ (s.size() * 0xFF51AFD7ED558CCDULL);
-    const char* p = s.data();
-    std::size_t n = s.size();
-    while (n >= 8) {
-        std::uint64_t w;
-        std::memcpy(&w, p, 8);
-        h = (h ^ w) * 0xBF58476D1CE4E5B9ULL;
-        h ^= h >> 31;
-        p += 8;
-        n -= 8;
+struct Key {
+    std::uint64_t a = 0, b = 0;
+};
+
+inline std::uint64_t load_upto8(const unsigned char* p, std::size_t n) noexcept {
+    if (n >= 8) return load8(p);
+    if (n >= 4) {
+        // Two overlapping 4-byte loads; the second one shifted so that it adds bytes 4..n-1.
+        const std::uint64_t hi = load4(p + n - 4);
+        return load4(p) | ((hi >> (8 * (8 - n))) << 32);
     }
-    if (n != 0) {
-        std::uint64_t w = 0;
-        std::memcpy(&w, p, n);
-        h = (h ^ w) * 0x94D049BB133111EBULL;
-        h ^= h >> 29;
+    std::uint64_t w = 0;
+    for (std::size_t i = 0; i < n; ++i) w |= static_cast<std::uint64_t>(p[i]) << (8 * i);
+    return w;
+}
+
+inline Key make_key(std::string_view s) noexcept {
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const std::size_t n = s.size();
+    Key k;
+    if (n > 8) {
+        k.a = load8(p);
+        if (n >= 16) {
+            k.b = load8(p + 8);
+        } else {
+            k.b = load8(p + n - 8) >> (8 * (16 - n));  // bytes 8..n-1
+        }
+    } else {
+        k.a = load_upto8(p, n);
     }
-    h *= 0xBF58476D1CE4E5B9ULL;
+    return k;
+}
+
+inline std::uint64_t mix(std::uint64_t h) noexcept {
+    h ^= h >> 32;
+    h *= 0xD6E8FEB86659FD93ULL;
+    h ^= h >> 32;
+    h *= 0xD6E8FEB86659FD93ULL;
     h ^= h >> 32;
     return h;
 }
+
+inline std::uint64_t hash_name(std::string_view s, const Key& k) noexcept {
+    std::uint64_t h = mix(k.a ^ (s.size() * 0x9E3779B97F4A7C15ULL)) ^ (k.b * 0xBF58476D1CE4E5B9ULL);
+    const char* p = s.data() + 16;
+    std::size_t n = s.size() > 16 ? s.size() - 16 : 0;
+    while (n >= 8) {
+        h = mix(h ^ load8(reinterpret_cast<const unsigned char*>(p)));
+        p += 8;
+        n -= 8;
+    }
+    if (n != 0) h ^= load_upto8(reinterpret_cast<const unsigned char*>(p), n) * 0x94D049BB133111EBULL;
+    return mix(h);
+}
+
+// Equality of two names without a library call for the usual short ones.
+inline bool same_name(std::string_view x, std::string_view y) noexcept {
+    if (x.size() != y.size()) return false;
+    const auto* p = reinterpret_cast<const unsigned char*>(x.data());
+    const auto* q = reinterpret_cast<const unsigned char*>(y.data());
+    const std::size_t n = x.size();
+    if (n >= 8 && n <= 16) return load8(p) == load8(q) && load8(p + n - 8) == load8(q + n - 8);
+    if (n < 8) return load_upto8(p, n) == load_upto8(q, n);
+    return std::memcmp(p, q, n) == 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Name index: open addressing from a name (a view into the text) to a dense id. Each slot holds
+// the name's key words, so looking up a name of up to 16 bytes reads one slot and no text.
 
 class NameIndex {
 public:
     static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
 
-    NameIndex() { slots_.resize(64); mask_ = 63; }
+    NameIndex() {
+        slots_.resize(64);
+        mask_ = 63;
+    }
 
-    std::uint32_t find(std::string_view name) const noexcept {
-        const std::uint64_t h = hash_name(name);
-        const std::uint32_t tag = static_cast<std::uint32_t>(h >> 32);
-        for (std::size_t i = h & mask_;; i = (i + 1) & mask_) {
+    // A name with its key words and hash, computed once for a prefetch and a later find.
+    struct Lookup {
+        std::string_view name;
+        Key key;
+        std::uint64_t hash;
+    };
+    static Lookup prepare(std::string_view name) noexcept {
+        const Key k = make_key(name);
+        return Lookup{name, k, hash_name(name, k)};
+    }
+    void prefetch(const Lookup& l) const noexcept { __builtin_prefetch(&slots_[l.hash & mask_]); }
+
+    std::uint32_t find(const Lookup& l) const noexcept {
+        const std::size_t n = l.name.size();
+        for (std::size_t i = l.hash & mask_;; i = (i + 1) & mask_) {
             const Slot& s = slots_[i];
             if (s.id == kNone) return kNone;
-            if (s.tag == tag && s.len == name.size() && std::memcmp(s.ptr, name.data(), name.size()) == 0) {
+            if (s.key.a == l.key.a && s.key.b == l.key.b && s.len == n &&
+                (n <= 16 || std::memcmp(s.ptr + 16, l.name.data() + 16, n - 16) == 0)) {
                 return s.id;
             }
         }
     }
+    std::uint32_t find(std::string_view name) const noexcept { return find(prepare(name)); }
 
     // Adds a name known to be absent.
-    void insert(std::string_view name, std::uint32_t id) {
+    void insert(const Lookup& l, std::uint32_t id) {
         if ((count_ + 1) * 2 > slots_.size()) grow();
-        place(Slot{name.data(), name.size(), 0, id}, hash_name(name));
+        place(Slot{l.key, l.name.data(), static_cast<std::uint32_t>(std::min<std::size_t>(l.name.size(), kNone)), id},
+              l.hash);
         ++count_;
     }
+    void insert(std::string_view name, std::uint32_t id) { insert(prepare(name), id); }
 
 private:
     struct Slot {
+        Key key;
         const char* ptr = nullptr;
-        std::size_t len = 0;
-        std::uint32_t tag = 0;
+        std::uint32_t len = 0;  // names of 4 GiB or more never match; they cannot occur in practice
         std::uint32_t id = kNone;
     };
-    void place(Slot s, std::uint64_t h) noexcept {
-        s.tag = static_cast<std::uint32_t>(h >> 32);
+    void place(const Slot& s, std::uint64_t h) noexcept {
         std::size_t i = h & mask_;
         while (slots_[i].id != kNone) i = (i + 1) & mask_;
         slots_[i] = s;
@@ -567,7 +675,10 @@ private:
         old.swap(slots_);
         mask_ = slots_.size() - 1;
         for (const Slot& s : old) {
-            if (s.id != kNone) place(s, hash_name(std::string_view(s.ptr, s.len)));
+            if (s.id != kNone) {
+                const std::string_view name(s.ptr, s.len);
+                place(s, hash_name(name, s.key));
+            }
         }
     }
     std::vector<Slot> slots_;
@@ -605,19 +716,60 @@ std::string with_line(std::string_view what, std::size_t line, std::string_view 
     return s;
 }
 
+// Stable storage for the names the maps keep: blocks that are never moved or freed while the
+// parser lives, so views into them stay valid.
+class NameArena {
+public:
+    std::string_view keep(std::string_view name) {
+        if (name.size() > left_) {
+            const std::size_t size = std::max<std::size_t>(kBlock, name.size());
+            blocks_.emplace_back(new char[size]);
+            next_ = blocks_.back().get();
+            left_ = size;
+        }
+        if (!name.empty()) std::memcpy(next_, name.data(), name.size());
+        const std::string_view kept(next_, name.size());
+        next_ += name.size();
+        left_ -= name.size();
+        return kept;
+    }
+
+private:
+    static constexpr std::size_t kBlock = 1 << 16;
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    char* next_ = nullptr;
+    std::size_t left_ = 0;
+};
+
 class Parser {
 public:
-    bool run(std::string_view text, MpsData& out, std::string& error) {
-        Lines lines(text);
-        std::vector<std::string_view> t;
-        t.reserve(16);
+    // Reads complete lines (the last one may lack its line feed only at the end of the text).
+    // Views into `text` are not kept past the call: names that must live on are copied.
+    bool feed(std::string_view text, std::string& error) {
+        if (stopped_) return true;
+        Lines lines(text, lines_before_);
+        std::vector<std::string_view>& t = tokens_;
+        bool ok = read_lines(lines, t, error);
+        lines_before_ = lines.line_number();
+        if (ok) ok = flush(error);
+        // The column of the last line stays known across pieces, as a copy.
+        if (ok && has_last_column_) last_column_name_ = columns_[column_].name;
+        return ok;
+    }
+
+    bool stopped() const noexcept { return stopped_; }
+    void tokens_reserve() { tokens_.reserve(16); }
+
+private:
+    bool read_lines(Lines& lines, std::vector<std::string_view>& t, std::string& error) {
         while (lines.next(t)) {
             if (t.empty()) continue;
             const std::string_view first = t[0];
             // Keyword lines, in every section.
             if (first == "*") continue;
+            if (queued_ != 0 && is_keyword(first, t.size()) && !flush(error)) return false;
             if (first == "NAME") {
-                problem_name_ = t.size() >= 2 ? t[1] : std::string_view();
+                problem_name_.assign(t.size() >= 2 ? t[1] : std::string_view());
                 continue;
             }
             if (first == "ROWS") {
@@ -631,16 +783,19 @@ public:
             if (first == "RHS" && t.size() <= 2) {
                 section_ = Section::Rhs;
                 rhs_named_ = t.size() == 2;
-                if (rhs_named_) rhs_name_ = t[1];
+                if (rhs_named_) rhs_name_.assign(t[1]);
                 continue;
             }
             if (first == "BOUNDS" && t.size() <= 2) {
                 section_ = Section::Bounds;
                 bounds_named_ = t.size() == 2;
-                if (bounds_named_) bounds_name_ = t[1];
+                if (bounds_named_) bounds_name_.assign(t[1]);
                 continue;
             }
-            if (first == "ENDATA") break;
+            if (first == "ENDATA") {
+                stopped_ = true;
+                return true;
+            }
 
             bool ok = true;
             switch (section_) {
@@ -652,11 +807,14 @@ public:
             }
             if (!ok) return false;
         }
-        finish(out);
         return true;
     }
 
-private:
+    static bool is_keyword(std::string_view first, std::size_t tokens) noexcept {
+        return first == "NAME" || first == "ROWS" || first == "COLUMNS" || first == "ENDATA" ||
+               ((first == "RHS" || first == "BOUNDS") && tokens <= 2);
+    }
+
     // ROWS: type and name. A line with a valid type but no name is rejected (the format has
     // no meaning for it); the type is checked first, so a lone unknown word reports its type.
     bool rows_line(const std::vector<std::string_view>& t, std::size_t line, std::string& error) {
@@ -682,7 +840,7 @@ private:
         }
         const std::string_view name = t[1];
         if (objective) {
-            objective_name_ = name;
+            objective_name_.assign(name);
             return true;
         }
         const std::uint32_t id = row_index_.find(name);
@@ -697,11 +855,18 @@ private:
             error = "Too many rows";
             return false;
         }
-        row_index_.insert(name, static_cast<std::uint32_t>(rows_.size()));
-        rows_.push_back(Row{name, sense, 0.0, entries_.size()});
+        const std::string_view kept = names_.keep(name);
+        row_index_.insert(kept, static_cast<std::uint32_t>(rows_.size()));
+        rows_.push_back(Row{kept, sense, 0.0, entries_.size()});
         return true;
     }
 
+    // COLUMNS lines are turned into a queue of work items (a new column run, an objective
+    // coefficient, a row coefficient) whose hash slots are prefetched when queued; the queue is
+    // worked off in order when it is full and before every keyword line. With the row index
+    // far larger than the caches, this overlaps the memory latency of many lookups instead of
+    // paying it once per coefficient. Nothing but these items can change the row and column
+    // maps while COLUMNS lines are read, so the order of effects is the order of the file.
     bool columns_line(const std::vector<std::string_view>& t, std::string& error) {
         if (t.size() >= 2 && t[1] == "'MARKER'") {
             if (t.size() >= 3) {
@@ -714,40 +879,72 @@ private:
             return true;
         }
         const std::string_view name = t[0];
-        std::uint32_t col;
-        if (has_last_column_ && name == last_column_name_) {
-            col = last_column_;
-        } else {
-            col = column_index_.find(name);
-            if (col == NameIndex::kNone) {
-                if (columns_.size() >= NameIndex::kNone - 1) {
-                    error = "Too many columns";
-                    return false;
-                }
-                col = static_cast<std::uint32_t>(columns_.size());
-                column_index_.insert(name, col);
-                Column c{name, MpsColumnData{}};
-                c.data.integer = integer_;
-                columns_.push_back(c);
-            }
+        if (!has_last_column_ || !same_name(name, last_column_name_)) {
+            if (queued_ + 1 > kQueue && !flush(error)) return false;
+            Pending& p = queue_[queued_++];
+            p.kind = integer_ ? Pending::IntegerColumn : Pending::Column;
+            p.lookup = NameIndex::prepare(name);
+            column_index_.prefetch(p.lookup);
             last_column_name_ = name;
-            last_column_ = col;
             has_last_column_ = true;
         }
         for (std::size_t k = 1; k + 1 < t.size(); k += 2) {
             double value;
             if (!parse_mps_number(t[k + 1], value)) {
+                if (!flush(error)) return false;  // an earlier failure comes first
                 error = "Parse error: invalid float literal";
                 return false;
             }
+            if (queued_ == kQueue && !flush(error)) return false;
+            Pending& p = queue_[queued_++];
+            p.value = value;
             const std::string_view row = t[k];
-            if (row == objective_name_) {
-                objective_.push_back(MpsObjectiveEntry{col, value});
-                continue;
+            if (same_name(row, objective_name_)) {
+                p.kind = Pending::Objective;
+            } else {
+                p.kind = Pending::Row;
+                p.lookup = NameIndex::prepare(row);
+                row_index_.prefetch(p.lookup);
             }
-            const std::uint32_t r = row_index_.find(row);
-            if (r != NameIndex::kNone) entries_.push_back(MpsEntry{r, col, value});
         }
+        return true;
+    }
+
+    bool flush(std::string& error) {
+        for (std::size_t i = 0; i < queued_; ++i) {
+            const Pending& p = queue_[i];
+            switch (p.kind) {
+                case Pending::Column:
+                case Pending::IntegerColumn: {
+                    std::uint32_t col = column_index_.find(p.lookup);
+                    if (col == NameIndex::kNone) {
+                        if (columns_.size() >= NameIndex::kNone - 1) {
+                            error = "Too many columns";
+                            queued_ = 0;
+                            return false;
+                        }
+                        col = static_cast<std::uint32_t>(columns_.size());
+                        NameIndex::Lookup kept = p.lookup;
+                        kept.name = names_.keep(p.lookup.name);
+                        column_index_.insert(kept, col);
+                        Column c{kept.name, MpsColumnData{}};
+                        c.data.integer = p.kind == Pending::IntegerColumn;
+                        columns_.push_back(c);
+                    }
+                    column_ = col;
+                    break;
+                }
+                case Pending::Objective:
+                    objective_.push_back(MpsObjectiveEntry{column_, p.value});
+                    break;
+                case Pending::Row: {
+                    const std::uint32_t r = row_index_.find(p.lookup);
+                    if (r != NameIndex::kNone) entries_.push_back(MpsEntry{r, column_, p.value});
+                    break;
+                }
+            }
+        }
+        queued_ = 0;
         return true;
     }
 
@@ -841,6 +1038,7 @@ private:
         return true;
     }
 
+public:
     // Moves everything into plain owned data: names copied into one table, coefficients of
     // redefined rows dropped, per-row counts filled in.
     void finish(MpsData& out) {
@@ -876,22 +1074,37 @@ private:
         out.objective = std::move(objective_);
     }
 
+private:
     Section section_ = Section::None;
-    std::string_view problem_name_;
-    std::string_view objective_name_;
+    std::string problem_name_;
+    std::string objective_name_;
     bool integer_ = false;
     bool rhs_named_ = false;
     bool bounds_named_ = false;
-    std::string_view rhs_name_;
-    std::string_view bounds_name_;
+    bool stopped_ = false;
+    std::string rhs_name_;
+    std::string bounds_name_;
+    std::size_t lines_before_ = 0;
+    std::vector<std::string_view> tokens_;
+    NameArena names_;  // the names of rows and columns, which the maps key by
 
     std::vector<Row> rows_;
     NameIndex row_index_;
     std::vector<Column> columns_;
     NameIndex column_index_;
+    // Queue of COLUMNS work. last_column_name_ is the column of the last queued line; column_
+    // the column of the last worked-off item.
+    struct Pending {
+        enum Kind : std::uint8_t { Column, IntegerColumn, Objective, Row } kind;
+        double value;
+        NameIndex::Lookup lookup;
+    };
+    static constexpr std::size_t kQueue = 32;
+    Pending queue_[kQueue];
+    std::size_t queued_ = 0;
     std::string_view last_column_name_;
-    std::uint32_t last_column_ = 0;
     bool has_last_column_ = false;
+    std::uint32_t column_ = 0;
 
     std::vector<MpsEntry> entries_;
     std::vector<MpsObjectiveEntry> objective_;
@@ -901,22 +1114,119 @@ private:
 
 bool parse_mps(std::string_view text, MpsData& out, std::string& error) {
     Parser parser;
-    return parser.run(text, out, error);
+    parser.tokens_reserve();
+    if (!parser.feed(text, error)) return false;
+    parser.finish(out);
+    return true;
 }
 
-bool read_mps_file(const char* path, MpsData& out, std::string& error) {
-    FileBuffer buffer;
-    if (!read_whole_file(path, buffer, error)) {
-        error.insert(0, "Cannot read file: ");
-        return false;
+bool read_mps_stream(ByteSource& source, MpsData& out, std::string& error, std::size_t piece) {
+    // The text goes through one buffer in pieces of whole lines; a line that does not fit
+    // makes the buffer grow. Reading and validating continue after a parse error or ENDATA,
+    // so that the outcome is the one of reading the whole file first: an operating system
+    // error wins over invalid UTF-8, which wins over a parse error.
+    std::size_t capacity = std::max<std::size_t>(piece, 16);
+    std::unique_ptr<char[]> buf(new char[capacity]);
+    std::size_t have = 0;  // bytes in buf: the start of a line not yet complete
+    Parser parser;
+    parser.tokens_reserve();
+    bool parse_failed = false;
+    bool invalid_text = false;
+    std::string parse_error;
+
+    const auto take = [&](std::string_view lines) {
+        if (invalid_text) return;
+        if (!is_valid_utf8(lines)) {
+            invalid_text = true;
+            return;
+        }
+        if (!parse_failed && !parser.feed(lines, parse_error)) parse_failed = true;
+    };
+
+    for (;;) {
+        if (have == capacity) {
+            std::unique_ptr<char[]> grown(new char[capacity * 2]);
+            std::memcpy(grown.get(), buf.get(), have);
+            buf = std::move(grown);
+            capacity *= 2;
+        }
+        const long n = source.read(buf.get() + have, capacity - have);
+        if (n < 0) {
+            error = "Cannot read file: " + source.error_text();
+            return false;
+        }
+        if (n == 0) break;
+        const std::size_t old = have;
+        have += static_cast<std::size_t>(n);
+        // Complete lines end at the last line feed of the buffer; only new bytes can hold it.
+        const void* nl = memrchr(buf.get() + old, '\n', have - old);
+        if (nl == nullptr) continue;
+        const std::size_t complete = static_cast<std::size_t>(static_cast<const char*>(nl) - buf.get()) + 1;
+        take(std::string_view(buf.get(), complete));
+        std::memmove(buf.get(), buf.get() + complete, have - complete);
+        have -= complete;
     }
-    if (!is_valid_utf8(buffer.view())) {
+    if (have != 0) take(std::string_view(buf.get(), have));
+    buf.reset();
+
+    if (invalid_text) {
         error = "Cannot read file: stream did not contain valid UTF-8";
         return false;
     }
-    // The names are copied out by the parser, so the text is freed on return, before the
-    // caller builds anything from the data.
-    return parse_mps(buffer.view(), out, error);
+    if (parse_failed) {
+        error = std::move(parse_error);
+        return false;
+    }
+    parser.finish(out);
+    return true;
+}
+
+namespace {
+
+class FileSource final : public ByteSource {
+public:
+    explicit FileSource(int fd) : fd_(fd) {}
+    long read(char* buf, std::size_t n) override {
+        for (;;) {
+            const ssize_t r = ::read(fd_, buf, n);
+            if (r >= 0) return static_cast<long>(r);
+            if (errno != EINTR) {
+                errno_ = errno;
+                return -1;
+            }
+        }
+    }
+    std::string error_text() const override { return os_error_text(errno_); }
+
+private:
+    int fd_;
+    int errno_ = 0;
+};
+
+}  // namespace
+
+bool read_mps_file(const char* path, MpsData& out, std::string& error) {
+    int fd;
+    do {
+        fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        error = "Cannot read file: " + os_error_text(errno);
+        return false;
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    // Pieces of 1 MiB, or less for a smaller file (one piece then holds it whole).
+    std::size_t piece = std::size_t{1} << 20;
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 &&
+        static_cast<std::uint64_t>(st.st_size) < piece) {
+        piece = std::max<std::size_t>(static_cast<std::size_t>(st.st_size) + 1, 4096);
+    }
+    FileSource source(fd);
+    return read_mps_stream(source, out, error, piece);
 }
 
 }  // namespace ondrel::io

@@ -80,29 +80,15 @@ struct MpsData {
     std::string_view objective_name() const noexcept { return names[objective_name_index()]; }
 };
 
-// The whole content of a file, not NUL-terminated.
-class FileBuffer {
+// A source of bytes, read in pieces.
+class ByteSource {
 public:
-    const char* data() const noexcept { return data_.get(); }
-    std::size_t size() const noexcept { return size_; }
-    std::string_view view() const noexcept { return {data_.get(), size_}; }
-    void release() noexcept {
-        data_.reset();
-        size_ = 0;
-    }
-
-private:
-    friend bool read_whole_file(const char* path, FileBuffer& out, std::string& error);
-    struct Free {
-        void operator()(char* p) const noexcept;
-    };
-    std::unique_ptr<char, Free> data_;
-    std::size_t size_ = 0;
+    virtual ~ByteSource() = default;
+    // Like POSIX read: up to n bytes into buf, 0 at the end, -1 on failure.
+    virtual long read(char* buf, std::size_t n) = 0;
+    // After a failure: the operating system's description followed by " (os error N)".
+    virtual std::string error_text() const = 0;
 };
-
-// Reads a whole file. On failure returns false with `error` set to the operating system's
-// description followed by " (os error N)".
-bool read_whole_file(const char* path, FileBuffer& out, std::string& error);
 
 // True when the bytes are well-formed UTF-8 (no overlong forms, no surrogates, nothing above
 // U+10FFFF).
@@ -114,13 +100,19 @@ bool is_valid_utf8(std::string_view bytes) noexcept;
 // half the smallest subnormal a zero, both of the number's sign. False for any other text.
 bool parse_mps_number(std::string_view token, double& out) noexcept;
 
-// Parses MPS text. Returns false with the message in `error` on the first failure, and then
-// `out` holds no meaningful data. The text is expected to be valid UTF-8 (read_mps_file checks
-// it first), but any bytes are read safely.
+// Parses MPS text held in memory. Returns false with the message in `error` on the first
+// failure, and then `out` holds no meaningful data. The text is expected to be valid UTF-8
+// (the readers below check it), but any bytes are read safely.
 bool parse_mps(std::string_view text, MpsData& out, std::string& error);
 
-// Reads, checks and parses a file, freeing its text before returning. Errors are the messages
-// the caller reports, "Cannot read file: ..." for file and UTF-8 failures.
+// Reads MPS text from a source through a buffer of `piece` bytes (grown for longer lines),
+// checking UTF-8 and parsing as it goes, so that the whole text is never held at once. The
+// outcome is that of reading everything first, then checking, then parsing: a read failure is
+// reported as "Cannot read file: " and the source's error text, invalid UTF-8 anywhere as
+// "Cannot read file: stream did not contain valid UTF-8", and only then a parse error.
+bool read_mps_stream(ByteSource& source, MpsData& out, std::string& error, std::size_t piece);
+
+// read_mps_stream over a file, with pieces of 1 MiB (less for smaller files).
 bool read_mps_file(const char* path, MpsData& out, std::string& error);
 
 namespace detail {

@@ -354,6 +354,15 @@ PyObject* build_mps_result(io::MpsData& data, std::int32_t sense, bool drop_cons
     if (!parameters_tp || !coefficient_tp || !objective_tp || !variable_tp || !constraint_tp || !result_tp) {
         return nullptr;
     }
+    // The records cannot form reference cycles, but the lists are tracked by the cyclic
+    // collector, and a hundred thousand new lists would set off collections that walk every
+    // record made so far. The collector is paused for the build and its state restored after.
+    struct PauseCollector {
+        int was_enabled = PyGC_Disable();
+        ~PauseCollector() {
+            if (was_enabled) PyGC_Enable();
+        }
+    } pause;
     try {
         const std::size_t ncols = data.columns.size();
         const std::size_t nrows = data.rows.size();
@@ -414,18 +423,20 @@ PyObject* build_mps_result(io::MpsData& data, std::int32_t sense, bool drop_cons
         }
         std::vector<io::MpsColumnData>().swap(data.columns);
 
-        // Constraint coefficient lists: sized from the per-row counts, then filled in file order.
+        // Constraint coefficient lists: sized from the per-row counts, then filled in file order
+        // (column by column) through a cursor into each list's item array, so that placing a
+        // coefficient costs one store and never reads the list object.
         std::vector<PyRef> row_lists(nrows);
-        std::vector<std::size_t> fill(nrows, 0);
+        std::vector<PyObject**> cursor(nrows, nullptr);
         for (std::size_t r = 0; r < nrows; ++r) {
             row_lists[r] = PyRef::steal(new_list(static_cast<Py_ssize_t>(data.rows[r].entries)));
+            cursor[r] = reinterpret_cast<PyListObject*>(row_lists[r].get())->ob_item;
         }
         for (const io::MpsEntry& e : data.entries) {
-            PyList_SET_ITEM(row_lists[e.row].get(), static_cast<Py_ssize_t>(fill[e.row]++),
-                            new_coefficient(coefficient_tp, names[e.column], e.value));
+            *cursor[e.row]++ = new_coefficient(coefficient_tp, names[e.column], e.value);
         }
         std::vector<io::MpsEntry>().swap(data.entries);
-        std::vector<std::size_t>().swap(fill);
+        std::vector<PyObject**>().swap(cursor);
 
         PyRef constraints = PyRef::steal(new_list(static_cast<Py_ssize_t>(nrows)));
         for (std::size_t r = 0; r < nrows; ++r) {
