@@ -4,6 +4,8 @@ variables and SOS groups, and the rule that a rejected call leaves the model as 
 from __future__ import annotations
 
 import math
+import subprocess
+import sys
 from array import array
 from types import SimpleNamespace
 
@@ -390,6 +392,46 @@ def test_add_sos_group_and_clear_sos(w):
 
 
 # ---------------------------------------------------------------------------------------------
+# The model's lifetime.
+
+
+def test_handles_and_expressions_do_not_keep_the_model_alive():
+    m = Model("m")
+    x = m.add_variable("x", 0, 1, Category.Continuous)
+    c = m.add_constraint(make_expr([(x, 1.0)], sense=Sense.Equal))
+    e = AffineExpr.from_variable(x)
+    m.set_objective(e)
+    del m
+    for read, text in [(lambda: x.name, LOST_HANDLE), (lambda: c.name, LOST_HANDLE), (e.keys, LOST_EXPR)]:
+        with pytest.raises(ValueError) as info:
+            read()
+        assert str(info.value) == text
+    assert (x.id(), c.id(), e.values()) == (0, 0, [1.0])
+
+
+def test_argument_conversion_may_call_back_into_the_model():
+    # Arguments are converted before the store is locked, so a conversion that uses the same
+    # model neither deadlocks nor sees a half-done call. Run apart, so a deadlock fails the test.
+    code = """if True:
+        from zemlo._ondrel import AffineExpr, Category, Model, Sense
+        m = Model("m")
+        v = m.add_variable("v", 0, 1, Category.Continuous)
+        class Reentrant:
+            def __float__(self):
+                e = AffineExpr(); e.set_sense(Sense.Equal); m.add_constraint(e)
+                return v.lb + 2.0
+        class LastConstraint:
+            def __index__(self):
+                return m.num_constraints - 1
+        w = m.add_column("w", 0, 1, Category.Continuous, Reentrant(), [(LastConstraint(), Reentrant())])
+        assert [[(x.id(), k) for x, k in c.items()] for c in m.list_constraints()] == [[(1, 2.0)], []]
+        v.set_lb(Reentrant())
+        assert (v.lb, m.get_objective().values()) == (2.0, [2.0])
+    """
+    subprocess.run([sys.executable, "-c", code], check=True, timeout=120)
+
+
+# ---------------------------------------------------------------------------------------------
 # Rejected calls change nothing.
 
 class Note(str):
@@ -429,6 +471,10 @@ REJECTED = [
     # remove_variables checks every id before detaching any.
     ("remove", lambda w: w.m.remove_variables([0, 2, 5, 9]),
      ValueError, "Variable id 5 is out of range (model has 5 variables)"),
+    ("remove largest id", lambda w: w.m.remove_variables([2**64 - 1]),
+     ValueError, "Variable id 18446744073709551615 is out of range (model has 5 variables)"),
+    ("largest constraint id", lambda w: w.m.add_column("n", 0, 1, Category.Continuous, 0.0, [(2**64 - 1, 1.0)]),
+     ValueError, "Constraint id 18446744073709551615 is out of range (model has 3 constraints)"),
     # add_sos_group: per member, live store, same store, finite weight.
     ("sos lost", lambda w: w.m.add_sos_group(SosKind.Sos1, "k", [(w.x[0], 1.0), (w.dead_var, INF)]),
      ValueError, LOST_HANDLE),
