@@ -8,7 +8,7 @@ import math
 
 import pytest
 
-from zemlo._ondrel import Category, Model
+from zemlo._ondrel import AffineExpr, Category, Model, Sense
 
 INF = float("inf")
 NAN = float("nan")
@@ -287,6 +287,10 @@ def test_containing_model_shares_and_keeps_the_store():
     assert holder is not v.containing_model()
     holder.add_variable("w", 0, 1, C)
     assert m.num_variables == 2
+    # Any Model of the store will do: an expression of v belongs to the holder's store too.
+    e = AffineExpr.from_variable(v)
+    e.set_sense(Sense.Equal)
+    assert holder.add_constraint(e).id() == 0 and m.num_constraints == 1
     del m
     assert (v.name, holder.summary()) == ("v", "Model(name=m, vars=2, constraints=0, objective=unset)")
 
