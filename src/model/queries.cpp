@@ -97,19 +97,20 @@ char32_t decode(std::string_view s, std::size_t& i) {
     return cp;
 }
 
-// Characters a reader cannot see: controls, format characters, separators other than the
-// blank, private use and noncharacters.
+// Characters a reader cannot see: controls, format characters, surrogates, private use,
+// unassigned code points, and separators other than the ASCII blank.
+struct CodeRange {
+    char32_t first;
+    char32_t last;
+};
+constexpr CodeRange kNonPrintable[] = {
+#include "model/nonprintable_ranges.inc"
+};
+
 bool printable(char32_t c) {
-    if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) return false;
-    if (c == 0xAD || c == 0x061C || c == 0x180E || c == 0xFEFF) return false;
-    if ((c >= 0x0600 && c <= 0x0605) || c == 0x06DD || c == 0x070F) return false;
-    if ((c >= 0x200B && c <= 0x200F) || (c >= 0x2028 && c <= 0x202E) || (c >= 0x2060 && c <= 0x206F))
-        return false;
-    if (c >= 0xFFF9 && c <= 0xFFFB) return false;
-    if ((c >= 0xE000 && c <= 0xF8FF) || c >= 0xF0000) return false;
-    if ((c >= 0xFDD0 && c <= 0xFDEF) || (c & 0xFFFE) == 0xFFFE) return false;
-    if (c == 0xE0001 || (c >= 0xE0020 && c <= 0xE007F)) return false;
-    return true;
+    const auto* it = std::upper_bound(std::begin(kNonPrintable), std::end(kNonPrintable), c,
+                                      [](char32_t v, const CodeRange& r) { return v < r.first; });
+    return it == std::begin(kNonPrintable) || c > std::prev(it)->last;
 }
 
 }  // namespace
