@@ -292,7 +292,7 @@ def test_containing_model_shares_and_keeps_the_store():
     e.set_sense(Sense.Equal)
     assert holder.add_constraint(e).id() == 0 and m.num_constraints == 1
     del m
-    assert (v.name, holder.summary()) == ("v", "Model(name=m, vars=2, constraints=0, objective=unset)")
+    assert (v.name, holder.summary()) == ("v", "Model(name=m, vars=2, constraints=1, objective=unset)")
 
 
 # ---------------------------------------------------------------------------------------------
