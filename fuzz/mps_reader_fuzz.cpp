@@ -1,9 +1,11 @@
 // libFuzzer harness for the plain MPS reader.
 //
-// Every input is checked for UTF-8 and parsed (the parser must be safe on any bytes, valid
-// UTF-8 or not); a successful parse must give consistent data. Tokens of the input are also
-// fed to the number parser, and for values below 1 its exact fallback conversion is compared
-// with the library conversion, so that the rarely used fallback is exercised on every input.
+// Every input is checked for UTF-8 and parsed in one piece (the parser must be safe on any
+// bytes, valid UTF-8 or not); a successful parse must give consistent data. The same input is
+// then read as a stream in small pieces of varying size, which must give exactly the same
+// outcome (the data, or the message). Tokens of the input are also fed to the number parser,
+// and for values below 1 its exact fallback conversion is compared with the library
+// conversion, so that the rarely used fallback is exercised on every input.
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -54,6 +56,70 @@ bool reference_utf8(std::string_view s) {
     return true;
 }
 
+// Hands out the input in pieces of 1 to 97 bytes, sizes from a small generator seeded by the
+// input itself.
+class PieceSource final : public ondrel::io::ByteSource {
+public:
+    PieceSource(std::string_view text, std::uint32_t seed) : text_(text), state_(seed | 1) {}
+    long read(char* buf, std::size_t n) override {
+        state_ ^= state_ << 13;
+        state_ ^= state_ >> 17;
+        state_ ^= state_ << 5;
+        std::size_t k = 1 + state_ % 97;
+        if (k > n) k = n;
+        if (k > text_.size() - pos_) k = text_.size() - pos_;
+        std::memcpy(buf, text_.data() + pos_, k);
+        pos_ += k;
+        return static_cast<long>(k);
+    }
+    std::string error_text() const override { return "unused"; }
+
+private:
+    std::string_view text_;
+    std::size_t pos_ = 0;
+    std::uint32_t state_;
+};
+
+bool same_bits(double a, double b) {
+    std::uint64_t x, y;
+    std::memcpy(&x, &a, 8);
+    std::memcpy(&y, &b, 8);
+    return x == y;
+}
+
+void compare_data(const ondrel::io::MpsData& a, const ondrel::io::MpsData& b) {
+    if (a.problem_name != b.problem_name) fail("stream: problem name");
+    if (a.names.size() != b.names.size()) fail("stream: name count");
+    for (std::size_t i = 0; i < a.names.size(); ++i) {
+        if (a.names[i] != b.names[i]) fail("stream: name");
+    }
+    if (a.columns.size() != b.columns.size() || a.rows.size() != b.rows.size() ||
+        a.entries.size() != b.entries.size() || a.objective.size() != b.objective.size())
+        fail("stream: sizes");
+    for (std::size_t i = 0; i < a.columns.size(); ++i) {
+        const auto& x = a.columns[i];
+        const auto& y = b.columns[i];
+        if (x.integer != y.integer || x.lower.has_value() != y.lower.has_value() ||
+            x.upper.has_value() != y.upper.has_value() || (x.lower && !same_bits(*x.lower, *y.lower)) ||
+            (x.upper && !same_bits(*x.upper, *y.upper)))
+            fail("stream: column");
+    }
+    for (std::size_t i = 0; i < a.rows.size(); ++i) {
+        if (a.rows[i].sense != b.rows[i].sense || a.rows[i].entries != b.rows[i].entries ||
+            !same_bits(a.rows[i].constant, b.rows[i].constant))
+            fail("stream: row");
+    }
+    for (std::size_t i = 0; i < a.entries.size(); ++i) {
+        const auto& x = a.entries[i];
+        const auto& y = b.entries[i];
+        if (x.row != y.row || x.column != y.column || !same_bits(x.value, y.value)) fail("stream: entry");
+    }
+    for (std::size_t i = 0; i < a.objective.size(); ++i) {
+        if (a.objective[i].column != b.objective[i].column || !same_bits(a.objective[i].value, b.objective[i].value))
+            fail("stream: objective");
+    }
+}
+
 bool same(double a, double b) {
     if (std::isnan(a) || std::isnan(b)) return std::isnan(a) && std::isnan(b);
     return a == b && std::signbit(a) == std::signbit(b);
@@ -96,9 +162,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     if (ondrel::io::is_valid_utf8(text) != reference_utf8(text)) fail("UTF-8 validator disagrees");
 
+    const bool valid = ondrel::io::is_valid_utf8(text);
     ondrel::io::MpsData out;
     std::string error;
-    if (ondrel::io::parse_mps(text, out, error)) {
+    const bool parsed = ondrel::io::parse_mps(text, out, error);
+
+    std::uint32_t seed = 2166136261u;
+    for (std::size_t i = 0; i < size && i < 64; ++i) seed = (seed ^ data[i]) * 16777619u;
+    PieceSource source(text, seed);
+    ondrel::io::MpsData streamed;
+    std::string stream_error;
+    const bool stream_ok = ondrel::io::read_mps_stream(source, streamed, stream_error, 1 + seed % 64);
+    if (!valid) {
+        if (stream_ok || stream_error != "Cannot read file: stream did not contain valid UTF-8")
+            fail("stream: invalid UTF-8 not reported");
+    } else if (stream_ok != parsed) {
+        fail("stream: different outcome");
+    } else if (!parsed && stream_error != error) {
+        fail("stream: different message");
+    } else if (parsed) {
+        compare_data(out, streamed);
+    }
+
+    if (parsed) {
         const std::size_t ncols = out.columns.size();
         const std::size_t nrows = out.rows.size();
         if (out.names.size() != ncols + nrows + 1) fail("name table size");
