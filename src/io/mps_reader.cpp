@@ -700,10 +700,6 @@ struct Row {
     std::size_t valid_from;
 };
 
-struct Column {
-    std::string_view name;
-    MpsColumnData data;
-};
 
 std::string with_line(std::string_view what, std::size_t line, std::string_view detail) {
     std::string s(what);
@@ -753,7 +749,7 @@ public:
         lines_before_ = lines.line_number();
         if (ok) ok = flush(error);
         // The column of the last line stays known across pieces, as a copy.
-        if (ok && has_last_column_) last_column_name_ = columns_[column_].name;
+        if (ok && has_last_column_) last_column_name_ = column_names_[column_];
         return ok;
     }
 
@@ -849,6 +845,7 @@ private:
             r.sense = sense;
             r.constant = 0.0;
             r.valid_from = entries_.size();
+            redefined_rows_ = true;
             return true;
         }
         if (rows_.size() >= NameIndex::kNone - 1) {
@@ -927,8 +924,9 @@ private:
                         NameIndex::Lookup kept = p.lookup;
                         kept.name = names_.keep(p.lookup.name);
                         column_index_.insert(kept, col);
-                        Column c{kept.name, MpsColumnData{}};
-                        c.data.integer = p.kind == Pending::IntegerColumn;
+                        column_names_.push_back(kept.name);
+                        MpsColumnData c;
+                        c.integer = p.kind == Pending::IntegerColumn;
                         columns_.push_back(c);
                     }
                     column_ = col;
@@ -985,7 +983,7 @@ private:
         }
         const std::uint32_t col = column_index_.find(t[2]);
         if (col == NameIndex::kNone) return true;
-        MpsColumnData& c = columns_[col].data;
+        MpsColumnData& c = columns_[col];
         const std::string_view type = t[0];
         const char* value_name = nullptr;  // set for types that take a value
         enum class Kind { Fr, Bv, Pl, Mi, Lo, Up, Fx, Li, Ui } kind;
@@ -1042,30 +1040,28 @@ public:
     // Moves everything into plain owned data: names copied into one table, coefficients of
     // redefined rows dropped, per-row counts filled in.
     void finish(MpsData& out) {
-        out.problem_name.assign(problem_name_);
+        out.problem_name = problem_name_;
         std::size_t chars = objective_name_.size();
-        for (const Column& c : columns_) chars += c.name.size();
+        for (const std::string_view n : column_names_) chars += n.size();
         for (const Row& r : rows_) chars += r.name.size();
         out.names = MpsNames();
-        out.names.reserve(columns_.size() + rows_.size() + 1, chars);
-        for (const Column& c : columns_) out.names.add(c.name);
+        out.names.reserve(column_names_.size() + rows_.size() + 1, chars);
+        for (const std::string_view n : column_names_) out.names.add(n);
         for (const Row& r : rows_) out.names.add(r.name);
         out.names.add(objective_name_);
-
-        out.columns.clear();
-        out.columns.reserve(columns_.size());
-        for (const Column& c : columns_) out.columns.push_back(c.data);
-        std::vector<Column>().swap(columns_);
+        out.columns = std::move(columns_);
 
         out.rows.assign(rows_.size(), MpsRowData{});
-        std::size_t kept = 0;
-        for (std::size_t i = 0; i < entries_.size(); ++i) {
-            const MpsEntry e = entries_[i];
-            if (i < rows_[e.row].valid_from) continue;
-            entries_[kept++] = e;
-            ++out.rows[e.row].entries;
+        if (redefined_rows_) {
+            std::size_t kept = 0;
+            for (std::size_t i = 0; i < entries_.size(); ++i) {
+                const MpsEntry e = entries_[i];
+                if (i < rows_[e.row].valid_from) continue;
+                entries_[kept++] = e;
+            }
+            entries_.shrink(kept);
         }
-        entries_.resize(kept);
+        entries_.for_each([&](const MpsEntry& e) { ++out.rows[e.row].entries; });
         for (std::size_t r = 0; r < rows_.size(); ++r) {
             out.rows[r].sense = rows_[r].sense;
             out.rows[r].constant = rows_[r].constant;
@@ -1090,7 +1086,9 @@ private:
 
     std::vector<Row> rows_;
     NameIndex row_index_;
-    std::vector<Column> columns_;
+    bool redefined_rows_ = false;
+    std::vector<MpsColumnData> columns_;
+    std::vector<std::string_view> column_names_;
     NameIndex column_index_;
     // Queue of COLUMNS work. last_column_name_ is the column of the last queued line; column_
     // the column of the last worked-off item.
@@ -1106,7 +1104,7 @@ private:
     bool has_last_column_ = false;
     std::uint32_t column_ = 0;
 
-    std::vector<MpsEntry> entries_;
+    MpsEntries entries_;
     std::vector<MpsObjectiveEntry> objective_;
 };
 

@@ -64,6 +64,63 @@ struct MpsObjectiveEntry {
     double value;
 };
 
+// Row coefficients in file order, in chunks of a fixed size: appending never moves what is
+// stored, so a file of millions of coefficients is written to memory once.
+class MpsEntries {
+public:
+    MpsEntries() = default;
+    MpsEntries(MpsEntries&&) noexcept = default;
+    MpsEntries& operator=(MpsEntries&&) noexcept = default;
+
+    std::size_t size() const noexcept { return size_; }
+    MpsEntry& operator[](std::size_t i) noexcept { return chunks_[i >> kShift][i & kMask]; }
+    const MpsEntry& operator[](std::size_t i) const noexcept { return chunks_[i >> kShift][i & kMask]; }
+
+    void push_back(const MpsEntry& e) {
+        if (left_ == 0) add_chunk();
+        *next_++ = e;
+        --left_;
+        ++size_;
+    }
+    // Keeps the first n entries (n <= size()); no appending afterwards.
+    void shrink(std::size_t n) {
+        size_ = n;
+        chunks_.resize((n + kMask) >> kShift);
+        next_ = nullptr;
+        left_ = 0;
+    }
+    void clear() noexcept {
+        chunks_.clear();
+        size_ = 0;
+        next_ = nullptr;
+        left_ = 0;
+    }
+    // Calls f(entry) for every entry, in order.
+    template <class F>
+    void for_each(F&& f) const {
+        std::size_t left = size_;
+        for (const auto& chunk : chunks_) {
+            const std::size_t n = left < kChunk ? left : kChunk;
+            for (std::size_t i = 0; i < n; ++i) f(chunk[i]);
+            left -= n;
+        }
+    }
+
+private:
+    static constexpr std::size_t kShift = 16;  // 65536 entries, 1 MiB per chunk
+    static constexpr std::size_t kChunk = std::size_t{1} << kShift;
+    static constexpr std::size_t kMask = kChunk - 1;
+    void add_chunk() {
+        chunks_.emplace_back(new MpsEntry[kChunk]);
+        next_ = chunks_.back().get();
+        left_ = kChunk;
+    }
+    std::vector<std::unique_ptr<MpsEntry[]>> chunks_;
+    std::size_t size_ = 0;
+    MpsEntry* next_ = nullptr;
+    std::size_t left_ = 0;
+};
+
 struct MpsData {
     std::string problem_name;
     // Column i is names[i], row r is names[columns.size() + r], and the objective row name
@@ -71,7 +128,7 @@ struct MpsData {
     MpsNames names;
     std::vector<MpsColumnData> columns;  // in order of first appearance
     std::vector<MpsRowData> rows;        // in order of first definition
-    std::vector<MpsEntry> entries;       // row coefficients; rows[r].entries of them name row r
+    MpsEntries entries;                  // row coefficients; rows[r].entries of them name row r
     std::vector<MpsObjectiveEntry> objective;
 
     std::string_view column_name(std::size_t c) const noexcept { return names[c]; }

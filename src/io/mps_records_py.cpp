@@ -432,10 +432,10 @@ PyObject* build_mps_result(io::MpsData& data, std::int32_t sense, bool drop_cons
             row_lists[r] = PyRef::steal(new_list(static_cast<Py_ssize_t>(data.rows[r].entries)));
             cursor[r] = reinterpret_cast<PyListObject*>(row_lists[r].get())->ob_item;
         }
-        for (const io::MpsEntry& e : data.entries) {
+        data.entries.for_each([&](const io::MpsEntry& e) {
             *cursor[e.row]++ = new_coefficient(coefficient_tp, names[e.column], e.value);
-        }
-        std::vector<io::MpsEntry>().swap(data.entries);
+        });
+        data.entries.clear();
         std::vector<PyObject**>().swap(cursor);
 
         PyRef constraints = PyRef::steal(new_list(static_cast<Py_ssize_t>(nrows)));
