@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "expr/affine.hpp"
+#include "expr/evaluation.hpp"
 #include "module/objects_py.hpp"
 
 namespace ondrel::py {
@@ -258,7 +259,7 @@ PyObject* get_sense(PyObject* self) {
 PyObject* get_name(PyObject* self) { return to_py(expr_of(self).name); }
 
 // ---------------------------------------------------------------------------------------------
-// Evaluation, texts and CPLEX LP fragments: signatures registered, behaviour to come.
+// Evaluation, texts and CPLEX LP fragments.
 
 constexpr char value_doc[] =
     "value($self)\n--\n\n"
@@ -327,7 +328,47 @@ PyObject* as_cplex_lp_constraint(PyObject* self, PyObject* const* args, Py_ssize
     return to_py(std::string_view(constraint_fragment(list.terms, name.value, *e.sense, rhs, e.terms.empty())));
 }
 
-PyObject* affine_str(PyObject*) noexcept { return not_implemented("AffineExpr.__str__"); }
+PyObject* value(PyObject* self) { return to_py(expr_value(expr_of(self))); }
+
+PyObject* value_or_default(PyObject* self) { return to_py(expr_value_or_default(expr_of(self))); }
+
+PyObject* var_name_coeffs(PyObject* self) {
+    const auto pairs = ondrel::var_name_coeffs(expr_of(self));
+    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(pairs.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+        PyRef name = PyRef::steal(to_py(std::string_view(pairs[i].first)));
+        PyRef coeff = PyRef::steal(to_py(pairs[i].second));
+        if (!name || !coeff) return nullptr;
+        PyObject* pair = PyTuple_Pack(2, name.get(), coeff.get());
+        if (pair == nullptr) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), pair);
+    }
+    return list.release();
+}
+
+PyObject* str_expr(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr auto sig = ONDREL_SIGNATURE(str_expr_doc);
+    ArgOr<Flag, true> include_constant;
+    if (!parse(sig, args, nargs, kw, include_constant)) return nullptr;
+    const ExprValue& e = expr_of(self);
+    const NamedTermList list = sorted_named_terms(e);
+    return to_py(std::string_view(expression_text(list.terms, include_constant.value, e.constant)));
+}
+
+PyObject* str_with_sense(PyObject* self) {
+    const ExprValue& e = expr_of(self);
+    const NamedTermList list = sorted_named_terms(e);
+    return to_py(std::string_view(text_with_sense(list.terms, e.constant, e.sense)));
+}
+
+PyObject* repr_expr(PyObject* self) {
+    const ExprValue& e = expr_of(self);
+    const NamedTermList list = sorted_named_terms(e);
+    return to_py(std::string_view(repr_style_text(list.terms, e.constant, e.sense)));
+}
+
+PyObject* slot_str(PyObject* self) { return to_py(std::string_view(slot_text(expr_of(self)))); }
 
 PyMethodDef affine_methods[] = {
     ONDREL_FASTCALL("add_term", add_term, add_term_doc),
@@ -349,12 +390,12 @@ PyMethodDef affine_methods[] = {
     ONDREL_NOARGS("items", items, items_doc),
     ONDREL_NOARGS("keys", keys, keys_doc),
     ONDREL_NOARGS("values", values, values_doc),
-    ONDREL_UNBUILT("value", value_doc),
-    ONDREL_UNBUILT("value_or_default", value_or_default_doc),
-    ONDREL_UNBUILT("var_name_coeffs", var_name_coeffs_doc),
-    ONDREL_UNBUILT("str_expr", str_expr_doc),
-    ONDREL_UNBUILT("str_with_sense", str_with_sense_doc),
-    ONDREL_UNBUILT("repr_expr", repr_expr_doc),
+    ONDREL_NOARGS("value", value, value_doc),
+    ONDREL_NOARGS("value_or_default", value_or_default, value_or_default_doc),
+    ONDREL_NOARGS("var_name_coeffs", var_name_coeffs, var_name_coeffs_doc),
+    ONDREL_FASTCALL("str_expr", str_expr, str_expr_doc),
+    ONDREL_NOARGS("str_with_sense", str_with_sense, str_with_sense_doc),
+    ONDREL_NOARGS("repr_expr", repr_expr, repr_expr_doc),
     ONDREL_FASTCALL("as_cplex_variables_only", as_cplex_variables_only, as_cplex_variables_only_doc),
     ONDREL_FASTCALL("as_cplex_lp_affine_expression", as_cplex_lp_affine_expression,
                     as_cplex_lp_affine_expression_doc),
@@ -373,8 +414,8 @@ PyType_Slot affine_slots[] = {
     {Py_tp_doc, const_cast<char*>(affine_doc)},
     {Py_tp_new, reinterpret_cast<void*>(&affine_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&affine_dealloc)},
-    {Py_tp_str, reinterpret_cast<void*>(&affine_str)},
-    {Py_tp_repr, reinterpret_cast<void*>(&affine_str)},
+    {Py_tp_str, reinterpret_cast<void*>(&getter_slot<slot_str>)},
+    {Py_tp_repr, reinterpret_cast<void*>(&getter_slot<slot_str>)},
     {Py_tp_methods, affine_methods},
     {Py_tp_getset, affine_getset},
     {0, nullptr},

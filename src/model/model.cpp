@@ -43,7 +43,7 @@ std::size_t white_space_at(const unsigned char* p, const unsigned char* end) noe
 std::size_t white_space_before(const unsigned char* begin, const unsigned char* end) noexcept {
     for (std::size_t len = 1; len <= 3 && static_cast<std::size_t>(end - begin) >= len; ++len) {
         const unsigned char* p = end - len;
-        if (len > 1 && (*p & 0xC0) == 0x80) continue;  // not the start of a character
+        if ((*p & 0xC0) == 0x80) continue;  // inside a character: look further back
         return white_space_at(p, end) == len ? len : 0;
     }
     return 0;

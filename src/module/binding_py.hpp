@@ -479,6 +479,17 @@ PyObject* getter(PyObject* self, void*) noexcept {
     }
 }
 
+// For unary slots such as tp_str and tp_repr.
+template <NoArgsFn F>
+PyObject* getter_slot(PyObject* self) noexcept {
+    try {
+        return F(self);
+    } catch (...) {
+        set_error_from_current_exception();
+        return nullptr;
+    }
+}
+
 template <class Fn>
 PyCFunction as_cfunction(Fn f) noexcept {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
