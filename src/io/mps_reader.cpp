@@ -18,11 +18,11 @@
 namespace ondrel::io {
 
 // ---------------------------------------------------------------------------------------------
-// Reading the file.
-
+// Operating system errors.
 
 namespace {
 
+// The operating system's description of an error followed by " (os error N)".
 std::string os_error_text(int err) {
     std::string s = std::strerror(err);
     s += " (os error ";
