@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <new>
 #include <stdexcept>
 
 namespace ondrel {
@@ -17,7 +18,10 @@ void TermMap::build_index(std::size_t n) const {
     if (n > kMaxEntries) throw std::length_error("term map too large");
     const std::size_t want = std::max<std::size_t>(64, std::bit_ceil(n * 2));
     if (!index_ || want > std::size_t{mask_} + 1) {
-        index_ = std::make_unique<std::uint32_t[]>(want);
+        index_.reset();
+        auto* fresh = static_cast<std::uint32_t*>(std::calloc(want, sizeof(std::uint32_t)));
+        if (fresh == nullptr) throw std::bad_alloc();
+        index_.reset(fresh);
         mask_ = static_cast<std::uint32_t>(want - 1);
         shift_ = 64u - static_cast<unsigned>(std::countr_zero(want));
     } else {
@@ -113,7 +117,7 @@ std::size_t TermMap::add_checked(const VarId* ids, const double* coeffs, std::si
     if (!index_ || total * 2 > std::size_t{mask_} + 1) build_index(total);
     // The slot of the pair kAhead positions on is prefetched; the loop keeps the index in
     // locals since appending entries could otherwise be assumed to change it.
-    constexpr std::size_t kAhead = 16;
+    constexpr std::size_t kAhead = 64;
     std::uint32_t* const index = index_.get();
     const unsigned shift = shift_;
     const std::uint32_t mask = mask_;

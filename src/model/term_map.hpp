@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -113,7 +114,12 @@ private:
     std::vector<Term> terms_;
     // Slots hold position + 1; 0 marks an empty slot. Capacity is mask_ + 1, a power of two
     // at least twice the number of entries it may hold.
-    mutable std::unique_ptr<std::uint32_t[]> index_;
+    // Allocated zeroed with calloc: large blocks come straight from fresh zero pages, so an
+    // empty index costs no clearing pass.
+    struct FreeDeleter {
+        void operator()(std::uint32_t* p) const noexcept { std::free(p); }
+    };
+    mutable std::unique_ptr<std::uint32_t[], FreeDeleter> index_;
     mutable std::uint32_t mask_ = 0;
     mutable unsigned shift_ = 64;
 };
