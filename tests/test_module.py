@@ -149,7 +149,7 @@ def test_module_functions(name, signature, doc):
 
 
 def callables_with_parameters():
-    """(label, bound callable) for every function and method that declares parameters."""
+    """(label, callable) for the module functions, Model() and every method of the four classes."""
     objs = instances()
     out = [(n, getattr(z, n)) for n in ("write_lp", "write_mps", "read_mps")]
     out.append(("Model", z.Model))

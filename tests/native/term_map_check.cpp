@@ -143,7 +143,7 @@ double coefficient(Rng& rng) {
         case 2: return static_cast<double>(static_cast<int>(rng.below(21)) - 10);
         case 3: return std::numeric_limits<double>::denorm_min() * static_cast<double>(rng.below(4));
         case 4: return 1e300 * (rng.chance(50) ? 1.0 : -1.0);
-        case 5: return std::bit_cast<double>(rng.next() & ~(0x7FFull << 52)) ;  // tiny, any sign
+        case 5: return std::bit_cast<double>(rng.next() & ~(0x7FFull << 52));  // zero or subnormal, any sign
         case 6: return 0.1 * static_cast<double>(rng.below(100));
         default: {
             // Any finite double.
