@@ -43,18 +43,7 @@ PyObject* get_rhs(PyObject* self) {
 
 PyObject* items(PyObject* self) {
     const std::vector<Term> terms = read_record(self, [](const ConstraintRecord& r) { return r.terms.terms(); });
-    const std::weak_ptr<SharedModel>& ref = as_constraint(self)->model;
-    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(terms.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < terms.size(); ++i) {
-        PyRef handle = PyRef::steal(new_variable(ref, terms[i].id));
-        PyRef coeff = PyRef::steal(to_py(terms[i].coeff));
-        if (!handle || !coeff) return nullptr;
-        PyObject* pair = PyTuple_Pack(2, handle.get(), coeff.get());
-        if (pair == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), pair);
-    }
-    return list.release();
+    return handle_coeff_pairs(as_constraint(self)->model, terms);
 }
 
 constexpr char set_name_doc[] = "set_name($self, name)\n--\n\n";

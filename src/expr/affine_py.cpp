@@ -188,42 +188,25 @@ PyObject* add_term_ids_coeffs(PyObject* self, PyObject* const* args, Py_ssize_t 
 // ---------------------------------------------------------------------------------------------
 // Term accessors.
 
-enum class Listing { Keys, Items };
-
-// Handles for the terms, made from `ref` and each term's id, alone or paired with coefficients.
-PyObject* term_handles(const TermMap& terms, const std::weak_ptr<SharedModel>& ref, Listing kind) {
-    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(terms.size())));
-    if (!list) return nullptr;
-    Py_ssize_t i = 0;
-    for (const Term& t : terms) {
-        PyRef handle = PyRef::steal(new_variable(ref, t.id));
-        if (!handle) return nullptr;
-        PyObject* item = handle.release();
-        if (kind == Listing::Items) {
-            PyRef h = PyRef::steal(item);
-            PyRef c = PyRef::steal(to_py(t.coeff));
-            if (!c) return nullptr;
-            item = PyTuple_Pack(2, h.get(), c.get());
-            if (item == nullptr) return nullptr;
-        }
-        PyList_SET_ITEM(list.get(), i++, item);
-    }
-    return list.release();
-}
-
-PyObject* bound_term_handles(PyObject* self, Listing kind) {
+PyObject* keys(PyObject* self) {
     const ExprValue& e = expr_of(self);
     if (!e.model.bound) return PyList_New(0);
     resolve(e.model.ptr, kLostExprModel);
-    return term_handles(e.terms, e.model.ptr, kind);
+    const TermMap& terms = e.terms;
+    return build_list(terms.size(), [&](std::size_t i) { return new_variable(e.model.ptr, terms[i].id); });
+}
+
+PyObject* items(PyObject* self) {
+    const ExprValue& e = expr_of(self);
+    if (!e.model.bound) return PyList_New(0);
+    resolve(e.model.ptr, kLostExprModel);
+    return handle_coeff_pairs(e.model.ptr, e.terms.terms());
 }
 
 constexpr char keys_doc[] = "keys($self)\n--\n\n";
-PyObject* keys(PyObject* self) { return bound_term_handles(self, Listing::Keys); }
 
 constexpr char items_doc[] =
     "items($self)\n--\n\nResolve VarId -> Variable handle pairs via the internal weak model ref.";
-PyObject* items(PyObject* self) { return bound_term_handles(self, Listing::Items); }
 
 constexpr char terms_with_variables_doc[] =
     "terms_with_variables($self, model)\n--\n\nResolve VarId -> Variable handles via the provided model.";
@@ -231,21 +214,13 @@ PyObject* terms_with_variables(PyObject* self, PyObject* const* args, Py_ssize_t
     static constexpr auto sig = ONDREL_SIGNATURE(terms_with_variables_doc);
     Arg<ModelArg> model;
     if (!parse(sig, args, nargs, kw, model)) return nullptr;
-    return term_handles(expr_of(self).terms, model.value->model, Listing::Items);
+    return handle_coeff_pairs(model.value->model, expr_of(self).terms.terms());
 }
 
 constexpr char values_doc[] = "values($self)\n--\n\n";
 PyObject* values(PyObject* self) {
     const TermMap& terms = expr_of(self).terms;
-    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(terms.size())));
-    if (!list) return nullptr;
-    Py_ssize_t i = 0;
-    for (const Term& t : terms) {
-        PyObject* c = to_py(t.coeff);
-        if (c == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), i++, c);
-    }
-    return list.release();
+    return build_list(terms.size(), [&](std::size_t i) { return to_py(terms[i].coeff); });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -282,28 +257,13 @@ constexpr char as_cplex_lp_affine_expression_doc[] =
 constexpr char as_cplex_lp_constraint_doc[] =
     "as_cplex_lp_constraint($self, name)\n--\n\nCPLEX LP constraint string (with sense and RHS).";
 
-PyObject* string_list(const std::vector<std::string>& items) {
-    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(items.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        PyObject* s = to_py(std::string_view(items[i]));
-        if (s == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), s);
-    }
-    return list.release();
-}
-
 PyObject* as_cplex_variables_only(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
     static constexpr auto sig = ONDREL_SIGNATURE(as_cplex_variables_only_doc);
     Arg<Text> name;
     if (!parse(sig, args, nargs, kw, name)) return nullptr;
     const NamedTermList list = sorted_named_terms(expr_of(self));
     const TermListLines lines = term_list_fragment(list.terms, name.value);
-    PyRef completed = PyRef::steal(string_list(lines.completed));
-    if (!completed) return nullptr;
-    PyRef current = PyRef::steal(string_list(lines.current));
-    if (!current) return nullptr;
-    return PyTuple_Pack(2, completed.get(), current.get());
+    return tuple_of(str_list(lines.completed), str_list(lines.current));
 }
 
 PyObject* as_cplex_lp_affine_expression(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
@@ -334,17 +294,9 @@ PyObject* value_or_default(PyObject* self) { return to_py(expr_value_or_default(
 
 PyObject* var_name_coeffs(PyObject* self) {
     const auto pairs = ondrel::var_name_coeffs(expr_of(self));
-    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(pairs.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < pairs.size(); ++i) {
-        PyRef name = PyRef::steal(to_py(std::string_view(pairs[i].first)));
-        PyRef coeff = PyRef::steal(to_py(pairs[i].second));
-        if (!name || !coeff) return nullptr;
-        PyObject* pair = PyTuple_Pack(2, name.get(), coeff.get());
-        if (pair == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), pair);
-    }
-    return list.release();
+    return build_list(pairs.size(), [&](std::size_t i) {
+        return tuple_of(to_py(std::string_view(pairs[i].first)), to_py(pairs[i].second));
+    });
 }
 
 PyObject* str_expr(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {

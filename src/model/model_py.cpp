@@ -249,37 +249,15 @@ PyObject* list_variables(PyObject* self) {
     return new_variable_range(m, 0, variable_count(*m));
 }
 
-PyObject* constraint_range(const std::shared_ptr<SharedModel>& m, std::size_t count) {
-    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(count)));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < count; ++i) {
-        PyObject* h = new_constraint(m, i);
-        if (h == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), h);
-    }
-    return list.release();
-}
-
 PyObject* list_constraints(PyObject* self) {
     const auto& m = model_of(self);
     const std::size_t n = with_core(*m, [](ModelCore& c) { return c.constraints.size(); });
-    return constraint_range(m, n);
-}
-
-PyObject* u64_list(const std::vector<std::uint64_t>& values) {
-    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        PyObject* v = to_py(values[i]);
-        if (v == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), v);
-    }
-    return list.release();
+    return build_list(n, [&](std::size_t i) { return new_constraint(m, i); });
 }
 
 PyObject* used_variable_ids(PyObject* self) {
     const std::vector<VarId> ids = with_core(*model_of(self), [](ModelCore& c) { return ondrel::used_variable_ids(c); });
-    return u64_list(ids);
+    return build_list(ids.size(), [&](std::size_t i) { return to_py(std::uint64_t{ids[i]}); });
 }
 
 PyObject* list_variables_by_ids(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
@@ -293,14 +271,7 @@ PyObject* list_variables_by_ids(PyObject* self, PyObject* const* args, Py_ssize_
             raise(ErrorKind::Index, Msg() << "variable id " << id << " out of range (model has " << n << " variables)");
         }
     }
-    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(ids.value.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < ids.value.size(); ++i) {
-        PyObject* h = new_variable(m, ids.value[i]);
-        if (h == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), h);
-    }
-    return list.release();
+    return build_list(ids.value.size(), [&](std::size_t i) { return new_variable(m, ids.value[i]); });
 }
 
 PyObject* get_constraint_by_name(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
@@ -319,41 +290,21 @@ PyObject* get_objective(PyObject* self) {
 
 PyObject* sos_export(PyObject* self) {
     const std::vector<SosGroup> groups = with_core(*model_of(self), [](ModelCore& c) { return c.sos_groups; });
-    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(groups.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < groups.size(); ++i) {
+    return build_list(groups.size(), [&](std::size_t i) {
         const SosGroup& g = groups[i];
-        PyRef members = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(g.members.size())));
-        if (!members) return nullptr;
-        for (std::size_t j = 0; j < g.members.size(); ++j) {
-            PyObject* pair = Py_BuildValue("(Kd)", static_cast<unsigned long long>(g.members[j].id), g.members[j].weight);
-            if (pair == nullptr) return nullptr;
-            PyList_SET_ITEM(members.get(), static_cast<Py_ssize_t>(j), pair);
-        }
-        PyRef kind = PyRef::steal(PyLong_FromLong(g.kind == SosKind::Sos1 ? 1 : 2));
-        PyRef key = PyRef::steal(to_py(g.key));
-        if (!kind || !key) return nullptr;
-        PyObject* item = PyTuple_Pack(3, kind.get(), key.get(), members.get());
-        if (item == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
-    }
-    return list.release();
+        PyObject* members = build_list(g.members.size(), [&](std::size_t j) {
+            return tuple_of(to_py(std::uint64_t{g.members[j].id}), to_py(g.members[j].weight));
+        });
+        return tuple_of(PyLong_FromLong(g.kind == SosKind::Sos1 ? 1 : 2), to_py(g.key), members);
+    });
 }
 
 // [(name, handle)] for every variable or constraint, in id order.
 template <class MakeHandle>
 PyObject* named_handles(const std::vector<std::string>& names, MakeHandle make) {
-    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(names.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        PyRef name = PyRef::steal(to_py(std::string_view(names[i])));
-        PyRef handle = PyRef::steal(make(i));
-        if (!name || !handle) return nullptr;
-        PyObject* pair = PyTuple_Pack(2, name.get(), handle.get());
-        if (pair == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), pair);
-    }
-    return list.release();
+    return build_list(names.size(), [&](std::size_t i) {
+        return tuple_of(to_py(std::string_view(names[i])), make(i));
+    });
 }
 
 PyObject* variables_dict(PyObject* self) {

@@ -436,6 +436,36 @@ inline PyObject* to_py(const std::optional<std::string>& s) {
     return s ? to_py(std::string_view(*s)) : none();
 }
 
+// A new list of n items, item i being make(i): a new reference, or nullptr with an exception
+// set, which abandons the list.
+template <class Make>
+PyObject* build_list(std::size_t n, Make&& make) {
+    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(n)));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < n; ++i) {
+        PyObject* item = make(i);
+        if (item == nullptr) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return list.release();
+}
+
+// A new tuple of the given new references, which it takes over; nullptr (with the exception
+// of the failed item set) when any of them is nullptr.
+template <class... Items>
+PyObject* tuple_of(Items*... items) {
+    PyRef refs[] = {PyRef::steal(items)...};
+    for (const PyRef& r : refs) {
+        if (!r) return nullptr;
+    }
+    return PyTuple_Pack(sizeof...(Items), items...);
+}
+
+// A list of str.
+inline PyObject* str_list(const std::vector<std::string>& items) {
+    return build_list(items.size(), [&](std::size_t i) { return to_py(std::string_view(items[i])); });
+}
+
 // Thrown by binding code when a Python exception is already set and should propagate as is.
 struct PythonErrorSet {};
 
@@ -459,27 +489,8 @@ PyObject* fastcall(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     }
 }
 
-template <NoArgsFn F>
-PyObject* noargs(PyObject* self, PyObject*) noexcept {
-    try {
-        return F(self);
-    } catch (...) {
-        set_error_from_current_exception();
-        return nullptr;
-    }
-}
-
-template <NoArgsFn F>
-PyObject* getter(PyObject* self, void*) noexcept {
-    try {
-        return F(self);
-    } catch (...) {
-        set_error_from_current_exception();
-        return nullptr;
-    }
-}
-
-// For unary slots such as tp_str and tp_repr.
+// Calls F(self), turning a C++ exception into the Python exception; also the tp_str and
+// tp_repr slots.
 template <NoArgsFn F>
 PyObject* getter_slot(PyObject* self) noexcept {
     try {
@@ -488,6 +499,16 @@ PyObject* getter_slot(PyObject* self) noexcept {
         set_error_from_current_exception();
         return nullptr;
     }
+}
+
+template <NoArgsFn F>
+PyObject* noargs(PyObject* self, PyObject*) noexcept {
+    return getter_slot<F>(self);
+}
+
+template <NoArgsFn F>
+PyObject* getter(PyObject* self, void*) noexcept {
+    return getter_slot<F>(self);
 }
 
 template <class Fn>

@@ -56,6 +56,8 @@ PyObject* new_constraint(const std::weak_ptr<SharedModel>& model, ConstraintId i
 PyObject* new_expr(ExprValue&& value);
 // A list of handles for ids first .. first + count - 1.
 PyObject* new_variable_range(const std::weak_ptr<SharedModel>& model, VarId first, std::size_t count);
+// A list of (Variable, coefficient) tuples, one per term, handles made from `model`.
+PyObject* handle_coeff_pairs(const std::weak_ptr<SharedModel>& model, std::span<const Term> terms);
 
 // The singleton member object for a code (new reference), or nullptr with an exception set.
 PyObject* enum_member(Sense s);

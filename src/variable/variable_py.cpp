@@ -252,14 +252,15 @@ PyObject* new_variable(const std::weak_ptr<SharedModel>& model, VarId vid) {
 PyObject* new_variable_range(const std::weak_ptr<SharedModel>& model, VarId first, std::size_t count) {
     PyTypeObject* t = variable_type();
     if (t == nullptr) return nullptr;
-    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(count)));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < count; ++i) {
-        PyObject* h = make_variable(t, model, first + i);
-        if (h == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), h);
-    }
-    return list.release();
+    return build_list(count, [&](std::size_t i) { return make_variable(t, model, first + i); });
+}
+
+PyObject* handle_coeff_pairs(const std::weak_ptr<SharedModel>& model, std::span<const Term> terms) {
+    PyTypeObject* t = variable_type();
+    if (t == nullptr) return nullptr;
+    return build_list(terms.size(), [&](std::size_t i) {
+        return tuple_of(make_variable(t, model, terms[i].id), to_py(terms[i].coeff));
+    });
 }
 
 }  // namespace ondrel::py
