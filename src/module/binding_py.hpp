@@ -22,6 +22,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -246,11 +247,13 @@ bool SeqOf<K>::convert(PyObject* o, value_type& out) {
         }
         return true;
     }
+    // The length only sizes the array; a sequence may report more items than it yields, so
+    // the reservation is capped and growth covers the rest.
     const Py_ssize_t n = PySequence_Size(o);
     if (n < 0) {
         PyErr_Clear();
     } else {
-        out.reserve(static_cast<std::size_t>(n));
+        out.reserve(std::min<std::size_t>(static_cast<std::size_t>(n), std::size_t{1} << 20));
     }
     PyRef it = PyRef::steal(PyObject_GetIter(o));
     if (!it) return false;
