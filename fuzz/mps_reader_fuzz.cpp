@@ -194,9 +194,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (r.sense < -1 || r.sense > 1) fail("row sense");
         }
         if (total != out.entries.size()) fail("row entry counts");
-        for (const auto& e : out.entries) {
+        out.entries.for_each([&](const ondrel::io::MpsEntry& e) {
             if (e.row >= nrows || e.column >= ncols) fail("entry index");
-        }
+        });
         for (const auto& e : out.objective) {
             if (e.column >= ncols) fail("objective index");
         }
