@@ -19,7 +19,6 @@ from __future__ import annotations
 
 import gc
 import gzip
-import os
 import random
 import subprocess
 import sys

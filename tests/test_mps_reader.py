@@ -609,7 +609,7 @@ def test_random_decimals_match_python_float(tmp_path_factory, tokens):
     path.write_text("ROWS\n N obj\nCOLUMNS\n" + "".join(f" x obj {t}\n" for t in tokens))
     values = [c.value for c in _ondrel.read_mps(str(path), 1).objective.coefficients]
     assert len(values) == len(tokens)
-    for token, value in zip(tokens, values):
+    for token, value in zip(tokens, values, strict=True):
         assert same_float(value, float(token)), token
 
 
@@ -829,14 +829,14 @@ def test_netlib_against_glpsol(netlib_dir, tmp_path, source):
     assert_same_coefficients(result.objective.coefficients, theirs.objective.coefficients)
     assert [v.name for v in result.variables] == [v.name for v in theirs.variables]
     assert [c.name for c in result.constraints] == [c.name for c in theirs.constraints]
-    for ours, glpk in zip(result.constraints, theirs.constraints):
+    for ours, glpk in zip(result.constraints, theirs.constraints, strict=True):
         assert_same_coefficients(ours.coefficients, glpk.coefficients)
         if name not in RANGES:
             assert ours.sense == glpk.sense, ours.name
         if name not in RANGES | EMPTY_SET_NAMES:
             assert close(ours.constant, glpk.constant), ours.name
     if name not in EMPTY_SET_NAMES:
-        for ours, glpk in zip(result.variables, theirs.variables):
+        for ours, glpk in zip(result.variables, theirs.variables, strict=True):
             assert ours.cat == glpk.cat
             assert close(ours.lowBound, glpk.lowBound) and close(ours.upBound, glpk.upBound), ours.name
 
