@@ -441,6 +441,18 @@ def test_duplicate_row(read):
     assert [(k.name, k.value) for k in result.constraints[1].coefficients] == [("x", 2.0)]
 
 
+def test_duplicate_row_with_many_coefficients(read):
+    # Enough coefficients to span several of the reader's storage chunks, with a row
+    # redefined in the middle: its earlier coefficients are dropped, all others kept in order.
+    n = 100_000
+    text = "ROWS\n L r1\n L r2\nCOLUMNS\n" + "".join(f" c{i} r1 {i} r2 {-i}\n" for i in range(n))
+    text += "ROWS\n G r1\nCOLUMNS\n" + "".join(f" d{i} r2 {i} r1 {i}\n" for i in range(n))
+    r1, r2 = read(text).constraints
+    assert r1.sense == 1
+    assert [(k.name, k.value) for k in r1.coefficients] == [(f"d{i}", float(i)) for i in range(n)]
+    assert [k.value for k in r2.coefficients] == [float(-i) for i in range(n)] + [float(i) for i in range(n)]
+
+
 def test_column_in_two_runs(read):
     text = model(
         "COLUMNS\n x r1 1\n MARK 'MARKER' 'INTORG'\n y r1 2\n x r2 3\n MARK 'MARKER' 'INTEND'\n"
