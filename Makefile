@@ -6,7 +6,7 @@ VENV := .venv
 VPY := $(VENV)/bin/python
 BUILD_TOOLS := "scikit-build-core>=0.10" "cmake>=3.21" ninja
 
-.PHONY: all install test demo bench fuzz clean
+.PHONY: all install test demo bench fuzz sanitize clean
 
 all: test
 
@@ -33,4 +33,24 @@ fuzz:
 	$(MAKE) -C fuzz run
 
 clean:
-	rm -rf build $(VENV) .pytest_cache
+	rm -rf build $(VENV) $(ASAN_VENV) .pytest_cache
+
+# The test suite against a build with AddressSanitizer and UndefinedBehaviorSanitizer, in its own
+# environment (.venv-asan) and build tree. Leak detection is off: the interpreter itself keeps
+# memory until exit.
+ASAN_VENV := .venv-asan
+ASAN_PY := $(ASAN_VENV)/bin/python
+SANITIZE_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
+
+$(ASAN_PY):
+	$(PYTHON) -m venv $(ASAN_VENV)
+	$(ASAN_PY) -m pip install -q --upgrade pip
+	$(ASAN_PY) -m pip install -q $(BUILD_TOOLS)
+
+sanitize: $(ASAN_PY)
+	$(ASAN_PY) -m pip install -q --no-build-isolation \
+		-Cbuild-dir=build/sanitize -Ccmake.build-type=RelWithDebInfo \
+		-Ccmake.define.CMAKE_CXX_FLAGS="$(SANITIZE_FLAGS)" \
+		-Ccmake.define.CMAKE_SHARED_LINKER_FLAGS="$(SANITIZE_FLAGS)" ".[test]"
+	LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)" \
+		ASAN_OPTIONS=detect_leaks=0 $(ASAN_PY) -m pytest -q -p no:cacheprovider
