@@ -278,38 +278,25 @@ bool parse_mps_number(std::string_view token, double& out) noexcept {
         ++p;
     }
     const char* const body = p;
-    // Validate the grammar and, on the way, gather up to 19 significant digits and the decimal
-    // exponent for the fast path below.
-    std::size_t ndigits = 0;
+    // Validate the grammar and, on the way, gather the digits and the decimal exponent for the
+    // fast path below. With at most 19 digits in all, the mantissa is exact in 64 bits.
     std::uint64_t mantissa = 0;
-    int significant = 0;     // digits in mantissa, leading zeros not counted
-    bool truncated = false;  // a non-zero digit did not fit in mantissa
     std::int64_t scale = 0;  // value = mantissa x 10^(scale + exponent)
-    while (p != end && is_digit(*p)) {
-        const unsigned d = static_cast<unsigned>(*p - '0');
-        if (significant < 19) {
-            mantissa = mantissa * 10 + d;
-            if (mantissa != 0) ++significant;
-        } else {
-            ++scale;
-            if (d != 0) truncated = true;
-        }
-        ++p, ++ndigits;
+    const char* const int_begin = p;
+    for (unsigned d; p != end && (d = static_cast<unsigned char>(*p) - unsigned{'0'}) < 10; ++p) {
+        mantissa = mantissa * 10 + d;
     }
+    std::size_t ndigits = static_cast<std::size_t>(p - int_begin);
     if (p != end && *p == '.') {
         ++p;
-        while (p != end && is_digit(*p)) {
-            const unsigned d = static_cast<unsigned>(*p - '0');
-            if (significant < 19) {
-                mantissa = mantissa * 10 + d;
-                if (mantissa != 0) ++significant;
-                --scale;
-            } else if (d != 0) {
-                truncated = true;
-            }
-            ++p, ++ndigits;
+        const char* const frac_begin = p;
+        for (unsigned d; p != end && (d = static_cast<unsigned char>(*p) - unsigned{'0'}) < 10; ++p) {
+            mantissa = mantissa * 10 + d;
         }
+        scale = frac_begin - p;
+        ndigits += static_cast<std::size_t>(p - frac_begin);
     }
+    const bool truncated = ndigits > 19;  // mantissa wrapped around: not usable
     if (ndigits == 0) {
         const std::string_view word(body, static_cast<std::size_t>(end - body));
         double v;
@@ -612,8 +599,11 @@ inline bool same_name(std::string_view x, std::string_view y) noexcept {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Name index: open addressing from a name (a view into the text) to a dense id. Each slot holds
-// the name's key words, so looking up a name of up to 16 bytes reads one slot and no text.
+// Name index: open addressing from a name to a dense id (0, 1, 2, ... in order of insertion).
+// A slot holds a name's first eight bytes, its length and its id: 16 bytes, so that the table
+// of a hundred thousand names stays a few megabytes (the lookups are random, and on large
+// files their cache and TLB misses are what the reader waits for). Bytes 8 to 15 and the
+// name's address are kept by id, consulted only for names longer than eight bytes.
 
 class NameIndex {
 public:
@@ -641,29 +631,30 @@ public:
         for (std::size_t i = l.hash & mask_;; i = (i + 1) & mask_) {
             const Slot& s = slots_[i];
             if (s.id == kNone) return kNone;
-            if (s.key.a == l.key.a && s.key.b == l.key.b && s.len == n &&
-                (n <= 16 || std::memcmp(s.ptr + 16, l.name.data() + 16, n - 16) == 0)) {
+            if (s.key_a == l.key.a && s.len == n &&
+                (n <= 8 || (key_b_[s.id] == l.key.b &&
+                            (n <= 16 || std::memcmp(names_[s.id] + 16, l.name.data() + 16, n - 16) == 0)))) {
                 return s.id;
             }
         }
     }
     std::uint32_t find(std::string_view name) const noexcept { return find(prepare(name)); }
 
-    // Adds a name known to be absent.
-    void insert(const Lookup& l, std::uint32_t id) {
-        if ((count_ + 1) * 2 > slots_.size()) grow();
-        place(Slot{l.key, l.name.data(), static_cast<std::uint32_t>(std::min<std::size_t>(l.name.size(), kNone)), id},
-              l.hash);
-        ++count_;
+    // Adds a name known to be absent, under the next id (the number of names so far). The
+    // name's bytes must stay where they are while the index lives.
+    void insert(const Lookup& l) {
+        if ((names_.size() + 1) * 2 > slots_.size()) grow();
+        const std::uint32_t id = static_cast<std::uint32_t>(names_.size());
+        key_b_.push_back(l.key.b);
+        names_.push_back(l.name.data());
+        place(Slot{l.key.a, id, static_cast<std::uint32_t>(std::min<std::size_t>(l.name.size(), kNone))}, l.hash);
     }
-    void insert(std::string_view name, std::uint32_t id) { insert(prepare(name), id); }
 
 private:
     struct Slot {
-        Key key;
-        const char* ptr = nullptr;
-        std::uint32_t len = 0;  // names of 4 GiB or more never match; they cannot occur in practice
+        std::uint64_t key_a = 0;
         std::uint32_t id = kNone;
+        std::uint32_t len = 0;  // names of 4 GiB or more never match; they cannot occur in practice
     };
     void place(const Slot& s, std::uint64_t h) noexcept {
         std::size_t i = h & mask_;
@@ -676,14 +667,15 @@ private:
         mask_ = slots_.size() - 1;
         for (const Slot& s : old) {
             if (s.id != kNone) {
-                const std::string_view name(s.ptr, s.len);
-                place(s, hash_name(name, s.key));
+                const std::string_view name(names_[s.id], s.len);
+                place(s, hash_name(name, make_key(name)));
             }
         }
     }
     std::vector<Slot> slots_;
     std::size_t mask_ = 0;
-    std::size_t count_ = 0;
+    std::vector<std::uint64_t> key_b_;  // by id
+    std::vector<const char*> names_;    // by id
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -852,9 +844,10 @@ private:
             error = "Too many rows";
             return false;
         }
-        const std::string_view kept = names_.keep(name);
-        row_index_.insert(kept, static_cast<std::uint32_t>(rows_.size()));
-        rows_.push_back(Row{kept, sense, 0.0, entries_.size()});
+        NameIndex::Lookup kept = NameIndex::prepare(name);
+        kept.name = names_.keep(name);
+        row_index_.insert(kept);
+        rows_.push_back(Row{kept.name, sense, 0.0, entries_.size()});
         return true;
     }
 
@@ -923,7 +916,7 @@ private:
                         col = static_cast<std::uint32_t>(columns_.size());
                         NameIndex::Lookup kept = p.lookup;
                         kept.name = names_.keep(p.lookup.name);
-                        column_index_.insert(kept, col);
+                        column_index_.insert(kept);
                         column_names_.push_back(kept.name);
                         MpsColumnData c;
                         c.integer = p.kind == Pending::IntegerColumn;
