@@ -14,6 +14,7 @@ import numpy as np
 import pytest
 
 from zemlo._ondrel import AffineExpr, Category, Model, Sense
+from support import make_expr as expr
 
 INF = float("inf")
 NAN = float("nan")
@@ -75,16 +76,6 @@ def dead_var():
     return gone.add_variable("z", 0.0, 1.0, Category.Continuous)
 
 
-def expr(terms=(), constant=0.0, sense=None, name=None):
-    e = AffineExpr()
-    for var, c in terms:
-        e.add_term(var, c)
-    e.set_constant(constant)
-    if sense is not None:
-        e.set_sense(sense)
-    if name is not None:
-        e.set_name(name)
-    return e
 
 
 # ---------------------------------------------------------------------------------------------

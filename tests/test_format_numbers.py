@@ -12,16 +12,15 @@ import ctypes
 import ctypes.util
 import math
 import random
-import shutil
 import struct
 import subprocess
 from decimal import Decimal
 from fractions import Fraction
-from pathlib import Path
 
 import pytest
 
-ROOT = Path(__file__).resolve().parents[1]
+from support import build_native
+
 NAN = float("nan")
 INF = float("inf")
 COLUMNS = ("number", "shortest", "coefficient", "repr", "mps")
@@ -30,16 +29,7 @@ COLUMNS = ("number", "shortest", "coefficient", "repr", "mps")
 @pytest.fixture(scope="session")
 def render(tmp_path_factory):
     """Return a function mapping a list of floats to a list of {column: text} dicts."""
-    cxx = shutil.which("g++")
-    if cxx is None:
-        pytest.skip("g++ is not installed; the number probe cannot be built")
-    exe = tmp_path_factory.mktemp("format_probe") / "format_probe"
-    subprocess.run(
-        [cxx, "-std=c++20", "-O2", f"-I{ROOT / 'src'}",
-         str(ROOT / "tests/native/format_probe.cpp"), str(ROOT / "src/format/number.cpp"),
-         "-o", str(exe)],
-        check=True,
-    )
+    exe = build_native(tmp_path_factory, "format_probe", ["src/format/number.cpp"], ["-O2"])
 
     def run(xs):
         stdin = "".join(struct.pack(">d", x).hex() + "\n" for x in xs)

@@ -9,14 +9,13 @@ directly, so a difference points either at the fragments or at the way the metho
 from __future__ import annotations
 
 import json
-import shutil
 import struct
 import subprocess
-from pathlib import Path
 
 import pytest
 
-ROOT = Path(__file__).resolve().parents[1]
+from support import build_native
+
 INF = float("inf")
 NAN = float("nan")
 LOST_MODEL = (
@@ -33,15 +32,8 @@ def _hex(x: float) -> str:
 
 @pytest.fixture(scope="session")
 def fragment_probe(tmp_path_factory):
-    cxx = shutil.which("g++")
-    if cxx is None:
-        pytest.skip("g++ is not installed; the fragment probe cannot be built")
-    exe = tmp_path_factory.mktemp("fragment_probe") / "fragment_probe"
-    subprocess.run(
-        [cxx, "-std=c++20", "-O2", f"-I{ROOT / 'src'}", str(ROOT / "tests/native/fragment_probe.cpp"),
-         str(ROOT / "src/format/lp_fragments.cpp"), str(ROOT / "src/format/number.cpp"), "-o", str(exe)],
-        check=True,
-    )
+    exe = build_native(tmp_path_factory, "fragment_probe",
+                       ["src/format/lp_fragments.cpp", "src/format/number.cpp"], ["-O2"])
 
     def run(*fields):
         line = "\t".join(str(f) for f in fields) + "\n"

@@ -15,6 +15,7 @@ from hypothesis import strategies as st
 from hypothesis.stateful import RuleBasedStateMachine, invariant, rule
 
 from zemlo._ondrel import AffineExpr, Category, Model, ObjSense, Sense, SosKind
+from support import make_expr
 
 INF = float("inf")
 NAN = float("nan")
@@ -39,16 +40,6 @@ WHITE_SPACE = (
 )
 
 
-def make_expr(terms=(), constant=0.0, sense=None, name=None):
-    e = AffineExpr()
-    for var, coeff in terms:
-        e.add_term(var, coeff)
-    e.set_constant(constant)
-    if sense is not None:
-        e.set_sense(sense)
-    if name is not None:
-        e.set_name(name)
-    return e
 
 
 def _f(x):

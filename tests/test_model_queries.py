@@ -8,20 +8,11 @@ import unicodedata
 import pytest
 
 from zemlo._ondrel import AffineExpr, Category, Model, ObjSense, Sense, SosKind
+from support import make_expr as expr
 
 CONT = Category.Continuous
 
 
-def expr(terms=(), constant=0.0, sense=None, name=None):
-    e = AffineExpr()
-    for var, c in terms:
-        e.add_term(var, c)
-    e.set_constant(constant)
-    if sense is not None:
-        e.set_sense(sense)
-    if name is not None:
-        e.set_name(name)
-    return e
 
 
 def model_with(names, name="m"):

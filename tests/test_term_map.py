@@ -10,36 +10,23 @@ from __future__ import annotations
 
 import math
 import re
-import shutil
 import struct
 import subprocess
 from array import array
-from pathlib import Path
 
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
+from support import build_native
 from zemlo import _ondrel as z
 
-ROOT = Path(__file__).resolve().parents[1]
-SANITIZERS = ["-fsanitize=address,undefined", "-fno-sanitize-recover=all"]
 
 
 @pytest.fixture(scope="session")
 def term_map_check(tmp_path_factory):
-    cxx = shutil.which("g++")
-    if cxx is None:
-        pytest.skip("g++ is not installed; the term map check cannot be built")
-    exe = tmp_path_factory.mktemp("term_map_check") / "term_map_check"
-    base = [cxx, "-std=c++20", "-O1", "-g", "-Wall", "-Wextra", f"-I{ROOT / 'src'}",
-            str(ROOT / "tests/native/term_map_check.cpp"), str(ROOT / "src/model/term_map.cpp"),
-            "-o", str(exe)]
-    with_sanitizers = subprocess.run(base + SANITIZERS, capture_output=True, text=True)
-    if with_sanitizers.returncode != 0:
-        # Only a toolchain without sanitizer runtimes may fall back; a plain build must work.
-        subprocess.run(base, check=True, capture_output=True, text=True)
-    return exe
+    return build_native(tmp_path_factory, "term_map_check", ["src/model/term_map.cpp"],
+                        ["-O1", "-g", "-Wall", "-Wextra"], sanitize=True)
 
 
 @pytest.mark.parametrize("seed", [1, 2, 3, 4])
