@@ -558,7 +558,7 @@ PyObject* unbuilt(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
 // Types.
 
 // Creates a heap type from its spec the first time and returns the same object afterwards.
-// The spec's name must be "builtins.<Class>".
+// The type spec's name must be "builtins.<Class>" (PyType_Spec::name).
 PyTypeObject* cached_type(PyTypeObject*& cell, PyType_Spec& spec);
 
 // Deallocation for instances of heap types: runs the C++ destructor of T, frees the memory and
