@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "model/queries.hpp"
+#include "model/solution.hpp"
 #include "module/objects_py.hpp"
 
 namespace ondrel::py {
@@ -188,7 +189,7 @@ PyObject* clear_sos(PyObject* self) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Solution data (signatures registered, behaviour to come); query docstrings.
+// Docstrings of the solution-data and query methods.
 
 constexpr char set_variable_values_doc[] = "set_variable_values($self, values)\n--\n\n";
 constexpr char set_variable_djs_doc[] = "set_variable_djs($self, values)\n--\n\n";
@@ -229,6 +230,52 @@ constexpr char check_length_vars_doc[] =
     "check_length_vars($self, max_length)\n--\n\nCheck that no variable name exceeds max_length.";
 constexpr char copy_model_doc[] =
     "copy_model($self)\n--\n\nDeep-copy the entire model into a new shared store with new data.";
+
+// ---------------------------------------------------------------------------------------------
+// Solution data.
+
+void put_value(VariableRecord& r, double x) { r.set_value(x); }
+void put_dj(VariableRecord& r, double x) { r.set_dj(x); }
+void put_pi(ConstraintRecord& r, double x) { r.set_pi(x); }
+void put_slack(ConstraintRecord& r, double x) { r.set_slack(x); }
+
+std::vector<VariableRecord>& records_of(ModelCore& c, VariableRecord*) { return c.variables; }
+std::vector<ConstraintRecord>& records_of(ModelCore& c, ConstraintRecord*) { return c.constraints; }
+
+template <const char* Doc, class Record, void (*Put)(Record&, double)>
+PyObject* set_by_id_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr auto sig = ONDREL_SIGNATURE(Doc);
+    Arg<SeqOf<PairOf<U64, Float>>> values;
+    if (!parse(sig, args, nargs, kw, values)) return nullptr;
+    with_core(*model_of(self), [&](ModelCore& c) {
+        ondrel::set_by_id(records_of(c, static_cast<Record*>(nullptr)), std::span<const IdValue>(values.value), Put);
+    });
+    return none();
+}
+
+template <const char* Doc, class Record, void (*Put)(Record&, double)>
+PyObject* set_by_name_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr auto sig = ONDREL_SIGNATURE(Doc);
+    Arg<NameFloatMap> values;
+    if (!parse(sig, args, nargs, kw, values)) return nullptr;
+    with_core(*model_of(self), [&](ModelCore& c) {
+        ondrel::set_by_name(records_of(c, static_cast<Record*>(nullptr)), values.value, Put);
+    });
+    return none();
+}
+
+PyObject* round_solution(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr auto sig = ONDREL_SIGNATURE(round_solution_doc);
+    ArgOr<Float, 1e-5> eps_int;
+    ArgOr<Float, 1e-7> eps;
+    if (!parse(sig, args, nargs, kw, eps_int, eps)) return nullptr;
+    with_core(*model_of(self), [&](ModelCore& c) { ondrel::round_solution(c, eps_int.value, eps.value); });
+    return none();
+}
+
+PyObject* is_mip(PyObject* self) {
+    return to_py(with_core(*model_of(self), [](ModelCore& c) { return ondrel::is_mip(c); }));
+}
 
 // ---------------------------------------------------------------------------------------------
 // Queries, checks and copy.
@@ -409,16 +456,16 @@ PyObject* copy_model(PyObject* self) { return new_model(ondrel::copy_model(*mode
 PyMethodDef model_methods[] = {
     ONDREL_FASTCALL("add_variable", add_variable, add_variable_doc),
     ONDREL_FASTCALL("add_variables_batch", add_variables_batch, add_variables_batch_doc),
-    ONDREL_UNBUILT("set_variable_values", set_variable_values_doc),
-    ONDREL_UNBUILT("set_variable_djs", set_variable_djs_doc),
-    ONDREL_UNBUILT("set_constraint_pis", set_constraint_pis_doc),
-    ONDREL_UNBUILT("set_constraint_slacks", set_constraint_slacks_doc),
-    ONDREL_UNBUILT("set_variable_values_by_name", set_variable_values_by_name_doc),
-    ONDREL_UNBUILT("set_variable_djs_by_name", set_variable_djs_by_name_doc),
-    ONDREL_UNBUILT("set_constraint_pis_by_name", set_constraint_pis_by_name_doc),
-    ONDREL_UNBUILT("set_constraint_slacks_by_name", set_constraint_slacks_by_name_doc),
-    ONDREL_UNBUILT("round_solution", round_solution_doc),
-    ONDREL_UNBUILT("is_mip", is_mip_doc),
+    ONDREL_FASTCALL("set_variable_values", (set_by_id_method<set_variable_values_doc, VariableRecord, put_value>), set_variable_values_doc),
+    ONDREL_FASTCALL("set_variable_djs", (set_by_id_method<set_variable_djs_doc, VariableRecord, put_dj>), set_variable_djs_doc),
+    ONDREL_FASTCALL("set_constraint_pis", (set_by_id_method<set_constraint_pis_doc, ConstraintRecord, put_pi>), set_constraint_pis_doc),
+    ONDREL_FASTCALL("set_constraint_slacks", (set_by_id_method<set_constraint_slacks_doc, ConstraintRecord, put_slack>), set_constraint_slacks_doc),
+    ONDREL_FASTCALL("set_variable_values_by_name", (set_by_name_method<set_variable_values_by_name_doc, VariableRecord, put_value>), set_variable_values_by_name_doc),
+    ONDREL_FASTCALL("set_variable_djs_by_name", (set_by_name_method<set_variable_djs_by_name_doc, VariableRecord, put_dj>), set_variable_djs_by_name_doc),
+    ONDREL_FASTCALL("set_constraint_pis_by_name", (set_by_name_method<set_constraint_pis_by_name_doc, ConstraintRecord, put_pi>), set_constraint_pis_by_name_doc),
+    ONDREL_FASTCALL("set_constraint_slacks_by_name", (set_by_name_method<set_constraint_slacks_by_name_doc, ConstraintRecord, put_slack>), set_constraint_slacks_by_name_doc),
+    ONDREL_FASTCALL("round_solution", round_solution, round_solution_doc),
+    ONDREL_NOARGS("is_mip", is_mip, is_mip_doc),
     ONDREL_FASTCALL("get_variable", get_variable, get_variable_doc),
     ONDREL_NOARGS("list_variables", list_variables, list_variables_doc),
     ONDREL_NOARGS("list_constraints", list_constraints, list_constraints_doc),
