@@ -10,7 +10,6 @@ namespace {
 
 ConstraintObject* as_constraint(PyObject* self) { return reinterpret_cast<ConstraintObject*>(self); }
 
-void constraint_dealloc(PyObject* self) { destroy_instance<ConstraintObject>(self); }
 
 constexpr char id_doc[] = "id($self)\n--\n\n";
 PyObject* id(PyObject* self) { return to_py(std::uint64_t{as_constraint(self)->id}); }
@@ -98,7 +97,7 @@ PyGetSetDef constraint_getset[] = {
 
 PyType_Slot constraint_slots[] = {
     {Py_tp_doc, const_cast<char*>("Handle to a constraint stored inside a `ModelCore`. Only created by the model.")},
-    {Py_tp_dealloc, reinterpret_cast<void*>(&constraint_dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&destroy_instance<ConstraintObject>)},
     {Py_tp_methods, constraint_methods},
     {Py_tp_getset, constraint_getset},
     {0, nullptr},

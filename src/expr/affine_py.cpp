@@ -32,7 +32,6 @@ PyObject* affine_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexc
     }
 }
 
-void affine_dealloc(PyObject* self) { destroy_instance<ExprObject>(self); }
 
 // ---------------------------------------------------------------------------------------------
 // Building.
@@ -365,7 +364,7 @@ PyGetSetDef affine_getset[] = {
 PyType_Slot affine_slots[] = {
     {Py_tp_doc, const_cast<char*>(affine_doc)},
     {Py_tp_new, reinterpret_cast<void*>(&affine_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(&affine_dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&destroy_instance<ExprObject>)},
     {Py_tp_str, reinterpret_cast<void*>(&getter_slot<slot_str>)},
     {Py_tp_repr, reinterpret_cast<void*>(&getter_slot<slot_str>)},
     {Py_tp_methods, affine_methods},

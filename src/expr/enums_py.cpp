@@ -45,7 +45,6 @@ PyObject* enum_repr(PyObject* self) {
 
 PyObject* enum_int(PyObject* self) { return PyLong_FromLong(code_of(self)); }
 
-void enum_dealloc(PyObject* self) { destroy_instance<EnumObject>(self); }
 
 PyObject* sos_kind_richcompare(PyObject* self, PyObject* other, int op) {
     if (op != Py_EQ && op != Py_NE) Py_RETURN_NOTIMPLEMENTED;
@@ -96,7 +95,7 @@ PyTypeObject* make_enum_type(PyTypeObject*& cell, PyType_Spec& spec, const EnumI
 }
 
 #define ONDREL_ENUM_SLOTS                                           \
-    {Py_tp_dealloc, reinterpret_cast<void*>(&enum_dealloc)},        \
+    {Py_tp_dealloc, reinterpret_cast<void*>(&destroy_instance<EnumObject>)},        \
         {Py_tp_repr, reinterpret_cast<void*>(&enum_repr)},          \
         {Py_nb_int, reinterpret_cast<void*>(&enum_int)}
 

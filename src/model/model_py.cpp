@@ -36,7 +36,6 @@ PyObject* model_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexce
     }
 }
 
-void model_dealloc(PyObject* self) { destroy_instance<ModelObject>(self); }
 
 PyObject* num_variables(PyObject* self) {
     return to_py(with_core(*model_of(self), [](ModelCore& c) { return std::uint64_t{c.variables.size()}; }));
@@ -503,7 +502,7 @@ PyGetSetDef model_getset[] = {
 PyType_Slot model_slots[] = {
     {Py_tp_doc, const_cast<char*>(model_doc)},
     {Py_tp_new, reinterpret_cast<void*>(&model_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(&model_dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&destroy_instance<ModelObject>)},
     {Py_tp_methods, model_methods},
     {Py_tp_getset, model_getset},
     {0, nullptr},

@@ -31,7 +31,6 @@ void write_record(PyObject* self, F&& f) {
     });
 }
 
-void variable_dealloc(PyObject* self) { destroy_instance<VariableObject>(self); }
 
 // ---------------------------------------------------------------------------------------------
 // Properties.
@@ -221,7 +220,7 @@ PyGetSetDef variable_getset[] = {
 
 PyType_Slot variable_slots[] = {
     {Py_tp_doc, const_cast<char*>("Handle to a variable stored inside a `ModelCore`. Only created by the model.")},
-    {Py_tp_dealloc, reinterpret_cast<void*>(&variable_dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&destroy_instance<VariableObject>)},
     {Py_tp_methods, variable_methods},
     {Py_tp_getset, variable_getset},
     {0, nullptr},
