@@ -425,6 +425,24 @@ def test_large_buffers_match_a_dictionary(prefix, distinct):
     assert hx(e.values()) == hx(expected.values())
 
 
+def test_distinct_buffer_then_lookups_and_repeats():
+    # A buffer of distinct ids fills the expression without building its lookup structure;
+    # everything that looks terms up afterwards must still find each one exactly once.
+    m = Model(None)
+    vs = m.add_variables_batch([f"v{i}" for i in range(5000)], 0, 1, Category.Continuous)
+    perm = list(range(5000))
+    random.Random(11).shuffle(perm)
+    e = AffineExpr()
+    e.add_term_ids_coeffs(m, array("Q", perm[:4000]), array("d", [float(i) for i in perm[:4000]]))
+    assert ids(e) == perm[:4000]
+    assert [e.get_coeff(vs[i]) for i in perm] == [float(i) for i in perm[:4000]] + [0.0] * 1000
+    e.add_term(vs[perm[0]], 0.5)
+    e.add_term_ids_coeffs(m, array("Q", perm[3990:]), array("d", [1.0] * 1010))
+    assert ids(e) == perm
+    assert e.get_coeff(vs[perm[0]]) == perm[0] + 0.5
+    assert [e.get_coeff(vs[i]) for i in perm[3990:4001]] == [i + 1.0 for i in perm[3990:4000]] + [1.0]
+
+
 def test_large_buffer_failing_late_keeps_everything_before():
     m = Model(None)
     m.add_variables_batch([f"v{i}" for i in range(1000)], 0, 1, Category.Continuous)

@@ -40,7 +40,6 @@ void add_term_ids_coeffs(ExprValue& e, const std::shared_ptr<SharedModel>& model
     }
     const std::size_t limit = with_core(*model, [](ModelCore& c) { return c.variables.size(); });
     const std::size_t n = ids.size();
-    if (e.terms.empty()) e.terms.reserve(n);
     const std::size_t stop = e.terms.add_checked(ids.data(), coeffs.data(), n, limit);
     if (stop == n) return;
     if (ids[stop] >= limit) {

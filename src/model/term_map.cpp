@@ -111,9 +111,33 @@ std::size_t TermMap::add_checked(const VarId* ids, const double* coeffs, std::si
         }
         return n;
     }
+    if (total > kMaxEntries) throw std::length_error("term map too large");
+    std::size_t start = 0;
+    // Filling a map that has no index yet (the usual case: a fresh expression) needs only to
+    // know whether an id was seen before. A bitmap over the id range answers that with no
+    // hashing and a fraction of the index's memory, and the index itself is left to the first
+    // lookup that needs one. The bitmap is used while it stays small next to the entries
+    // (at most 8 bytes per pair); the first repeated id hands over to the indexed loop.
+    if (!index_ && limit / 64 <= total) {
+        terms_.reserve(total);
+        std::vector<std::uint64_t> seen(static_cast<std::size_t>(limit / 64) + 1, 0);
+        for (const Term& t : terms_) {
+            if (t.id < limit) seen[t.id >> 6] |= std::uint64_t{1} << (t.id & 63);
+        }
+        for (; start < n; ++start) {
+            const VarId id = ids[start];
+            const double c = coeffs[start];
+            if (id >= limit || !std::isfinite(c)) return start;
+            std::uint64_t& word = seen[id >> 6];
+            const std::uint64_t bit = std::uint64_t{1} << (id & 63);
+            if (word & bit) break;
+            word |= bit;
+            terms_.push_back(Term{id, c + 0.0});
+        }
+        if (start == n) return n;
+    }
     // Size the index for the worst case (all ids new) once, so the loop never rebuilds it and
     // stays under half load.
-    if (total > kMaxEntries) throw std::length_error("term map too large");
     if (!index_ || total * 2 > std::size_t{mask_} + 1) build_index(total);
     // The slot of the pair kAhead positions on is prefetched; the loop keeps the index in
     // locals since appending entries could otherwise be assumed to change it.
@@ -121,7 +145,7 @@ std::size_t TermMap::add_checked(const VarId* ids, const double* coeffs, std::si
     std::uint32_t* const index = index_.get();
     const unsigned shift = shift_;
     const std::uint32_t mask = mask_;
-    for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t i = start; i < n; ++i) {
         if (i + kAhead < n) __builtin_prefetch(&index[slot_of(ids[i + kAhead], shift)]);
         const VarId id = ids[i];
         const double c = coeffs[i];

@@ -360,7 +360,11 @@ struct Runner {
             cs[i] = maybe_non_finite(rng, n > 0 && rng.chance(10) ? 3 : 0);
         }
         VarId limit = std::numeric_limits<VarId>::max();
-        if (n > 0 && rng.chance(15)) limit = ids[rng.below(n)];  // that id, and larger ones, stop
+        if (n > 0 && rng.chance(15)) {
+            limit = ids[rng.below(n)];  // that id, and larger ones, stop
+        } else if (family == Family::Dense && rng.chance(50)) {
+            limit = pool + rng.below(64);  // a model-sized id range, as a real caller passes
+        }
         note("add_checked n=" + std::to_string(n) + (limit == std::numeric_limits<VarId>::max() ? "" : " limited"));
         const std::size_t want = ref.add_checked(ids, cs, limit);
         const std::size_t got = map->add_checked(ids.data(), cs.data(), n, limit);
