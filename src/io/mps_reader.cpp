@@ -1,5 +1,7 @@
 #include "io/mps_reader.hpp"
 
+#include "io/os_error.hpp"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,24 +18,6 @@
 #include <new>
 
 namespace ondrel::io {
-
-// ---------------------------------------------------------------------------------------------
-// Operating system errors.
-
-namespace {
-
-// The operating system's description of an error followed by " (os error N)".
-std::string os_error_text(int err) {
-    std::string s = std::strerror(err);
-    s += " (os error ";
-    char buf[16];
-    auto r = std::to_chars(buf, buf + sizeof buf, err);
-    s.append(buf, r.ptr);
-    s += ')';
-    return s;
-}
-
-}  // namespace
 
 // ---------------------------------------------------------------------------------------------
 // UTF-8 validation with an ASCII fast path.

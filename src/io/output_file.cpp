@@ -1,0 +1,70 @@
+#include "io/output_file.hpp"
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "io/os_error.hpp"
+#include "module/errors.hpp"
+
+namespace ondrel::io {
+
+OutputFile::OutputFile(const char* path, const char* zero_write_message)
+    : buf_(new char[kBufferSize]), zero_write_message_(zero_write_message) {
+    do {
+        fd_ = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    } while (fd_ < 0 && errno == EINTR);
+    if (fd_ < 0) raise_runtime("Cannot create file: " + os_error_text(errno));
+}
+
+OutputFile::~OutputFile() {
+    if (fd_ < 0) return;
+    try {
+        flush();
+    } catch (...) {
+        // Only reached when an earlier error is already being reported.
+    }
+    ::close(fd_);
+}
+
+void OutputFile::write_all(const char* p, std::size_t n, const char* zero_message) {
+    while (n != 0) {
+        const ssize_t w = ::write(fd_, p, n);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            raise_runtime(os_error_text(errno));
+        }
+        if (w == 0) raise_runtime(zero_message);
+        p += w;
+        n -= static_cast<std::size_t>(w);
+    }
+}
+
+void OutputFile::flush() {
+    // The buffer counts as written out before the attempt, so the destructor's final flush
+    // after a failed one does not repeat it.
+    const std::size_t n = used_;
+    used_ = 0;
+    write_all(buf_.get(), n, zero_write_message_);
+}
+
+void OutputFile::append_slow(const char* p, std::size_t n) {
+    flush();
+    if (n < kBufferSize) {
+        std::memcpy(buf_.get(), p, n);
+        used_ = n;
+    } else {
+        write_all(p, n, "failed to write whole buffer");
+    }
+}
+
+void OutputFile::finish() {
+    flush();
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0 && errno != EINTR) raise_runtime(os_error_text(errno));
+}
+
+}  // namespace ondrel::io
