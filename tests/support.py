@@ -44,3 +44,27 @@ def build_native(tmp_path_factory, program: str, sources: list[str], flags: list
             return exe
     subprocess.run(command, check=True, capture_output=True, text=True)
     return exe
+
+
+def demo_model():
+    """The small model both file writers are shown with: returns (model, {name: Variable}).
+
+    Variables x (continuous, 0..inf), y (integer, 0..10), z (binary), w (free) and an unused u;
+    minimize 3 x + 2 y - z; constraints in stored order c2: x + y <= 4, c1: -x + w >= -1 and c3
+    without terms (<= 5); one SOS1 group with members x (weight 1) and y (weight 2).
+    """
+    from zemlo._ondrel import Category, Model, ObjSense, Sense, SosKind
+
+    m = Model("demo")
+    inf = float("inf")
+    v = {name: m.add_variable(name, lb, ub, cat) for name, lb, ub, cat in [
+        ("x", 0.0, inf, Category.Continuous), ("y", 0.0, 10.0, Category.Integer),
+        ("z", 0.0, 1.0, Category.Binary), ("w", -inf, inf, Category.Continuous),
+        ("u", 0.0, 1.0, Category.Continuous)]}
+    m.set_objective(make_expr([(v["x"], 3.0), (v["y"], 2.0), (v["z"], -1.0)]))
+    m.set_sense(ObjSense.Minimize)
+    m.add_constraint(make_expr([(v["x"], 1.0), (v["y"], 1.0)], -4.0, Sense.LessEqual, "c2"))
+    m.add_constraint(make_expr([(v["x"], -1.0), (v["w"], 1.0)], 1.0, Sense.GreaterEqual, "c1"))
+    m.add_constraint(make_expr([], -5.0, Sense.LessEqual, "c3"))
+    m.add_sos_group(SosKind.Sos1, "s1", [(v["x"], 1.0), (v["y"], 2.0)])
+    return m, v
