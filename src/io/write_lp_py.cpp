@@ -1,5 +1,11 @@
 // write_lp: the model as a CPLEX LP file.
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "io/io_py.hpp"
+#include "io/lp_writer.hpp"
+#include "module/objects_py.hpp"
 
 namespace ondrel::py {
 
@@ -8,8 +14,32 @@ constexpr char write_lp_text[] =
     "Write an LP file from the Model (only variables used in objective, constraints, or SOS).";
 const char* const write_lp_doc = write_lp_text;
 
-PyObject* write_lp(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return unbuilt<write_lp_text>(module, args, nargs, kwnames);
+PyObject* write_lp(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static constexpr auto sig = ONDREL_SIGNATURE(write_lp_text);
+    Arg<ModelArg> model;
+    Arg<Text> filename;
+    Arg<Flag> mip;
+    Arg<U64> max_length;
+    Arg<Text> obj_name;
+    Arg<Text> dummy_var_name;
+    if (!parse(sig, args, nargs, kwnames, model, filename, mip, max_length, obj_name, dummy_var_name)) return nullptr;
+
+    // The path goes to the operating system as a C string, which cannot hold a NUL character;
+    // such a path names no file that could be created.
+    if (filename.value.find('\0') != std::string_view::npos) {
+        PyErr_SetString(PyExc_RuntimeError, "Cannot create file: path contains a NUL character");
+        return nullptr;
+    }
+    const std::string path(filename.value);
+    const io::LpWriteOptions options{mip.value, max_length.value, obj_name.value, dummy_var_name.value};
+
+    const std::shared_ptr<SharedModel> shared = model.value->model;
+    const std::vector<VarId> ids =
+        with_core(*shared, [&](const ModelCore& core) { return io::write_lp_file(core, path.c_str(), options); });
+
+    // The handles are made only now that the store's lock is released.
+    const std::weak_ptr<SharedModel> weak = shared;
+    return build_list(ids.size(), [&](std::size_t i) { return new_variable(weak, ids[i]); });
 }
 
 }  // namespace ondrel::py

@@ -1,0 +1,32 @@
+// The CPLEX LP file writer: a whole model as one LP text file.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "model/model.hpp"
+
+namespace ondrel::io {
+
+struct LpWriteOptions {
+    bool mip = false;                 // write Generals/Binaries and the integer bound rules
+    std::uint64_t max_length = 0;     // longest allowed variable name, in UTF-8 bytes
+    std::string_view obj_name;        // label of the objective line
+    std::string_view dummy_var_name;  // variable that empty constraints are written with; "" for none
+};
+
+// Writes `core` to `path` as a CPLEX LP file; the caller holds the store's lock.
+//
+// Before anything is created: the repeated-name and name-length checks (RuntimeError), then
+// every objective term must name a variable (ValueError "Variable id ... is out of range").
+// Then the file is created or truncated ("Cannot create file: ..." on failure) and written
+// section by section. A model without objective fails with ValueError "No objective set"
+// after the header and sense lines; a failed write reports the system's error text. On every
+// failure the file keeps what was produced before it.
+//
+// Returns the ids of the used variables that name a variable, ascending: the variables the
+// file mentions.
+std::vector<VarId> write_lp_file(const ModelCore& core, const char* path, const LpWriteOptions& options);
+
+}  // namespace ondrel::io
