@@ -1,5 +1,9 @@
-// write_mps: the model as a fixed-column MPS file.
+// write_mps: the model as a fixed-column MPS file, and the names used in it.
+#include <memory>
+
 #include "io/io_py.hpp"
+#include "io/mps_writer.hpp"
+#include "module/objects_py.hpp"
 
 namespace ondrel::py {
 
@@ -11,8 +15,33 @@ constexpr char write_mps_text[] =
     "the original zemlo variable names in the same column order (for solution readback).";
 const char* const write_mps_doc = write_mps_text;
 
-PyObject* write_mps(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return unbuilt<write_mps_text>(module, args, nargs, kwnames);
+PyObject* write_mps(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static constexpr auto sig = ONDREL_SIGNATURE(write_mps_text);
+    Arg<ModelArg> model;
+    Arg<Text> filename;
+    Arg<I32> mps_sense;
+    Arg<Flag> mip, with_objsense, rename;
+    Arg<Text> model_name, obj_name;
+    if (!parse(sig, args, nargs, kwnames, model, filename, mps_sense, mip, with_objsense, rename,
+               model_name, obj_name))
+        return nullptr;
+
+    // The text views borrow from the argument strings, which the caller keeps alive.
+    io::MpsWriteOptions options;
+    options.mps_sense = mps_sense.value;
+    options.mip = mip.value;
+    options.with_objsense = with_objsense.value;
+    options.rename = rename.value;
+    options.model_name = model_name.value;
+    options.obj_name = obj_name.value;
+
+    // The whole write runs under the store's lock; the names come back owned, and the Python
+    // result is built only after the lock is released.
+    const std::shared_ptr<SharedModel> store = model.value->model;
+    const io::MpsFileNames names = with_core(
+        *store, [&](ModelCore& core) { return io::write_mps_file(core, filename.value, options); });
+    return tuple_of(str_list(names.columns), str_list(names.rows),
+                    to_py(std::string_view(names.objective)), str_list(names.column_names));
 }
 
 }  // namespace ondrel::py

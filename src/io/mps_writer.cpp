@@ -1,0 +1,298 @@
+#include "io/mps_writer.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstddef>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "format/number.hpp"
+#include "io/output_file.hpp"
+#include "model/queries.hpp"
+
+namespace ondrel::io {
+namespace {
+
+// Names are padded to this many characters in the name fields.
+constexpr std::size_t kNameField = 8;
+
+// Blanks that pad `name` to kNameField characters. Names are valid UTF-8 (they came from str),
+// so its characters are its bytes that are not continuation bytes (10xxxxxx).
+std::size_t padding_of(std::string_view name) noexcept {
+    std::size_t chars = 0;
+    for (const char c : name) chars += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return chars < kNameField ? kNameField - chars : 0;
+}
+
+void append_padded(std::string& s, std::string_view name) {
+    s.append(name);
+    s.append(padding_of(name), ' ');
+}
+
+// `letter` followed by `index` in decimal, zero-padded to at least seven digits.
+std::string generated_name(char letter, std::size_t index) {
+    char digits[24];
+    const char* end = std::to_chars(digits, digits + sizeof digits, index).ptr;
+    const auto n = static_cast<std::size_t>(end - digits);
+    std::string s(1, letter);
+    if (n < 7) s.append(7 - n, '0');
+    s.append(digits, n);
+    return s;
+}
+
+char row_type_letter(Sense s) noexcept {
+    switch (s) {
+        case Sense::LessEqual: return 'L';
+        case Sense::Equal: return 'E';
+        case Sense::GreaterEqual: return 'G';
+    }
+    return 'L';
+}
+
+// Writes `text` and a newline.
+void line(OutputFile& out, std::string_view text) {
+    out.append(text);
+    out.put('\n');
+}
+
+// Writes `a`, `b`, the MPS number text of `x` and a newline. Lines that fit the buffer are
+// formatted straight into it.
+void number_line(OutputFile& out, std::string_view a, std::string_view b, double x) {
+    const std::size_t n = a.size() + b.size() + kNumberTextMax + 1;
+    if (n <= OutputFile::kBufferSize) {
+        char* p = out.room(n);
+        std::memcpy(p, a.data(), a.size());
+        p += a.size();
+        std::memcpy(p, b.data(), b.size());
+        p += b.size();
+        p = format_mps_number(x, p);
+        *p++ = '\n';
+        out.commit(p);
+        return;
+    }
+    // Only names of about a megabyte get here.
+    out.append(a);
+    out.append(b);
+    char text[kNumberTextMax];
+    out.append(text, static_cast<std::size_t>(format_mps_number(x, text) - text));
+    out.put('\n');
+}
+
+struct BoundLine {
+    const char* type;  // two letters
+    bool has_value;
+    double value;
+};
+
+// The bound lines of one column, in file order; returns how many (0 to 2).
+int bound_lines(double lb, double ub, bool integer_column, BoundLine (&lines)[2]) noexcept {
+    const bool lb_finite = std::isfinite(lb);
+    const bool ub_finite = std::isfinite(ub);
+    if (!lb_finite) {
+        if (!ub_finite) {
+            lines[0] = {"FR", false, 0.0};
+            return 1;
+        }
+        lines[0] = {"MI", false, 0.0};
+        lines[1] = {"UP", true, ub};
+        return 2;
+    }
+    if (ub_finite && lb == ub) {
+        lines[0] = {"FX", true, lb};
+        return 1;
+    }
+    if (lb == 0) {  // negative zero included
+        if (integer_column && ub == 1) {
+            lines[0] = {"BV", false, 0.0};
+            return 1;
+        }
+        if (ub_finite) {
+            lines[0] = {"UP", true, ub};
+            return 1;
+        }
+        if (integer_column) {
+            lines[0] = {"LO", true, 0.0};
+            return 1;
+        }
+        return 0;
+    }
+    lines[0] = {"LO", true, lb};
+    if (!ub_finite) return 1;
+    lines[1] = {"UP", true, ub};
+    return 2;
+}
+
+constexpr std::string_view kMarkerStart = "    MARK      'MARKER'                 'INTORG'";
+constexpr std::string_view kMarkerEnd = "    MARK      'MARKER'                 'INTEND'";
+
+}  // namespace
+
+MpsFileNames write_mps_file(const ModelCore& core, std::string_view path, const MpsWriteOptions& options) {
+    check_duplicate_variable_names(core);
+    check_duplicate_constraint_names(core);
+
+    const std::size_t n_vars = core.variables.size();
+    const std::size_t n_rows = core.constraints.size();
+
+    // Objective coefficient lookup by variable id: slot = term position + 1, 0 for none. An id
+    // that names no variable would lose part of the objective, so it fails here.
+    std::vector<std::size_t> objective_slot;
+    if (core.objective) {
+        objective_slot.assign(n_vars, 0);
+        const TermMap& terms = core.objective->terms;
+        for (std::size_t k = 0; k < terms.size(); ++k) {
+            if (terms[k].id >= n_vars) raise_variable_id(terms[k].id, n_vars);
+            objective_slot[terms[k].id] = k + 1;
+        }
+    }
+    const bool maximize = options.mps_sense == -1;
+    const double objective_factor = maximize && !options.with_objsense ? -1.0 : 1.0;
+
+    // Column entries in one flat array, grouped by variable id, constraints in stored order
+    // within each group: counts first, then offsets, then one fill pass.
+    struct Entry {
+        std::size_t row;
+        double coeff;
+    };
+    std::vector<std::size_t> offsets(n_vars + 1, 0);
+    for (const ConstraintRecord& c : core.constraints) {
+        for (const Term& t : c.terms) {
+            // Constraints are checked against the variables when stored; this keeps a
+            // stray id from indexing past the arrays all the same.
+            if (t.id >= n_vars) raise_variable_id(t.id, n_vars);
+            ++offsets[t.id + 1];
+        }
+    }
+    for (std::size_t v = 0; v < n_vars; ++v) offsets[v + 1] += offsets[v];
+    std::vector<Entry> entries(offsets[n_vars]);
+    {
+        std::vector<std::size_t> cursor(offsets.begin(), offsets.end() - 1);
+        for (std::size_t r = 0; r < n_rows; ++r) {
+            for (const Term& t : core.constraints[r].terms) entries[cursor[t.id]++] = {r, t.coeff};
+        }
+    }
+
+    // Columns: used ids in ascending order. Ids naming no variable sort last; only SOS
+    // members can still be among them, and SOS groups are not part of the file.
+    std::vector<VarId> columns = used_variable_ids(core);
+    while (!columns.empty() && columns.back() >= n_vars) columns.pop_back();
+
+    MpsFileNames names;
+    names.objective = options.rename ? std::string("OBJ") : std::string(options.obj_name);
+    names.columns.reserve(columns.size());
+    names.column_names.reserve(columns.size());
+    for (std::size_t j = 0; j < columns.size(); ++j) {
+        const std::string& own = core.variables[columns[j]].name;
+        names.column_names.push_back(own);
+        names.columns.push_back(options.rename ? generated_name('X', j) : own);
+    }
+    names.rows.reserve(n_rows);
+    for (std::size_t r = 0; r < n_rows; ++r) {
+        names.rows.push_back(options.rename ? generated_name('C', r) : core.constraints[r].name);
+    }
+
+    // Each row's name field as entry and RHS lines write it: the name padded to 8, then the
+    // two blanks before the number. Flat, with offsets.
+    std::string row_fields;
+    std::vector<std::size_t> row_field_at(n_rows + 1, 0);
+    {
+        std::size_t total = 0;
+        for (const std::string& name : names.rows) total += name.size() + kNameField + 2;
+        row_fields.reserve(total);
+        for (std::size_t r = 0; r < n_rows; ++r) {
+            append_padded(row_fields, names.rows[r]);
+            row_fields.append(2, ' ');
+            row_field_at[r + 1] = row_fields.size();
+        }
+    }
+    const auto row_field = [&](std::size_t r) {
+        return std::string_view(row_fields).substr(row_field_at[r], row_field_at[r + 1] - row_field_at[r]);
+    };
+    std::string objective_field;
+    append_padded(objective_field, names.objective);
+    objective_field.append(2, ' ');
+
+    if (path.find('\0') != std::string_view::npos) {
+        raise_runtime("Cannot create file: path contains a NUL character");
+    }
+    OutputFile out(std::string(path).c_str(), "failed to write the buffered data");
+
+    if (options.with_objsense) {
+        line(out, "OBJSENSE");
+        line(out, maximize ? " MAX" : " MIN");
+    } else {
+        line(out, maximize ? "*SENSE:Maximize" : "*SENSE:Minimize");
+    }
+    out.append("NAME          ");
+    line(out, options.rename ? std::string_view("MODEL") : options.model_name);
+
+    line(out, "ROWS");
+    out.append(" N  ");
+    line(out, names.objective);
+    for (std::size_t r = 0; r < n_rows; ++r) {
+        const char head[] = {' ', row_type_letter(core.constraints[r].sense), ' ', ' '};
+        out.append(head, sizeof head);
+        line(out, names.rows[r]);
+    }
+
+    // One reused buffer holds the current column's line prefixes, so the loops below
+    // allocate nothing per column or entry.
+    std::string padded_column;
+    std::string prefix;
+    line(out, "COLUMNS");
+    for (std::size_t j = 0; j < columns.size(); ++j) {
+        const VarId v = columns[j];
+        const Category category = core.variables[v].category;
+        const bool integer_column = options.mip && (category == Category::Integer || category == Category::Binary);
+        padded_column.clear();
+        append_padded(padded_column, names.columns[j]);
+        prefix.assign("    ");
+        prefix.append(padded_column);
+        prefix.append("  ");
+
+        if (integer_column) line(out, kMarkerStart);
+        for (std::size_t k = offsets[v]; k < offsets[v + 1]; ++k) {
+            number_line(out, prefix, row_field(entries[k].row), entries[k].coeff);
+        }
+        if (!objective_slot.empty() && objective_slot[v] != 0) {
+            const double c = core.objective->terms[objective_slot[v] - 1].coeff;
+            number_line(out, prefix, objective_field, c * objective_factor);
+        }
+        if (integer_column) line(out, kMarkerEnd);
+    }
+
+    line(out, "RHS");
+    for (std::size_t r = 0; r < n_rows; ++r) {
+        const double rhs = core.constraints[r].rhs;
+        number_line(out, "    RHS       ", row_field(r), rhs == 0 ? 0.0 : rhs);  // no "-0"
+    }
+
+    line(out, "BOUNDS");
+    for (std::size_t j = 0; j < columns.size(); ++j) {
+        const VariableRecord& var = core.variables[columns[j]];
+        const bool integer_column =
+            options.mip && (var.category == Category::Integer || var.category == Category::Binary);
+        BoundLine lines[2];
+        const int count = bound_lines(var.lb, var.ub, integer_column, lines);
+        if (count == 0) continue;
+        padded_column.clear();
+        append_padded(padded_column, names.columns[j]);
+        for (int i = 0; i < count; ++i) {
+            prefix.assign(" ");
+            prefix.append(lines[i].type, 2);
+            prefix.append(" BND       ");
+            prefix.append(padded_column);
+            if (lines[i].has_value) {
+                number_line(out, prefix, "  ", lines[i].value);
+            } else {
+                line(out, prefix);
+            }
+        }
+    }
+    line(out, "ENDATA");
+    out.finish();
+    return names;
+}
+
+}  // namespace ondrel::io

@@ -1,0 +1,40 @@
+// The fixed-column MPS writer: one model store to one file, plus the names it used there.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/model.hpp"
+
+namespace ondrel::io {
+
+struct MpsWriteOptions {
+    std::int32_t mps_sense = 1;   // -1 maximizes, every other value minimizes
+    bool mip = false;             // integer markers and the integer bound rules
+    bool with_objsense = false;   // an OBJSENSE section instead of the "*SENSE:" comment
+    bool rename = false;          // generated names: MODEL, OBJ, X0000000.., C0000000..
+    std::string_view model_name;  // NAME line text unless renaming
+    std::string_view obj_name;    // objective row name unless renaming
+};
+
+// The names a written file uses, owned, so they outlive the store's lock.
+struct MpsFileNames {
+    std::vector<std::string> columns;       // file name of each column, in column order
+    std::vector<std::string> rows;          // file name of each constraint row, in stored order
+    std::string objective;                  // the objective ("N") row
+    std::vector<std::string> column_names;  // each column's own variable name, in column order
+};
+
+// Writes `core` to the file at `path` (created or truncated) as fixed-column MPS. Columns are
+// the used variable ids in ascending order; ids that name no variable are left out (they can
+// only come from SOS groups, which MPS does not carry). The caller holds the store's lock.
+//
+// Checks come before the file is touched, in this order: repeated variable names, repeated
+// constraint names (RuntimeError), an objective term whose id names no variable (ValueError),
+// a path with a NUL character (RuntimeError "Cannot create file: ..."). Failures while writing
+// raise RuntimeError with the operating system's error text and leave what was written so far.
+MpsFileNames write_mps_file(const ModelCore& core, std::string_view path, const MpsWriteOptions& options);
+
+}  // namespace ondrel::io
