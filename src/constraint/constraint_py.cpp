@@ -1,7 +1,10 @@
-// The Constraint handle: a weak model reference and a constraint id.
+// The Constraint handle: a weak model reference and a constraint id. It caches nothing; every
+// read and write goes to the record in the store, under the store's lock, and Python objects
+// are made only after the lock is released.
 #include <string>
 #include <vector>
 
+#include "constraint/constraint.hpp"
 #include "module/objects_py.hpp"
 
 namespace ondrel::py {
@@ -66,23 +69,134 @@ constexpr char as_cplex_lp_affine_expression_doc[] =
 constexpr char str_repr_doc[] = "str_repr($self)\n--\n\n";
 constexpr char repr_str_doc[] = "repr_str($self)\n--\n\n";
 
+
+// The live store of the handle, or the lost-model error.
+std::shared_ptr<SharedModel> store_of(PyObject* self) {
+    return resolve(as_constraint(self)->model, kLostHandleModel);
+}
+
+// Runs f on the handle's record under the lock.
+template <class F>
+void write_record(PyObject* self, F&& f) {
+    const ConstraintId cid = as_constraint(self)->id;
+    with_core(*store_of(self), [&](ModelCore& core) { f(constraint_at(core, cid)); });
+}
+
+PyObject* set_name(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr auto sig = ONDREL_SIGNATURE(set_name_doc);
+    Arg<Text> name;
+    if (!parse(sig, args, nargs, kw, name)) return nullptr;
+    std::string text(name.value);  // allocated before the lock is taken
+    write_record(self, [&](ConstraintRecord& r) { r.name.swap(text); });
+    return none();
+}
+
+template <const char* Doc, void (*Apply)(ConstraintRecord&, double)>
+PyObject* set_float(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr auto sig = ONDREL_SIGNATURE(Doc);
+    Arg<Float> v;
+    if (!parse(sig, args, nargs, kw, v)) return nullptr;
+    write_record(self, [&](ConstraintRecord& r) { Apply(r, v.value); });
+    return none();
+}
+void apply_pi(ConstraintRecord& r, double v) { r.set_pi(v); }
+void apply_slack(ConstraintRecord& r, double v) { r.set_slack(v); }
+
+PyObject* set_rhs(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr auto sig = ONDREL_SIGNATURE(set_rhs_doc);
+    Arg<Float> rhs;
+    if (!parse(sig, args, nargs, kw, rhs)) return nullptr;
+    set_constraint_rhs(*store_of(self), as_constraint(self)->id, rhs.value);
+    return none();
+}
+
+PyObject* set_sense(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr auto sig = ONDREL_SIGNATURE(set_sense_doc);
+    Arg<EnumOf<Sense>> sense;
+    if (!parse(sig, args, nargs, kw, sense)) return nullptr;
+    write_record(self, [&](ConstraintRecord& r) { r.sense = sense.value; });
+    return none();
+}
+
+PyObject* set_coefficient(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr auto sig = ONDREL_SIGNATURE(set_coefficient_doc);
+    Arg<VariableArg> var;
+    Arg<Float> coeff;
+    if (!parse(sig, args, nargs, kw, var, coeff)) return nullptr;
+    const std::shared_ptr<SharedModel> mine = store_of(self);
+    const std::shared_ptr<SharedModel> theirs = resolve(var.value->model, kLostHandleModel);
+    if (mine != theirs) raise_value(std::string(kVariableOfOtherModel));
+    set_constraint_coefficient(*mine, as_constraint(self)->id, var.value->id, coeff.value);
+    return none();
+}
+
+PyObject* set_expr(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr auto sig = ONDREL_SIGNATURE(set_expr_doc);
+    Arg<ExprArg> expr;
+    if (!parse(sig, args, nargs, kw, expr)) return nullptr;
+    set_constraint_expr(*store_of(self), as_constraint(self)->id, expr.value->expr);
+    return none();
+}
+
+PyObject* value(PyObject* self) { return to_py(constraint_value(*store_of(self), as_constraint(self)->id)); }
+
+PyObject* value_or_default(PyObject* self) {
+    return to_py(constraint_value_or_default(*store_of(self), as_constraint(self)->id));
+}
+
+PyObject* valid(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr auto sig = ONDREL_SIGNATURE(valid_doc);
+    ArgOr<Float, 0.0> eps;
+    if (!parse(sig, args, nargs, kw, eps)) return nullptr;
+    return to_py(constraint_valid(*store_of(self), as_constraint(self)->id, eps.value));
+}
+
+PyObject* as_cplex_lp_constraint(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr auto sig = ONDREL_SIGNATURE(as_cplex_lp_constraint_doc);
+    Arg<Text> name;
+    if (!parse(sig, args, nargs, kw, name)) return nullptr;
+    const std::string text = constraint_lp_constraint(*store_of(self), as_constraint(self)->id, name.value);
+    return to_py(std::string_view(text));
+}
+
+PyObject* as_cplex_lp_affine_expression(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr auto sig = ONDREL_SIGNATURE(as_cplex_lp_affine_expression_doc);
+    Arg<Text> name;
+    ArgOr<Flag, true> include_constant;
+    if (!parse(sig, args, nargs, kw, name, include_constant)) return nullptr;
+    const std::string text =
+        constraint_lp_affine(*store_of(self), as_constraint(self)->id, name.value, include_constant.value);
+    return to_py(std::string_view(text));
+}
+
+PyObject* str_repr(PyObject* self) {
+    const std::string text = constraint_str(*store_of(self), as_constraint(self)->id);
+    return to_py(std::string_view(text));
+}
+
+PyObject* repr_str(PyObject* self) {
+    const std::string text = constraint_repr_str(*store_of(self), as_constraint(self)->id);
+    return to_py(std::string_view(text));
+}
+
 PyMethodDef constraint_methods[] = {
     ONDREL_NOARGS("id", id, id_doc),
-    ONDREL_UNBUILT("set_name", set_name_doc),
-    ONDREL_UNBUILT("set_pi", set_pi_doc),
-    ONDREL_UNBUILT("set_slack", set_slack_doc),
-    ONDREL_UNBUILT("set_rhs", set_rhs_doc),
-    ONDREL_UNBUILT("set_sense", set_sense_doc),
-    ONDREL_UNBUILT("set_coefficient", set_coefficient_doc),
-    ONDREL_UNBUILT("set_expr", set_expr_doc),
+    ONDREL_FASTCALL("set_name", set_name, set_name_doc),
+    ONDREL_FASTCALL("set_pi", (set_float<set_pi_doc, apply_pi>), set_pi_doc),
+    ONDREL_FASTCALL("set_slack", (set_float<set_slack_doc, apply_slack>), set_slack_doc),
+    ONDREL_FASTCALL("set_rhs", set_rhs, set_rhs_doc),
+    ONDREL_FASTCALL("set_sense", set_sense, set_sense_doc),
+    ONDREL_FASTCALL("set_coefficient", set_coefficient, set_coefficient_doc),
+    ONDREL_FASTCALL("set_expr", set_expr, set_expr_doc),
     ONDREL_NOARGS("items", items, items_doc),
-    ONDREL_UNBUILT("value", value_doc),
-    ONDREL_UNBUILT("value_or_default", value_or_default_doc),
-    ONDREL_UNBUILT("valid", valid_doc),
-    ONDREL_UNBUILT("as_cplex_lp_constraint", as_cplex_lp_constraint_doc),
-    ONDREL_UNBUILT("as_cplex_lp_affine_expression", as_cplex_lp_affine_expression_doc),
-    ONDREL_UNBUILT("str_repr", str_repr_doc),
-    ONDREL_UNBUILT("repr_str", repr_str_doc),
+    ONDREL_NOARGS("value", value, value_doc),
+    ONDREL_NOARGS("value_or_default", value_or_default, value_or_default_doc),
+    ONDREL_FASTCALL("valid", valid, valid_doc),
+    ONDREL_FASTCALL("as_cplex_lp_constraint", as_cplex_lp_constraint, as_cplex_lp_constraint_doc),
+    ONDREL_FASTCALL("as_cplex_lp_affine_expression", as_cplex_lp_affine_expression,
+                    as_cplex_lp_affine_expression_doc),
+    ONDREL_NOARGS("str_repr", str_repr, str_repr_doc),
+    ONDREL_NOARGS("repr_str", repr_str, repr_str_doc),
     ONDREL_METHODS_END,
 };
 

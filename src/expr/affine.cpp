@@ -49,18 +49,19 @@ void add_term_ids_coeffs(ExprValue& e, const std::shared_ptr<SharedModel>& model
     raise_value("non-finite coefficient in coeffs buffer");
 }
 
-NamedTermList sorted_named_terms(const ExprValue& e) {
+NamedTermList named_terms(const ModelCore& core, const TermMap& terms) {
     NamedTermList out;
-    if (!e.model.bound) return out;
+    out.names.reserve(terms.size());
+    for (const Term& t : terms) out.names.emplace_back(variable_name_or_empty(core, t.id));
+    out.terms.reserve(terms.size());
+    for (std::size_t i = 0; i < out.names.size(); ++i) out.terms.push_back(NamedTerm{out.names[i], terms[i].coeff});
+    return out;
+}
+
+NamedTermList sorted_named_terms(const ExprValue& e) {
+    if (!e.model.bound) return NamedTermList();
     const std::shared_ptr<SharedModel> m = resolve(e.model.ptr, kLostExprModel);
-    out.names.reserve(e.terms.size());
-    with_core(*m, [&](const ModelCore& core) {
-        for (const Term& t : e.terms) out.names.emplace_back(variable_name_or_empty(core, t.id));
-    });
-    out.terms.reserve(e.terms.size());
-    for (std::size_t i = 0; i < out.names.size(); ++i) {
-        out.terms.push_back(NamedTerm{out.names[i], e.terms[i].coeff});
-    }
+    NamedTermList out = with_core(*m, [&](const ModelCore& core) { return named_terms(core, e.terms); });
     sort_terms_by_name(out.terms);
     return out;
 }

@@ -45,5 +45,8 @@ struct NamedTermList {
     std::vector<NamedTerm> terms;
 };
 NamedTermList sorted_named_terms(const ExprValue& e);
+// The terms of a map of `core` with their names, in term order (the caller holds the store's
+// lock; sort the list with sort_terms_by_name after releasing it).
+NamedTermList named_terms(const ModelCore& core, const TermMap& terms);
 
 }  // namespace ondrel

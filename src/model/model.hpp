@@ -153,6 +153,10 @@ inline ConstraintRecord& constraint_at(ModelCore& core, ConstraintId id) {
     if (id >= core.constraints.size()) raise_constraint_id(id, core.constraints.size());
     return core.constraints[id];
 }
+inline const ConstraintRecord& constraint_at(const ModelCore& core, ConstraintId id) {
+    if (id >= core.constraints.size()) raise_constraint_id(id, core.constraints.size());
+    return core.constraints[id];
+}
 
 // Name of a variable id, or the empty string for an id that names no variable.
 inline std::string_view variable_name_or_empty(const ModelCore& core, VarId id) noexcept {

@@ -1,0 +1,135 @@
+#include "constraint/constraint.hpp"
+
+#include <cmath>
+
+#include "expr/evaluation.hpp"
+#include "format/lp_fragments.hpp"
+
+namespace ondrel {
+
+namespace {
+
+[[noreturn]] void raise_rhs(double rhs) {
+    raise_value(Msg() << "Invalid constraint RHS value: " << rhs << ". Coefficients and bounds must be finite.");
+}
+
+// A constraint's terms with their names (unsorted), sense, rhs and whether it has no terms,
+// copied out under the lock.
+struct ConstraintSnapshot {
+    NamedTermList terms;
+    Sense sense;
+    double rhs;
+};
+
+ConstraintSnapshot snapshot(SharedModel& model, ConstraintId cid) {
+    ConstraintSnapshot s = with_core(model, [&](const ModelCore& core) {
+        const ConstraintRecord& c = constraint_at(core, cid);
+        return ConstraintSnapshot{named_terms(core, c.terms), c.sense, c.rhs};
+    });
+    sort_terms_by_name(s.terms.terms);
+    return s;
+}
+
+}  // namespace
+
+void set_constraint_coefficient(SharedModel& model, ConstraintId cid, VarId vid, double coeff) {
+    with_core(model, [&](ModelCore& core) {
+        if (!std::isfinite(coeff)) {
+            raise_value(Msg() << "Invalid coefficient value: " << coeff << " for variable id " << vid
+                              << ". Coefficients must be finite.");
+        }
+        if (vid >= core.variables.size()) raise_variable_id(vid, core.variables.size());
+        ConstraintRecord& c = constraint_at(core, cid);
+        if (coeff == 0.0) {
+            c.terms.erase(vid);
+        } else {
+            c.terms.set(vid, coeff);
+        }
+    });
+}
+
+void set_constraint_expr(SharedModel& model, ConstraintId cid, const ExprValue& expr) {
+    check_expr_binding(expr, model, kExprOfOtherModel);
+    with_core(model, [&](ModelCore& core) {
+        validate_constraint_expr(core, expr);
+        ConstraintRecord& c = constraint_at(core, cid);
+        // Build the new map completely before touching the record.
+        TermMap terms;
+        for (const Term& t : expr.terms) {
+            if (t.coeff != 0.0) terms.append_new(t.id, t.coeff);
+        }
+        c.terms = std::move(terms);
+        c.rhs = -expr.constant;
+        c.sense = *expr.sense;
+    });
+}
+
+void set_constraint_rhs(SharedModel& model, ConstraintId cid, double rhs) {
+    if (!std::isfinite(rhs)) raise_rhs(rhs);
+    with_core(model, [&](ModelCore& core) { constraint_at(core, cid).rhs = rhs; });
+}
+
+std::optional<double> constraint_value(SharedModel& model, ConstraintId cid) {
+    return with_core(model, [&](ModelCore& core) -> std::optional<double> {
+        const ConstraintRecord& c = constraint_at(core, cid);
+        double acc = 0.0 - c.rhs;
+        for (const Term& t : c.terms) {
+            if (t.id >= core.variables.size() || !core.variables[t.id].has_value) return std::nullopt;
+            acc = acc + t.coeff * core.variables[t.id].value_;
+        }
+        return acc;
+    });
+}
+
+double constraint_value_or_default(SharedModel& model, ConstraintId cid) {
+    return with_core(model, [&](ModelCore& core) {
+        const ConstraintRecord& c = constraint_at(core, cid);
+        double acc = 0.0 - c.rhs;
+        for (const Term& t : c.terms) {
+            if (t.id >= core.variables.size()) continue;  // never stored: every writer checks ids
+            const VariableRecord& v = core.variables[t.id];
+            acc = acc + t.coeff * (v.has_value ? v.value_ : midpoint_default(v));
+        }
+        return acc;
+    });
+}
+
+bool constraint_valid(SharedModel& model, ConstraintId cid, double eps) {
+    const std::optional<double> v = constraint_value(model, cid);
+    if (!v) return false;
+    const Sense sense = with_core(model, [&](ModelCore& core) { return constraint_at(core, cid).sense; });
+    switch (sense) {
+        case Sense::LessEqual: return *v <= eps;
+        case Sense::Equal: return std::fabs(*v) <= eps;
+        case Sense::GreaterEqual: return *v >= -eps;
+    }
+    return false;
+}
+
+std::string constraint_str(SharedModel& model, ConstraintId cid) {
+    const ConstraintSnapshot s = snapshot(model, cid);
+    std::string t = expression_text(s.terms.terms, false, 0.0);
+    t += ' ';
+    t += sense_symbol(s.sense);
+    t += ' ';
+    append_shortest(t, s.rhs);
+    return t;
+}
+
+std::string constraint_repr_str(SharedModel& model, ConstraintId cid) {
+    const ConstraintSnapshot s = snapshot(model, cid);
+    return repr_style_text(s.terms.terms, 0.0 - s.rhs, s.sense);
+}
+
+std::string constraint_lp_constraint(SharedModel& model, ConstraintId cid, std::string_view label) {
+    const ConstraintSnapshot s = snapshot(model, cid);
+    const double rhs = s.rhs == 0.0 ? 0.0 : s.rhs;
+    return constraint_fragment(s.terms.terms, label, s.sense, rhs, s.terms.terms.empty());
+}
+
+std::string constraint_lp_affine(SharedModel& model, ConstraintId cid, std::string_view label, bool include_constant) {
+    const ConstraintSnapshot s = snapshot(model, cid);
+    return affine_fragment(s.terms.terms, label, include_constant, 0.0 - s.rhs);
+}
+
+}  // namespace ondrel
