@@ -11,6 +11,16 @@ import pytest
 from zemlo._ondrel import AffineExpr
 
 ROOT = Path(__file__).resolve().parents[1]
+
+# What a handle (Variable, Constraint) and an expression say once their model is gone.
+LOST_HANDLE = (
+    "The model this variable/constraint belongs to no longer exists. Do not reassign or delete "
+    "the DoRaduvar and then use its variables or constraints."
+)
+LOST_EXPR = (
+    "The model this variable/expression belongs to no longer exists. Do not reassign or delete "
+    "the DoRaduvar and then use its variables or expressions."
+)
 SANITIZERS = ("-fsanitize=address,undefined", "-fno-sanitize-recover=all")
 
 

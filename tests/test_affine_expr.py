@@ -14,14 +14,10 @@ import numpy as np
 import pytest
 
 from zemlo._ondrel import AffineExpr, Category, Model, Sense
-from support import make_expr as expr
+from support import LOST_EXPR, make_expr as expr
 
 INF = float("inf")
 NAN = float("nan")
-LOST_EXPR = (
-    "The model this variable/expression belongs to no longer exists. Do not reassign or delete "
-    "the DoRaduvar and then use its variables or expressions."
-)
 LE, EQ, GE = Sense.LessEqual, Sense.Equal, Sense.GreaterEqual
 
 

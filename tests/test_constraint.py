@@ -8,21 +8,13 @@ import math
 from array import array
 
 import pytest
-from support import make_expr
+from support import LOST_EXPR, LOST_HANDLE, make_expr
 
 from zemlo._ondrel import AffineExpr, Category, Model, Sense
 
 INF = float("inf")
 NAN = float("nan")
 LE, EQ, GE = Sense.LessEqual, Sense.Equal, Sense.GreaterEqual
-LOST_HANDLE = (
-    "The model this variable/constraint belongs to no longer exists. Do not reassign or delete "
-    "the DoRaduvar and then use its variables or constraints."
-)
-LOST_EXPR = (
-    "The model this variable/expression belongs to no longer exists. Do not reassign or delete "
-    "the DoRaduvar and then use its variables or expressions."
-)
 
 
 def bits(x):

@@ -6,11 +6,8 @@ from array import array
 import pytest
 
 from zemlo._ondrel import AffineExpr, Category, Model, Sense
+from support import LOST_EXPR
 
-LOST = (
-    "The model this variable/expression belongs to no longer exists. Do not reassign or delete "
-    "the DoRaduvar and then use its variables or expressions."
-)
 INF = math.inf
 
 
@@ -161,7 +158,7 @@ def test_bound_expression_of_a_lost_model():
                  e.repr_expr, lambda: str(e), lambda: repr(e)):
         with pytest.raises(ValueError) as info:
             call()
-        assert str(info.value) == LOST
+        assert str(info.value) == LOST_EXPR
     assert e.values() == [1.0]
     # str() and repr() of an expression without terms never look at the model.
     assert str(bound_without_terms) == repr(bound_without_terms) == "2.5"

@@ -14,14 +14,10 @@ import subprocess
 
 import pytest
 
-from support import build_native
+from support import LOST_EXPR, build_native
 
 INF = float("inf")
 NAN = float("nan")
-LOST_MODEL = (
-    "The model this variable/expression belongs to no longer exists. Do not reassign or delete "
-    "the DoRaduvar and then use its variables or expressions."
-)
 SENSE_CODES = {"LessEqual": 0, "Equal": 1, "GreaterEqual": 2}
 CATEGORY_CODES = {"Continuous": 0, "Integer": 1, "Binary": 2}
 
@@ -316,4 +312,4 @@ def test_lost_model(ondrel):
     for call in calls:
         with pytest.raises(ValueError) as info:
             call()
-        assert str(info.value) == LOST_MODEL
+        assert str(info.value) == LOST_EXPR

@@ -15,18 +15,10 @@ from hypothesis import strategies as st
 from hypothesis.stateful import RuleBasedStateMachine, invariant, rule
 
 from zemlo._ondrel import AffineExpr, Category, Model, ObjSense, Sense, SosKind
-from support import make_expr
+from support import LOST_EXPR, LOST_HANDLE, make_expr
 
 INF = float("inf")
 NAN = float("nan")
-LOST_HANDLE = (
-    "The model this variable/constraint belongs to no longer exists. Do not reassign or delete "
-    "the DoRaduvar and then use its variables or constraints."
-)
-LOST_EXPR = (
-    "The model this variable/expression belongs to no longer exists. Do not reassign or delete "
-    "the DoRaduvar and then use its variables or expressions."
-)
 DIFFERENT_MODEL = "Expression is bound to a different model than the one receiving the constraint."
 NO_SENSE = "Cannot add constraint without a sense (<=, >=, ==)"
 UNDERSCORE = (

@@ -12,6 +12,7 @@ import weakref
 import pytest
 
 from zemlo import _ondrel as z
+from support import LOST_EXPR, LOST_HANDLE
 
 ALL = [
     "Model", "Variable", "Constraint", "AffineExpr", "Category", "Sense", "ObjSense", "SosKind",
@@ -44,14 +45,6 @@ CLASSES = [
     ("MpsResult", None, None, False),
 ]
 
-LOST_HANDLE = (
-    "The model this variable/constraint belongs to no longer exists. Do not reassign or delete "
-    "the DoRaduvar and then use its variables or constraints."
-)
-LOST_EXPR = (
-    "The model this variable/expression belongs to no longer exists. Do not reassign or delete "
-    "the DoRaduvar and then use its variables or expressions."
-)
 
 Py_TPFLAGS_HAVE_GC = 1 << 14
 

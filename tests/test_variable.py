@@ -9,14 +9,11 @@ import math
 import pytest
 
 from zemlo._ondrel import AffineExpr, Category, Model, Sense
+from support import LOST_HANDLE
 
 INF = float("inf")
 NAN = float("nan")
 C, I, B = Category.Continuous, Category.Integer, Category.Binary
-LOST_HANDLE = (
-    "The model this variable/constraint belongs to no longer exists. Do not reassign or delete "
-    "the DoRaduvar and then use its variables or constraints."
-)
 
 
 def same(a, b):
