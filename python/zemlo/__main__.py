@@ -1,11 +1,14 @@
-"""A short tour of the native core: build a small model and show what it holds.
+"""A short tour of the native core: build a small model, show what it holds, write it as CPLEX
+LP and fixed MPS files and read the MPS file back.
 
 Run with ``python -m zemlo``.
 """
 
+import tempfile
 from array import array
+from pathlib import Path
 
-from zemlo._ondrel import AffineExpr, Category, Model, ObjSense, Sense
+from zemlo._ondrel import AffineExpr, Category, Model, ObjSense, Sense, read_mps, write_lp, write_mps
 
 
 def main() -> None:
@@ -29,6 +32,17 @@ def main() -> None:
     print(f"objective sense: {m.get_sense()}")
     for v in (x, y, z):
         print(f"  {v.name}: [{v.lb}, {v.ub}] {v.category}")
+    for c in m.list_constraints():
+        print(f"  {c.name}: {c.str_repr()}")
+
+    with tempfile.TemporaryDirectory() as tmp:
+        lp, mps = Path(tmp) / "demo.lp", Path(tmp) / "demo.mps"
+        written = write_lp(m, str(lp), True, 255, "OBJ", "__dummy")
+        print(f"\n{lp.name} ({len(written)} variables written):\n{lp.read_text()}")
+        columns, rows, objective, _ = write_mps(m, str(mps), -1, True, False, False, "demo", "OBJ")
+        print(f"{mps.name} (columns {columns}, rows {rows}, objective row {objective}):\n{mps.read_text()}")
+        back = read_mps(str(mps), -1)
+        print("read back:", [(v.name, v.cat, v.lowBound, v.upBound) for v in back.variables])
 
 
 if __name__ == "__main__":
