@@ -248,3 +248,11 @@ def test_models_sharing_a_store_see_each_others_changes():
     assert {v.model_identity() for v in (y, *ys)} == {identity}
     assert other.add_variable("z", 0.0, 1.0, z.Category.Continuous).model_identity() != identity
     assert other.num_variables == 1
+
+
+def test_demo_runs_and_round_trips_its_files():
+    run = subprocess.run([sys.executable, "-m", "zemlo"], capture_output=True, text=True, timeout=60)
+    assert run.returncode == 0, run.stderr
+    assert "capacity: x + y <= 4\n" in run.stdout
+    assert "\nEnd\n" in run.stdout and "\nENDATA\n" in run.stdout
+    assert "read back: [('x', 'Continuous', 0.0, None), ('y', 'Integer', 0.0, 10.0)" in run.stdout
