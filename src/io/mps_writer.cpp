@@ -79,6 +79,26 @@ void number_line(OutputFile& out, std::string_view a, std::string_view b, double
     out.put('\n');
 }
 
+// Column entry lines: pieces up to kShort bytes are copied with fixed-size moves (no call into
+// the library per piece). The caller guarantees that kShort bytes can be read from the start of
+// each piece; the extra bytes copied land in reserved room and are overwritten or left unused.
+constexpr std::size_t kShort = 32;
+
+void entry_line(OutputFile& out, std::string_view a, std::string_view b, double x) {
+    if (a.size() > kShort || b.size() > kShort) {
+        number_line(out, a, b, x);
+        return;
+    }
+    char* p = out.room(2 * kShort + kNumberTextMax + 1);
+    std::memcpy(p, a.data(), kShort);
+    p += a.size();
+    std::memcpy(p, b.data(), kShort);
+    p += b.size();
+    p = format_mps_number(x, p);
+    *p++ = '\n';
+    out.commit(p);
+}
+
 struct BoundLine {
     const char* type;  // two letters
     bool has_value;
@@ -150,9 +170,10 @@ MpsFileNames write_mps_file(const ModelCore& core, std::string_view path, const 
     const double objective_factor = maximize && !options.with_objsense ? -1.0 : 1.0;
 
     // Column entries in one flat array, grouped by variable id, constraints in stored order
-    // within each group: counts first, then offsets, then one fill pass.
+    // within each group: counts first, then offsets, then one fill pass. Each entry holds the
+    // position of its row's field, so writing it needs no look-up by row.
     struct Entry {
-        std::size_t row;
+        std::size_t field;
         double coeff;
     };
     std::vector<std::size_t> offsets(n_vars + 1, 0);
@@ -165,13 +186,6 @@ MpsFileNames write_mps_file(const ModelCore& core, std::string_view path, const 
         }
     }
     for (std::size_t v = 0; v < n_vars; ++v) offsets[v + 1] += offsets[v];
-    std::vector<Entry> entries(offsets[n_vars]);
-    {
-        std::vector<std::size_t> cursor(offsets.begin(), offsets.end() - 1);
-        for (std::size_t r = 0; r < n_rows; ++r) {
-            for (const Term& t : core.constraints[r].terms) entries[cursor[t.id]++] = {r, t.coeff};
-        }
-    }
 
     // Columns: used ids in ascending order. Ids naming no variable sort last; only SOS
     // members can still be among them, and SOS groups are not part of the file.
@@ -192,26 +206,42 @@ MpsFileNames write_mps_file(const ModelCore& core, std::string_view path, const 
         names.rows.push_back(options.rename ? generated_name('C', r) : core.constraints[r].name);
     }
 
-    // Each row's name field as entry and RHS lines write it: the name padded to 8, then the
-    // two blanks before the number. Flat, with offsets.
-    std::string row_fields;
+    // Names as the entry lines write them: the name padded to 8, then the two blanks before
+    // the number. One flat buffer holds each row's field (its length, then its text) and last
+    // the objective's, with kShort bytes of slack at the end for entry_line.
+    std::string fields;
     std::vector<std::size_t> row_field_at(n_rows + 1, 0);
+    const auto add_field = [&](std::string_view name) {
+        const std::size_t at = fields.size();
+        const std::size_t length = name.size() + padding_of(name) + 2;
+        fields.append(reinterpret_cast<const char*>(&length), sizeof length);
+        append_padded(fields, name);
+        fields.append(2, ' ');
+        return at;
+    };
+    const auto field = [&](std::size_t at) {
+        std::size_t length;
+        std::memcpy(&length, fields.data() + at, sizeof length);
+        return std::string_view(fields.data() + at + sizeof length, length);
+    };
+
     {
-        std::size_t total = 0;
-        for (const std::string& name : names.rows) total += name.size() + kNameField + 2;
-        row_fields.reserve(total);
+        std::size_t total = names.objective.size();
+        for (const std::string& name : names.rows) total += name.size();
+        fields.reserve(total + (n_rows + 1) * (sizeof(std::size_t) + kNameField + 2) + kShort);
+    }
+    for (std::size_t r = 0; r < n_rows; ++r) row_field_at[r] = add_field(names.rows[r]);
+    const std::size_t objective_at = row_field_at[n_rows] = add_field(names.objective);
+    fields.append(kShort, ' ');
+
+    std::vector<Entry> entries(offsets[n_vars]);
+    {
+        std::vector<std::size_t> cursor(offsets.begin(), offsets.end() - 1);
         for (std::size_t r = 0; r < n_rows; ++r) {
-            append_padded(row_fields, names.rows[r]);
-            row_fields.append(2, ' ');
-            row_field_at[r + 1] = row_fields.size();
+            const std::size_t at = row_field_at[r];
+            for (const Term& t : core.constraints[r].terms) entries[cursor[t.id]++] = {at, t.coeff};
         }
     }
-    const auto row_field = [&](std::size_t r) {
-        return std::string_view(row_fields).substr(row_field_at[r], row_field_at[r + 1] - row_field_at[r]);
-    };
-    std::string objective_field;
-    append_padded(objective_field, names.objective);
-    objective_field.append(2, ' ');
 
     if (path.find('\0') != std::string_view::npos) {
         raise_runtime("Cannot create file: path contains a NUL character");
@@ -240,6 +270,7 @@ MpsFileNames write_mps_file(const ModelCore& core, std::string_view path, const 
     // allocate nothing per column or entry.
     std::string padded_column;
     std::string prefix;
+    prefix.reserve(2 * kShort);  // entry_line reads kShort bytes from its start
     line(out, "COLUMNS");
     for (std::size_t j = 0; j < columns.size(); ++j) {
         const VarId v = columns[j];
@@ -253,11 +284,11 @@ MpsFileNames write_mps_file(const ModelCore& core, std::string_view path, const 
 
         if (integer_column) line(out, kMarkerStart);
         for (std::size_t k = offsets[v]; k < offsets[v + 1]; ++k) {
-            number_line(out, prefix, row_field(entries[k].row), entries[k].coeff);
+            entry_line(out, prefix, field(entries[k].field), entries[k].coeff);
         }
         if (!objective_slot.empty() && objective_slot[v] != 0) {
             const double c = core.objective->terms[objective_slot[v] - 1].coeff;
-            number_line(out, prefix, objective_field, c * objective_factor);
+            entry_line(out, prefix, field(objective_at), c * objective_factor);
         }
         if (integer_column) line(out, kMarkerEnd);
     }
@@ -265,7 +296,7 @@ MpsFileNames write_mps_file(const ModelCore& core, std::string_view path, const 
     line(out, "RHS");
     for (std::size_t r = 0; r < n_rows; ++r) {
         const double rhs = core.constraints[r].rhs;
-        number_line(out, "    RHS       ", row_field(r), rhs == 0 ? 0.0 : rhs);  // no "-0"
+        number_line(out, "    RHS       ", field(row_field_at[r]), rhs == 0 ? 0.0 : rhs);  // no "-0"
     }
 
     line(out, "BOUNDS");
