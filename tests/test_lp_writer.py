@@ -282,11 +282,13 @@ def test_no_objective_leaves_header_and_sense(tmp_path):
     m, _ = demo_model()
     m.clear_objective()
     m.set_sense(ObjSense.Maximize)
+    before = snapshot(m)
     path = tmp_path / "n.lp"
     path.write_bytes(b"old content\n" * 100)
     with pytest.raises(ValueError, match="^No objective set$"):
         write(path, m)
     assert path.read_bytes() == b"\\* demo *\\\nMaximize\n"
+    assert snapshot(m) == before  # and the model's lock was released
 
 
 @pytest.mark.parametrize(("relative", "message"), [
@@ -309,6 +311,7 @@ def test_write_failure_reports_the_system_error():
     with pytest.raises(RuntimeError) as info:
         write_lp(m, "/dev/full", True, 255, "OBJ", "d")
     assert str(info.value) == f"{os.strerror(28)} (os error 28)"
+    assert m.num_variables == 5  # the model's lock was released
 
 
 @pytest.mark.parametrize(("parameter", "value", "error"), [
