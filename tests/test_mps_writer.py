@@ -499,8 +499,8 @@ def models(draw):
 
 @settings(max_examples=60, deadline=None)
 @given(models(), st.booleans(), st.booleans(), st.sampled_from([1, -1]))
-def test_write_then_read_gives_back_the_model(spec, mip, rename, mps_sense):
-    variables, constraints, objective = spec
+def test_write_then_read_gives_back_the_model(drawn, mip, rename, mps_sense):
+    variables, constraints, objective = drawn
     m = Model("r")
     v = [m.add_variable(f"v{i}", lb, ub, cat) for i, (lb, ub, cat) in enumerate(variables)]
     for k, (terms, constant, sense) in enumerate(constraints):
