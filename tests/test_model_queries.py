@@ -175,6 +175,21 @@ def test_check_duplicate_vars_counts_every_variable():
     )
 
 
+@pytest.mark.parametrize("repeat_at", [None, 0, 12_345, 39_999])
+def test_check_duplicate_vars_on_many_names(repeat_at):
+    # Names that differ in one character only, or by prefix, with at most one repeat anywhere.
+    names = [f"v{i}" for i in range(20_000)] + [f"v{i}_" for i in range(19_999)] + [""]
+    if repeat_at is not None:
+        names.append(names[repeat_at])
+    m = model_with(names)
+    if repeat_at is None:
+        assert m.check_duplicate_vars() is None
+    else:
+        with pytest.raises(RuntimeError) as info:
+            m.check_duplicate_vars()
+        assert str(info.value) == f"Repeated variable names: {{('{names[repeat_at]}', 2)}}"
+
+
 def test_check_duplicate_constraints_writes_names_as_stored():
     m = Model(None)
     for name in ["it's", "q\tr", None, "u", None]:
