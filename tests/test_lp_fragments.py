@@ -9,6 +9,7 @@ directly, so a difference points either at the fragments or at the way the metho
 from __future__ import annotations
 
 import json
+import random
 import struct
 import subprocess
 
@@ -211,6 +212,18 @@ def test_constraint(lp, terms, label, sense, constant, expected):
 )
 def test_terms_sorted_by_name_bytes(lp, terms, expected):
     assert lp.affine(terms, "k", 0.0, include_constant=False) == expected
+
+
+@pytest.mark.parametrize("size", [5, 16, 17, 40, 300])
+def test_long_term_lists_sort_like_a_stable_byte_sort(lp, size):
+    # Names sharing long prefixes, shorter than, equal to and longer than eight bytes, with NUL
+    # and non-ASCII bytes, and repeated names (whose terms must keep their stored order).
+    rng = random.Random(size)
+    stems = ["", "a", "ab", "abcdefg", "abcdefgh", "abcdefghi", "abcdefgh\0", "abcdefgh\0\0", "\0", "é",
+             "ab\xff", "xyz12345678", "xyz1234567"]
+    terms = [(rng.choice(stems) + rng.choice(["", "1", "10", "2"]), float(i + 1)) for i in range(size)]
+    expected = sorted(terms, key=lambda t: t[0].encode())  # stable, so repeats keep their order
+    assert lp.affine(terms, "k", 0.0, include_constant=False) == lp.affine(expected, "k", 0.0, include_constant=False)
 
 
 @pytest.mark.parametrize(
