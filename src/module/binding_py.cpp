@@ -346,12 +346,6 @@ void set_error_from_current_exception() noexcept {
     }
 }
 
-PyObject* not_implemented(std::string_view what) {
-    const std::string w(what);
-    PyErr_Format(PyExc_NotImplementedError, "%s is not implemented yet", w.c_str());
-    return nullptr;
-}
-
 PyTypeObject* cached_type(PyTypeObject*& cell, PyType_Spec& spec) {
     if (cell == nullptr) {
         cell = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));

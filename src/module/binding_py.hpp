@@ -538,21 +538,6 @@ PyCFunction as_cfunction(Fn f) noexcept {
 #define ONDREL_GETTERS_END \
     PyGetSetDef { nullptr, nullptr, nullptr, nullptr, nullptr }
 
-// A placeholder for behaviour that has not been built yet: binds the final signature, then
-// raises NotImplementedError.
-PyObject* not_implemented(std::string_view what);
-
-template <const char* Doc>
-PyObject* unbuilt(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static constexpr auto sig = ONDREL_SIGNATURE(Doc);
-    PyObject* slots[sig.names.size() == 0 ? 1 : sig.names.size()];
-    if (!bind_fastcall(sig.function, sig.names.data(), sig.names.size(), sig.required, args, nargs,
-                       kwnames, slots))
-        return nullptr;
-    return not_implemented(sig.function);
-}
-
-#define ONDREL_UNBUILT(name, doc) ONDREL_FASTCALL(name, ::ondrel::py::unbuilt<doc>, doc)
 
 // ---------------------------------------------------------------------------------------------
 // Types.
