@@ -305,6 +305,13 @@ def test_file_cannot_be_created(tmp_path, monkeypatch, relative, message):
     assert list(tmp_path.iterdir()) == []
 
 
+def test_name_checks_come_before_the_path(tmp_path):
+    m, _ = demo_model()
+    m.add_variable("x", 0.0, 1.0, Category.Continuous)
+    with pytest.raises(RuntimeError, match="^Repeated variable names: "):
+        write_lp(m, str(tmp_path) + "/a\0b.lp", True, 255, "OBJ", "d")
+
+
 @pytest.mark.skipif(not os.path.exists("/dev/full"), reason="needs /dev/full")
 def test_write_failure_reports_the_system_error():
     m, _ = demo_model()

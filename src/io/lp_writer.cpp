@@ -109,7 +109,7 @@ void write_constraints(OutputFile& out, const ModelCore& core, std::string_view 
 
 }  // namespace
 
-std::vector<VarId> write_lp_file(const ModelCore& core, const char* path, const LpWriteOptions& options) {
+std::vector<VarId> write_lp_file(const ModelCore& core, std::string_view path, const LpWriteOptions& options) {
     check_duplicate_variable_names(core);
     check_duplicate_constraint_names(core);
     check_variable_name_lengths(core, options.max_length);

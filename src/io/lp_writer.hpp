@@ -27,6 +27,6 @@ struct LpWriteOptions {
 //
 // Returns the ids of the used variables that name a variable, ascending: the variables the
 // file mentions.
-std::vector<VarId> write_lp_file(const ModelCore& core, const char* path, const LpWriteOptions& options);
+std::vector<VarId> write_lp_file(const ModelCore& core, std::string_view path, const LpWriteOptions& options);
 
 }  // namespace ondrel::io

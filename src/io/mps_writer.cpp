@@ -243,10 +243,7 @@ MpsFileNames write_mps_file(const ModelCore& core, std::string_view path, const 
         }
     }
 
-    if (path.find('\0') != std::string_view::npos) {
-        raise_runtime("Cannot create file: path contains a NUL character");
-    }
-    OutputFile out(std::string(path).c_str(), "failed to write the buffered data");
+    OutputFile out(path, "failed to write the buffered data");
 
     if (options.with_objsense) {
         line(out, "OBJSENSE");

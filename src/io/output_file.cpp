@@ -11,10 +11,12 @@
 
 namespace ondrel::io {
 
-OutputFile::OutputFile(const char* path, const char* zero_write_message)
-    : buf_(new char[kBufferSize]), zero_write_message_(zero_write_message) {
+OutputFile::OutputFile(std::string_view path, const char* zero_write_message) : zero_write_message_(zero_write_message) {
+    if (path.find('\0') != std::string_view::npos) raise_runtime("Cannot create file: path contains a NUL character");
+    const std::string c_path(path);
+    buf_.reset(new char[kBufferSize]);
     do {
-        fd_ = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        fd_ = ::open(c_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     } while (fd_ < 0 && errno == EINTR);
     if (fd_ < 0) raise_runtime("Cannot create file: " + os_error_text(errno));
 }

@@ -21,8 +21,9 @@ public:
     static constexpr std::size_t kBufferSize = std::size_t{1} << 20;
 
     // `zero_write_message` is the error text for a write of the buffer that the system
-    // accepts no bytes of.
-    OutputFile(const char* path, const char* zero_write_message);
+    // accepts no bytes of. A path holding a NUL character names no file that could be
+    // created and fails like any other path that cannot be opened.
+    OutputFile(std::string_view path, const char* zero_write_message);
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;

@@ -24,18 +24,11 @@ PyObject* write_lp(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     Arg<Text> dummy_var_name;
     if (!parse(sig, args, nargs, kwnames, model, filename, mip, max_length, obj_name, dummy_var_name)) return nullptr;
 
-    // The path goes to the operating system as a C string, which cannot hold a NUL character;
-    // such a path names no file that could be created.
-    if (filename.value.find('\0') != std::string_view::npos) {
-        PyErr_SetString(PyExc_RuntimeError, "Cannot create file: path contains a NUL character");
-        return nullptr;
-    }
-    const std::string path(filename.value);
     const io::LpWriteOptions options{mip.value, max_length.value, obj_name.value, dummy_var_name.value};
 
     const std::shared_ptr<SharedModel> shared = model.value->model;
     const std::vector<VarId> ids =
-        with_core(*shared, [&](const ModelCore& core) { return io::write_lp_file(core, path.c_str(), options); });
+        with_core(*shared, [&](const ModelCore& core) { return io::write_lp_file(core, filename.value, options); });
 
     // The handles are made only now that the store's lock is released.
     const std::weak_ptr<SharedModel> weak = shared;
