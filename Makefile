@@ -26,7 +26,7 @@ demo: install
 	$(VPY) -m zemlo
 
 bench: install
-	@for f in bench/*.py; do echo "== $$f"; $(VPY) $$f || exit 1; done
+	@for f in bench/bench_*.py; do echo "== $$f"; $(VPY) $$f || exit 1; done
 	@for f in bench/*.sh; do [ -e "$$f" ] || continue; echo "== $$f"; bash $$f || exit 1; done
 
 fuzz:

@@ -21,10 +21,10 @@ import random
 import resource
 import subprocess
 import sys
-import time
 from array import array
 
 from zemlo._ondrel import AffineExpr, Category, Model, Sense
+from timing import best_of
 
 N_VARS = 1_000_000
 N_BULK = 1_000_000
@@ -32,21 +32,6 @@ N_LOOP = 100_000
 N_CONS = 100_000
 TERMS_PER_CON = 10
 INF = float("inf")
-
-
-def best_of(fn, repeat=5):
-    """Smallest wall time of `repeat` runs (seconds); fn returns nothing useful."""
-    best = INF
-    for _ in range(repeat):
-        gc.collect()
-        gc.disable()
-        try:
-            t0 = time.perf_counter()
-            fn()
-            best = min(best, time.perf_counter() - t0)
-        finally:
-            gc.enable()
-    return best
 
 
 def report(label, seconds, count, baseline=None, baseline_label=""):

@@ -15,7 +15,6 @@ floats), an objective over every variable. Reported for write_lp (best of 3):
 
 from __future__ import annotations
 
-import gc
 import os
 import random
 import sys
@@ -24,27 +23,13 @@ import time
 from array import array
 
 from zemlo._ondrel import AffineExpr, Category, Model, Sense, write_lp
+from timing import best_of
 
 N_VARS = 200_000
 N_CONS = 100_000
 TERMS_PER_CON = 20
 INF = float("inf")
 SENSES = (Sense.LessEqual, Sense.GreaterEqual, Sense.Equal)
-
-
-def best_of(fn, repeat=3):
-    """Smallest wall time of `repeat` runs (seconds)."""
-    best = INF
-    for _ in range(repeat):
-        gc.collect()
-        gc.disable()
-        try:
-            t0 = time.perf_counter()
-            fn()
-            best = min(best, time.perf_counter() - t0)
-        finally:
-            gc.enable()
-    return best
 
 
 def coefficient(rng):
@@ -116,7 +101,7 @@ def main():
         def run():
             handles[:] = write_lp(m, path, True, 255, "OBJ", "__dummy")
 
-        t_write = best_of(run)
+        t_write = best_of(run, repeat=3)
         assert len(handles) == N_VARS
         size = os.path.getsize(path)
         with open(path, "rb") as f:
@@ -127,9 +112,9 @@ def main():
             with open(copy_path, "wb") as f:
                 f.write(data)
 
-        t_copy = best_of(copy)
+        t_copy = best_of(copy, repeat=3)
 
-    t_python = best_of(lambda: python_render(rows))
+    t_python = best_of(lambda: python_render(rows), repeat=3)
 
     print(f"file: {size / 1e6:.1f} MB")
     print(f"{'write_lp (best of 3)':<40} {t_write * 1e3:8.1f} ms  {t_write / nnz * 1e9:6.1f} ns/non-zero"

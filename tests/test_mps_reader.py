@@ -22,41 +22,9 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 from zemlo import _ondrel
+from support import DEMO_MPS
 
 NETLIB = Path(__file__).resolve().parents[1].parent / "shared" / "data" / "netlib"
-
-# The file of the MPS writer's worked example, byte for byte (the BV and FR lines end with
-# the blanks that pad the name to 8 characters).
-WORKED_EXAMPLE = """\
-*SENSE:Minimize
-NAME          demo
-ROWS
- N  OBJ
- L  c2
- G  c1
- L  c3
-COLUMNS
-    x         c2         1.000000000000e0
-    x         c1        -1.000000000000e0
-    x         OBJ        3.000000000000e0
-    MARK      'MARKER'                 'INTORG'
-    y         c2         1.000000000000e0
-    y         OBJ        2.000000000000e0
-    MARK      'MARKER'                 'INTEND'
-    MARK      'MARKER'                 'INTORG'
-    z         OBJ       -1.000000000000e0
-    MARK      'MARKER'                 'INTEND'
-    w         c1         1.000000000000e0
-RHS
-    RHS       c2         4.000000000000e0
-    RHS       c1        -1.000000000000e0
-    RHS       c3         5.000000000000e0
-BOUNDS
- UP BND       y          1.000000000000e1
- BV BND       z       
- FR BND       w       
-ENDATA
-"""
 
 WORKED_EXAMPLE_RECORDS = {
     "parameters": ("demo", 1),
@@ -122,24 +90,24 @@ def model(body: str) -> str:
 
 
 def test_worked_example(read):
-    assert plain(read(WORKED_EXAMPLE, 1)) == WORKED_EXAMPLE_RECORDS
+    assert plain(read(DEMO_MPS, 1)) == WORKED_EXAMPLE_RECORDS
 
 
 def test_worked_example_drop_cons_names(read):
     expected = dict(WORKED_EXAMPLE_RECORDS)
     expected["objective"] = (None, expected["objective"][1])
     expected["constraints"] = [(None,) + c[1:] for c in expected["constraints"]]
-    assert plain(read(WORKED_EXAMPLE, 1, drop_cons_names=True)) == expected
+    assert plain(read(DEMO_MPS, 1, drop_cons_names=True)) == expected
 
 
 @pytest.mark.parametrize("sense", [-1, 0, 7, 2**31 - 1, -(2**31)])
 def test_sense_is_copied_unchanged(read, sense):
-    assert read(WORKED_EXAMPLE, sense).parameters.sense == sense
+    assert read(DEMO_MPS, sense).parameters.sense == sense
 
 
 def test_arguments_by_keyword(tmp_path):
     path = tmp_path / "m.mps"
-    path.write_text(WORKED_EXAMPLE)
+    path.write_text(DEMO_MPS)
     result = _ondrel.read_mps(drop_cons_names=True, sense=-1, path=str(path))
     assert result.parameters.sense == -1 and result.constraints[0].name is None
 
@@ -322,7 +290,7 @@ def test_directory(tmp_path):
 @pytest.mark.skipif(os.geteuid() == 0, reason="root reads files regardless of permissions")
 def test_unreadable_file(tmp_path):
     path = tmp_path / "m.mps"
-    path.write_text(WORKED_EXAMPLE)
+    path.write_text(DEMO_MPS)
     path.chmod(0)
     with pytest.raises(RuntimeError) as info:
         _ondrel.read_mps(str(path), 1)
@@ -375,17 +343,17 @@ UNICODE_SPACES = [
 
 @pytest.mark.parametrize("space", UNICODE_SPACES, ids=[f"U+{ord(c):04X}" for c in UNICODE_SPACES])
 def test_white_space_between_tokens(read, space):
-    text = WORKED_EXAMPLE.replace(" ", space)
+    text = DEMO_MPS.replace(" ", space)
     assert plain(read(text)) == WORKED_EXAMPLE_RECORDS
 
 
 def test_crlf_tabs_and_mixed_space(read):
-    text = WORKED_EXAMPLE.replace("\n", "\r\n").replace("    ", "\t \u3000\xa0")
+    text = DEMO_MPS.replace("\n", "\r\n").replace("    ", "\t \u3000\xa0")
     assert plain(read(text)) == WORKED_EXAMPLE_RECORDS
 
 
 def test_last_line_without_line_feed(read):
-    assert plain(read(WORKED_EXAMPLE.replace("ENDATA\n", "").rstrip("\n"))) == WORKED_EXAMPLE_RECORDS
+    assert plain(read(DEMO_MPS.replace("ENDATA\n", "").rstrip("\n"))) == WORKED_EXAMPLE_RECORDS
 
 
 @pytest.mark.parametrize("char", ["\u200b", "\x1c", "\x1f", "\x00", "\ufeff", "é", "\U0001f600"])
@@ -640,7 +608,7 @@ RECORD_ATTRIBUTES = {
 
 @pytest.fixture
 def example(read):
-    return read(WORKED_EXAMPLE)
+    return read(DEMO_MPS)
 
 
 def records_of(result) -> dict:
@@ -682,7 +650,7 @@ def test_record_class(example, class_name):
 @pytest.mark.parametrize("class_name", RECORD_ATTRIBUTES)
 def test_records_compare_by_identity(read, example, class_name):
     record = records_of(example)[class_name]
-    twin = records_of(read(WORKED_EXAMPLE))[class_name]
+    twin = records_of(read(DEMO_MPS))[class_name]
     assert record == record and record != twin and hash(record) != hash(twin)
     assert repr(record).startswith(f"<builtins.{class_name} object at 0x")
 
@@ -700,7 +668,7 @@ def test_lists_and_records_are_shared(read, example):
     example.sos1.append(1)
     assert example.sos1 == [1] and example.sos2 == []
     # Another read gives new lists.
-    again = read(WORKED_EXAMPLE)
+    again = read(DEMO_MPS)
     assert again.variables is not example.variables and len(again.constraints) == 3
 
 
@@ -728,7 +696,7 @@ def test_scalars_are_new_values_at_each_read(read):
 
 
 def test_records_outlive_the_result(read):
-    result = read(WORKED_EXAMPLE)
+    result = read(DEMO_MPS)
     coefficients = result.constraints[1].coefficients
     variable = result.variables[3]
     del result

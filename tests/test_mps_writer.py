@@ -19,7 +19,7 @@ import pytest
 from hypothesis import example, given, settings
 from hypothesis import strategies as st
 
-from support import demo_model, make_expr
+from support import DEMO_MPS, demo_model, make_expr
 from zemlo import _ondrel
 from zemlo._ondrel import Category, Model, Sense, SosKind
 
@@ -28,39 +28,6 @@ NAN = math.nan
 NETLIB = Path(__file__).resolve().parents[1].parent / "shared" / "data" / "netlib"
 needs_glpsol = pytest.mark.skipif(shutil.which("glpsol") is None,
                                   reason="glpsol (Debian glpk-utils) not installed")
-
-# The demo model written with mps_sense 1, mip, no OBJSENSE section, its own names. The BV and
-# FR lines end with the blanks that pad the name to 8 characters.
-DEMO = """\
-*SENSE:Minimize
-NAME          demo
-ROWS
- N  OBJ
- L  c2
- G  c1
- L  c3
-COLUMNS
-    x         c2         1.000000000000e0
-    x         c1        -1.000000000000e0
-    x         OBJ        3.000000000000e0
-    MARK      'MARKER'                 'INTORG'
-    y         c2         1.000000000000e0
-    y         OBJ        2.000000000000e0
-    MARK      'MARKER'                 'INTEND'
-    MARK      'MARKER'                 'INTORG'
-    z         OBJ       -1.000000000000e0
-    MARK      'MARKER'                 'INTEND'
-    w         c1         1.000000000000e0
-RHS
-    RHS       c2         4.000000000000e0
-    RHS       c1        -1.000000000000e0
-    RHS       c3         5.000000000000e0
-BOUNDS
- UP BND       y          1.000000000000e1
- BV BND       z       
- FR BND       w       
-ENDATA
-"""
 
 # The same model renamed and written for maximization without an OBJSENSE section: the
 # objective entries are negated.
@@ -140,12 +107,12 @@ def snapshot(m):
 
 
 @pytest.mark.parametrize("mps_sense, with_objsense, rename, expected, names", [
-    (1, False, False, DEMO, DEMO_NAMES),
+    (1, False, False, DEMO_MPS, DEMO_NAMES),
     (-1, False, True, DEMO_RENAMED_MAX, RENAMED),
     # OBJSENSE: the section replaces the comment and the objective keeps its signs.
-    (-1, True, False, DEMO.replace("*SENSE:Minimize\n", "OBJSENSE\n MAX\n"), DEMO_NAMES),
-    (1, True, False, DEMO.replace("*SENSE:Minimize\n", "OBJSENSE\n MIN\n"), DEMO_NAMES),
-    (-1, False, False, DEMO.replace("Minimize", "Maximize")
+    (-1, True, False, DEMO_MPS.replace("*SENSE:Minimize\n", "OBJSENSE\n MAX\n"), DEMO_NAMES),
+    (1, True, False, DEMO_MPS.replace("*SENSE:Minimize\n", "OBJSENSE\n MIN\n"), DEMO_NAMES),
+    (-1, False, False, DEMO_MPS.replace("Minimize", "Maximize")
      .replace("x         OBJ        3.", "x         OBJ       -3.")
      .replace("y         OBJ        2.", "y         OBJ       -2.")
      .replace("z         OBJ       -1.", "z         OBJ        1."), DEMO_NAMES),
@@ -164,7 +131,7 @@ def test_demo_model(tmp_path, mps_sense, with_objsense, rename, expected, names)
 @pytest.mark.parametrize("mps_sense", [0, 1, 2, -2, 2**31 - 1, -(2**31)])
 def test_only_minus_one_maximizes(tmp_path, mps_sense):
     m, _ = demo_model()
-    assert write(m, tmp_path / "s.mps", mps_sense)[0] == DEMO
+    assert write(m, tmp_path / "s.mps", mps_sense)[0] == DEMO_MPS
     assert write(m, tmp_path / "o.mps", mps_sense, with_objsense=True)[0].startswith("OBJSENSE\n MIN\nNAME")
 
 
@@ -179,7 +146,7 @@ def test_rename_ignores_model_and_objective_names(tmp_path):
 def test_model_and_objective_names_without_rename(tmp_path):
     m, _ = demo_model()
     text, names = write(m, tmp_path / "n.mps", model_name="my model", obj_name="cost")
-    assert text == DEMO.replace("NAME          demo", "NAME          my model").replace(
+    assert text == DEMO_MPS.replace("NAME          demo", "NAME          my model").replace(
         " N  OBJ", " N  cost").replace("OBJ        ", "cost       ").replace("OBJ       -", "cost      -")
     assert names == (DEMO_NAMES[0], DEMO_NAMES[1], "cost", DEMO_NAMES[3])
 
@@ -426,7 +393,7 @@ def test_a_failed_write_releases_the_lock(tmp_path):
     with pytest.raises(RuntimeError):
         write(m, tmp_path / "missing" / "f.mps")
     assert m.num_variables == 5  # would deadlock if the lock were still held
-    assert write(m, tmp_path / "f.mps")[0] == DEMO
+    assert write(m, tmp_path / "f.mps")[0] == DEMO_MPS
 
 
 ARGS = dict(filename=None, mps_sense=1, mip=True, with_objsense=False, rename=False,
@@ -469,7 +436,7 @@ def test_argument_binding(tmp_path):
     assert list(tmp_path.iterdir()) == []
     assert _ondrel.write_mps(obj_name="OBJ", model_name="demo", rename=False, with_objsense=False,
                              mip=True, mps_sense=1, filename=path, model=m) == DEMO_NAMES
-    assert Path(path).read_text() == DEMO
+    assert Path(path).read_text() == DEMO_MPS
 
 
 # ---------------------------------------------------------------------------------------------
