@@ -53,11 +53,9 @@ void set_constraint_expr(SharedModel& model, ConstraintId cid, const ExprValue& 
     with_core(model, [&](ModelCore& core) {
         validate_constraint_expr(core, expr);
         ConstraintRecord& c = constraint_at(core, cid);
-        // Build the new map completely before touching the record.
-        TermMap terms;
-        for (const Term& t : expr.terms) {
-            if (t.coeff != 0.0) terms.append_new(t.id, t.coeff);
-        }
+        // Built completely before the record is touched.
+        TermMap terms = expr.terms;
+        terms.erase_zero_coefficients();
         c.terms = std::move(terms);
         c.rhs = -expr.constant;
         c.sense = *expr.sense;
@@ -70,27 +68,16 @@ void set_constraint_rhs(SharedModel& model, ConstraintId cid, double rhs) {
 }
 
 std::optional<double> constraint_value(SharedModel& model, ConstraintId cid) {
-    return with_core(model, [&](ModelCore& core) -> std::optional<double> {
+    return with_core(model, [&](const ModelCore& core) {
         const ConstraintRecord& c = constraint_at(core, cid);
-        double acc = 0.0 - c.rhs;
-        for (const Term& t : c.terms) {
-            if (t.id >= core.variables.size() || !core.variables[t.id].has_value) return std::nullopt;
-            acc = acc + t.coeff * core.variables[t.id].value_;
-        }
-        return acc;
+        return terms_value(core, c.terms, 0.0 - c.rhs);
     });
 }
 
 double constraint_value_or_default(SharedModel& model, ConstraintId cid) {
-    return with_core(model, [&](ModelCore& core) {
+    return with_core(model, [&](const ModelCore& core) {
         const ConstraintRecord& c = constraint_at(core, cid);
-        double acc = 0.0 - c.rhs;
-        for (const Term& t : c.terms) {
-            if (t.id >= core.variables.size()) continue;  // never stored: every writer checks ids
-            const VariableRecord& v = core.variables[t.id];
-            acc = acc + t.coeff * (v.has_value ? v.value_ : midpoint_default(v));
-        }
-        return acc;
+        return terms_value_or_default(core, c.terms, 0.0 - c.rhs);
     });
 }
 
@@ -108,12 +95,8 @@ bool constraint_valid(SharedModel& model, ConstraintId cid, double eps) {
 
 std::string constraint_str(SharedModel& model, ConstraintId cid) {
     const ConstraintSnapshot s = snapshot(model, cid);
-    std::string t = expression_text(s.terms.terms, false, 0.0);
-    t += ' ';
-    t += sense_symbol(s.sense);
-    t += ' ';
-    append_shortest(t, s.rhs);
-    return t;
+    // The constant -rhs is negated back to rhs exactly (a sign flip), negative zero included.
+    return text_with_sense(s.terms.terms, -s.rhs, s.sense);
 }
 
 std::string constraint_repr_str(SharedModel& model, ConstraintId cid) {

@@ -6,19 +6,21 @@
 
 namespace ondrel {
 
+std::optional<double> terms_value(const ModelCore& core, const TermMap& terms, double start) {
+    double acc = start;
+    for (const Term& t : terms) {
+        if (t.id >= core.variables.size()) return std::nullopt;
+        const VariableRecord& v = core.variables[t.id];
+        if (!v.has_value) return std::nullopt;
+        acc = acc + v.value_ * t.coeff;
+    }
+    return acc;
+}
+
 std::optional<double> expr_value(const ExprValue& e) {
     if (!e.model.bound) return e.constant;
     const std::shared_ptr<SharedModel> m = resolve(e.model.ptr, kLostExprModel);
-    return with_core(*m, [&](const ModelCore& core) -> std::optional<double> {
-        double acc = e.constant;
-        for (const Term& t : e.terms) {
-            if (t.id >= core.variables.size()) return std::nullopt;
-            const VariableRecord& v = core.variables[t.id];
-            if (!v.has_value) return std::nullopt;
-            acc = acc + v.value_ * t.coeff;
-        }
-        return acc;
-    });
+    return with_core(*m, [&](const ModelCore& core) { return terms_value(core, e.terms, e.constant); });
 }
 
 double midpoint_default(const VariableRecord& v) noexcept {
@@ -30,19 +32,21 @@ double midpoint_default(const VariableRecord& v) noexcept {
     return 0.0;
 }
 
+double terms_value_or_default(const ModelCore& core, const TermMap& terms, double start) {
+    double acc = start;
+    for (const Term& t : terms) {
+        if (t.id >= core.variables.size()) continue;
+        const VariableRecord& v = core.variables[t.id];
+        const double x = v.has_value ? v.value_ : midpoint_default(v);
+        acc = acc + x * t.coeff;
+    }
+    return acc;
+}
+
 double expr_value_or_default(const ExprValue& e) {
     if (!e.model.bound) return e.constant;
     const std::shared_ptr<SharedModel> m = resolve(e.model.ptr, kLostExprModel);
-    return with_core(*m, [&](const ModelCore& core) {
-        double acc = e.constant;
-        for (const Term& t : e.terms) {
-            if (t.id >= core.variables.size()) continue;
-            const VariableRecord& v = core.variables[t.id];
-            const double x = v.has_value ? v.value_ : midpoint_default(v);
-            acc = acc + x * t.coeff;
-        }
-        return acc;
-    });
+    return with_core(*m, [&](const ModelCore& core) { return terms_value_or_default(core, e.terms, e.constant); });
 }
 
 std::vector<std::pair<std::string, double>> var_name_coeffs(const ExprValue& e) {

@@ -12,6 +12,14 @@
 
 namespace ondrel {
 
+// start + sum(value * coeff) over `terms` in term order, against the stored values of `core`
+// (the caller holds its lock); absent when a term's variable has no value or the id names no
+// variable.
+std::optional<double> terms_value(const ModelCore& core, const TermMap& terms, double start);
+// As terms_value, with midpoint_default for a variable without value; ids that name no
+// variable are skipped.
+double terms_value_or_default(const ModelCore& core, const TermMap& terms, double start);
+
 // constant + sum(value * coeff) in term order; absent when a term's variable has no value or
 // the id names no variable. An unbound expression evaluates to its constant.
 std::optional<double> expr_value(const ExprValue& e);

@@ -7,14 +7,16 @@
 #include <utility>
 
 namespace ondrel {
+
+bool name_bytes_less(std::string_view a, std::string_view b) noexcept {
+    const std::size_t n = std::min(a.size(), b.size());
+    const int c = n == 0 ? 0 : std::memcmp(a.data(), b.data(), n);
+    return c < 0 || (c == 0 && a.size() < b.size());
+}
+
 namespace {
 
-// Byte-wise comparison as unsigned values, a proper prefix before the longer name.
-bool name_less(const NamedTerm& a, const NamedTerm& b) noexcept {
-    const std::size_t n = std::min(a.name.size(), b.name.size());
-    const int c = n == 0 ? 0 : std::memcmp(a.name.data(), b.name.data(), n);
-    return c < 0 || (c == 0 && a.name.size() < b.name.size());
-}
+bool name_less(const NamedTerm& a, const NamedTerm& b) noexcept { return name_bytes_less(a.name, b.name); }
 
 // The first eight bytes of a name, zero-padded, as a big-endian number: comparing two of these
 // orders the names as name_less does whenever they differ.

@@ -27,6 +27,8 @@ struct NamedTerm {
 };
 
 // Stable sort by name, bytes compared as unsigned values, a proper prefix first.
+// Byte-wise order of names, bytes compared as unsigned values, a proper prefix first.
+bool name_bytes_less(std::string_view a, std::string_view b) noexcept;
 void sort_terms_by_name(std::vector<NamedTerm>& terms);
 void sort_terms_by_name(std::span<NamedTerm> terms);
 

@@ -1,7 +1,6 @@
 #include "io/lp_writer.hpp"
 
 #include <algorithm>
-#include <cstring>
 #include <limits>
 #include <span>
 #include <string_view>
@@ -17,13 +16,6 @@ namespace ondrel::io {
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
-
-// Bytes compared as unsigned values, a proper prefix before the longer name.
-bool name_less(std::string_view a, std::string_view b) noexcept {
-    const std::size_t n = std::min(a.size(), b.size());
-    const int c = n == 0 ? 0 : std::memcmp(a.data(), b.data(), n);
-    return c < 0 || (c == 0 && a.size() < b.size());
-}
 
 void put_number(OutputFile& out, double x) {
     char* p = out.room(kNumberTextMax);
@@ -76,7 +68,7 @@ void write_constraints(OutputFile& out, const ModelCore& core, std::string_view 
     std::vector<Entry> order;
     order.reserve(core.constraints.size());
     for (std::size_t i = 0; i < core.constraints.size(); ++i) order.push_back({core.constraints[i].name, i});
-    std::stable_sort(order.begin(), order.end(), [](const Entry& a, const Entry& b) { return name_less(a.name, b.name); });
+    std::stable_sort(order.begin(), order.end(), [](const Entry& a, const Entry& b) { return name_bytes_less(a.name, b.name); });
 
     std::vector<NamedTerm> terms;  // one list reused for every constraint
     bool dummy_written = false;

@@ -101,6 +101,14 @@ void TermMap::erase_flagged(const std::vector<bool>& drop) {
     if (index_) build_index(terms_.size());
 }
 
+void TermMap::erase_zero_coefficients() {
+    const auto zero = [](const Term& t) { return t.coeff == 0.0; };
+    const auto first = std::find_if(terms_.begin(), terms_.end(), zero);
+    if (first == terms_.end()) return;
+    terms_.erase(std::remove_if(first, terms_.end(), zero), terms_.end());
+    drop_index();
+}
+
 std::size_t TermMap::add_checked(const VarId* ids, const double* coeffs, std::size_t n,
                                  VarId limit) {
     const std::size_t total = terms_.size() + n;

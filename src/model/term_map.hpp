@@ -73,6 +73,8 @@ public:
     // the first pair whose id is not below `limit` or whose coefficient is not finite. Returns
     // that pair's position, or n when every pair was applied.
     std::size_t add_checked(const VarId* ids, const double* coeffs, std::size_t n, VarId limit);
+    // Removes every entry whose coefficient is 0.0 (either sign), keeping the order of the rest.
+    void erase_zero_coefficients();
     // Multiplies every coefficient by factor; order and index are unaffected.
     void scale(double factor) noexcept {
         for (Term& t : terms_) t.coeff = t.coeff * factor;
