@@ -37,6 +37,18 @@ def make_expr(terms=(), constant=0.0, sense=None, name=None):
     return e
 
 
+def accepts_terms_of(e, model):
+    """Whether expression e may take terms of `model`: "here" (bound to it, or unbound),
+    "elsewhere" or "lost". Asked of a copy, so e itself never gets bound."""
+    from array import array
+
+    try:
+        e.clone_expr().add_term_ids_coeffs(model, array("Q"), array("d"))
+    except ValueError as exc:
+        return "lost" if str(exc) == LOST_EXPR else "elsewhere"
+    return "here"
+
+
 def build_native(tmp_path_factory, program: str, sources: list[str], flags: list[str],
                  sanitize: bool = False) -> Path:
     """Compiles tests/native/<program>.cpp with the given repository sources (paths relative to

@@ -14,7 +14,7 @@ import numpy as np
 import pytest
 
 from zemlo._ondrel import AffineExpr, Category, Model, Sense
-from support import LOST_EXPR, make_expr as expr
+from support import LOST_EXPR, accepts_terms_of, make_expr as expr
 
 INF = float("inf")
 NAN = float("nan")
@@ -30,21 +30,13 @@ def ids(e):
     return [v.id() for v in e.keys()]
 
 
-def _accepts(e, model):
-    try:
-        e.clone_expr().add_term_ids_coeffs(model, array("Q"), array("d"))
-    except ValueError as exc:
-        return "lost" if str(exc) == LOST_EXPR else "no"
-    return "yes"
-
-
 def binding(e, m):
     """The expression's model reference: "unbound", "m" (bound to m), "other" or "lost".
     Tried on copies, so e itself never gets bound."""
-    fresh = _accepts(e, Model(None))
-    if fresh != "no":
-        return {"yes": "unbound", "lost": "lost"}[fresh]
-    return "m" if _accepts(e, m) == "yes" else "other"
+    fresh = accepts_terms_of(e, Model(None))
+    if fresh != "elsewhere":
+        return {"here": "unbound", "lost": "lost"}[fresh]
+    return "m" if accepts_terms_of(e, m) == "here" else "other"
 
 
 @pytest.fixture

@@ -15,7 +15,7 @@ from hypothesis import strategies as st
 from hypothesis.stateful import RuleBasedStateMachine, invariant, rule
 
 from zemlo._ondrel import AffineExpr, Category, Model, ObjSense, Sense, SosKind
-from support import LOST_EXPR, LOST_HANDLE, make_expr
+from support import LOST_EXPR, LOST_HANDLE, accepts_terms_of, make_expr
 
 INF = float("inf")
 NAN = float("nan")
@@ -43,20 +43,10 @@ def _terms(pairs):
     return [(v.id(), _f(c)) for v, c in pairs]
 
 
-def _binding(e, model):
-    """Whether e may take terms of `model`: "here" (bound to it, or unbound), "elsewhere" or
-    "lost". Asked of a copy, so e itself never gets bound."""
-    try:
-        e.clone_expr().add_term_ids_coeffs(model, array("Q"), array("d"))
-    except ValueError as exc:
-        return "lost" if str(exc) == LOST_EXPR else "elsewhere"
-    return "here"
-
-
 def _expr_state(e, model):
     # A model nobody else has accepts only an unbound expression.
     return (_f(e.constant), e.name, e.sense, [_f(c) for c in e.values()],
-            _binding(e, model), _binding(e, Model(None)))
+            accepts_terms_of(e, model), accepts_terms_of(e, Model(None)))
 
 
 def snapshot(model):
@@ -81,7 +71,7 @@ def snapshot(model):
             _f(obj.constant),
             obj.name,
             obj.sense,
-            _binding(obj, model),
+            accepts_terms_of(obj, model),
         ),
         "sense": model.get_sense(),
         "sos": [(k, key, [(i, _f(w)) for i, w in ms]) for k, key, ms in model.sos_export()],
