@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "expr/enums.hpp"
+#include "base/enums.hpp"
 #include "format/number.hpp"
 
 namespace ondrel {

@@ -10,7 +10,7 @@
 #include "format/number.hpp"
 #include "io/output_file.hpp"
 #include "model/queries.hpp"
-#include "module/errors.hpp"
+#include "base/errors.hpp"
 
 namespace ondrel::io {
 namespace {

@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "io/os_error.hpp"
-#include "module/errors.hpp"
+#include "base/errors.hpp"
 
 namespace ondrel::io {
 

@@ -1,5 +1,7 @@
 #include "model/model.hpp"
 
+#include "base/utf8.hpp"
+
 #include <algorithm>
 #include <cmath>
 
@@ -17,54 +19,6 @@ void raise_constraint_id(ConstraintId id, std::size_t count) {
 
 void apply_variable_name_rule(std::string& name) noexcept {
     std::replace(name.begin(), name.end(), ' ', '_');
-}
-
-namespace {
-
-// Length of the UTF-8 encoded white-space character at p, or 0 when p starts anything else.
-// White space is Unicode's White_Space property.
-std::size_t white_space_at(const unsigned char* p, const unsigned char* end) noexcept {
-    const unsigned char b = p[0];
-    if (b == ' ' || (b >= 0x09 && b <= 0x0D)) return 1;
-    if (b < 0x80) return 0;
-    const std::size_t avail = static_cast<std::size_t>(end - p);
-    if (b == 0xC2 && avail >= 2 && (p[1] == 0x85 || p[1] == 0xA0)) return 2;
-    if (avail < 3) return 0;
-    if (b == 0xE1 && p[1] == 0x9A && p[2] == 0x80) return 3;  // U+1680
-    if (b == 0xE2 && p[1] == 0x80 && ((p[2] >= 0x80 && p[2] <= 0x8A) || p[2] == 0xA8 ||
-                                      p[2] == 0xA9 || p[2] == 0xAF))
-        return 3;  // U+2000..U+200A, U+2028, U+2029, U+202F
-    if (b == 0xE2 && p[1] == 0x81 && p[2] == 0x9F) return 3;  // U+205F
-    if (b == 0xE3 && p[1] == 0x80 && p[2] == 0x80) return 3;  // U+3000
-    return 0;
-}
-
-// Length of the white-space character that ends just before `end`, or 0.
-std::size_t white_space_before(const unsigned char* begin, const unsigned char* end) noexcept {
-    for (std::size_t len = 1; len <= 3 && static_cast<std::size_t>(end - begin) >= len; ++len) {
-        const unsigned char* p = end - len;
-        if ((*p & 0xC0) == 0x80) continue;  // inside a character: look further back
-        return white_space_at(p, end) == len ? len : 0;
-    }
-    return 0;
-}
-
-}  // namespace
-
-std::string_view trim_white_space(std::string_view text) noexcept {
-    auto* b = reinterpret_cast<const unsigned char*>(text.data());
-    auto* e = b + text.size();
-    while (b < e) {
-        const std::size_t n = white_space_at(b, e);
-        if (n == 0) break;
-        b += n;
-    }
-    while (e > b) {
-        const std::size_t n = white_space_before(b, e);
-        if (n == 0) break;
-        e -= n;
-    }
-    return {reinterpret_cast<const char*>(b), static_cast<std::size_t>(e - b)};
 }
 
 VarId add_variable(ModelCore& core, std::string name, double lb, double ub, Category category) {

@@ -12,9 +12,9 @@
 #include <utility>
 #include <vector>
 
-#include "expr/enums.hpp"
+#include "base/enums.hpp"
 #include "model/term_map.hpp"
-#include "module/errors.hpp"
+#include "base/errors.hpp"
 
 namespace ondrel {
 
@@ -168,8 +168,6 @@ inline std::string_view variable_name_or_empty(const ModelCore& core, VarId id) 
 
 // Every ASCII space becomes an underscore; nothing else changes.
 void apply_variable_name_rule(std::string& name) noexcept;
-// Strips leading and trailing Unicode white space from UTF-8 text.
-std::string_view trim_white_space(std::string_view text) noexcept;
 
 // ---------------------------------------------------------------------------------------------
 // Building a model. Functions taking a ModelCore& expect the caller to hold the store's lock.

@@ -1,5 +1,7 @@
 #include "model/queries.hpp"
 
+#include "base/utf8.hpp"
+
 #include <algorithm>
 #include <bit>
 #include <cstdint>
@@ -109,32 +111,6 @@ void check_duplicates(const Records& records, std::string_view prefix) {
     if (any) raise_runtime(Msg() << prefix << msg.str() << "}");
 }
 
-// Decodes one UTF-8 character (input is valid UTF-8: it came from a str).
-char32_t decode(std::string_view s, std::size_t& i) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    const auto cont = [&](std::size_t k) { return static_cast<char32_t>(static_cast<unsigned char>(s[i + k]) & 0x3F); };
-    char32_t cp;
-    std::size_t len;
-    if (b < 0x80) {
-        cp = b;
-        len = 1;
-    } else if (b < 0xE0 && i + 1 < s.size()) {
-        cp = (static_cast<char32_t>(b & 0x1F) << 6) | cont(1);
-        len = 2;
-    } else if (b < 0xF0 && i + 2 < s.size()) {
-        cp = (static_cast<char32_t>(b & 0x0F) << 12) | (cont(1) << 6) | cont(2);
-        len = 3;
-    } else if (i + 3 < s.size()) {
-        cp = (static_cast<char32_t>(b & 0x07) << 18) | (cont(1) << 12) | (cont(2) << 6) | cont(3);
-        len = 4;
-    } else {
-        cp = b;
-        len = 1;
-    }
-    i += len;
-    return cp;
-}
-
 // Characters a reader cannot see: controls, format characters, surrogates, private use,
 // unassigned code points, and separators other than the ASCII blank.
 struct CodeRange {
@@ -166,7 +142,7 @@ std::string quoted_for_message(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size()) {
         const std::size_t start = i;
-        const char32_t c = decode(text, i);
+        const char32_t c = decode_utf8(text, i);
         switch (c) {
             case '"': out += "\\\""; break;
             case '\\': out += "\\\\"; break;

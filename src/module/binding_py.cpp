@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "module/errors.hpp"
+#include "base/errors.hpp"
 
 namespace ondrel::py {
 
@@ -332,9 +332,12 @@ void set_error_from_current_exception() noexcept {
             case ErrorKind::Value: type = PyExc_ValueError; break;
             case ErrorKind::Runtime: type = PyExc_RuntimeError; break;
             case ErrorKind::Index: type = PyExc_IndexError; break;
-            case ErrorKind::Type: type = PyExc_TypeError; break;
         }
-        PyErr_SetString(type, e.what());
+        // The whole message, NUL characters included; bytes that are not UTF-8 (a token cut
+        // inside a character) become U+FFFD rather than hiding the error behind a decode error.
+        const std::string_view text = e.text();
+        PyRef message = PyRef::steal(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+        if (message) PyErr_SetObject(type, message.get());
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (const std::length_error&) {

@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "expr/enums.hpp"
+#include "base/enums.hpp"
 #include "model/model.hpp"
 
 namespace ondrel::py {

@@ -1,5 +1,6 @@
-// Errors raised by the plain C++ logic. The binding layer turns each into the Python
-// exception of the same kind with the same message; the logic itself never sees Python.
+// The one way plain C++ code reports a failure: it throws Error, a kind and a message. The
+// binding kit turns each into the Python exception of that kind with that message, in one place;
+// the logic itself never sees Python.
 #pragma once
 
 #include <charconv>
@@ -13,14 +14,15 @@
 
 namespace ondrel {
 
-enum class ErrorKind { Value, Runtime, Index, Type };
+enum class ErrorKind { Value, Runtime, Index };
 
 class Error : public std::exception {
 public:
     Error(ErrorKind kind, std::string message) : kind_(kind), message_(std::move(message)) {}
     ErrorKind kind() const noexcept { return kind_; }
-    const std::string& message() const noexcept { return message_; }
     const char* what() const noexcept override { return message_.c_str(); }
+    // The whole message; it may hold NUL characters (a quoted name or token can).
+    std::string_view text() const noexcept { return message_; }
 
 private:
     ErrorKind kind_;
