@@ -2,8 +2,10 @@
 
 #include <cmath>
 
+#include "expr/affine.hpp"
 #include "expr/evaluation.hpp"
 #include "format/lp_fragments.hpp"
+#include "model/building.hpp"
 
 namespace ondrel {
 
@@ -13,8 +15,8 @@ namespace {
     raise_value(Msg() << "Invalid constraint RHS value: " << rhs << ". Coefficients and bounds must be finite.");
 }
 
-// A constraint's terms with their names (unsorted), sense, rhs and whether it has no terms,
-// copied out under the lock.
+// A constraint's terms with their names (sorted by name), sense and rhs, copied out under the
+// lock and sorted after it.
 struct ConstraintSnapshot {
     NamedTermList terms;
     Sense sense;
@@ -31,6 +33,41 @@ ConstraintSnapshot snapshot(SharedModel& model, ConstraintId cid) {
 }
 
 }  // namespace
+
+ConstraintFields constraint_fields(SharedModel& model, ConstraintId cid) {
+    return with_core(model, [&](const ModelCore& core) {
+        const ConstraintRecord& c = constraint_at(core, cid);
+        return ConstraintFields{c.pi(), c.slack(), c.rhs, c.sense};
+    });
+}
+
+std::string constraint_name(SharedModel& model, ConstraintId cid) {
+    return with_core(model, [&](const ModelCore& core) { return constraint_at(core, cid).name; });
+}
+
+std::vector<Term> constraint_terms(SharedModel& model, ConstraintId cid) {
+    return with_core(model, [&](const ModelCore& core) { return constraint_at(core, cid).terms.terms(); });
+}
+
+std::string set_constraint_name(SharedModel& model, ConstraintId cid, std::string name) {
+    with_core(model, [&](ModelCore& core) { constraint_at(core, cid).name.swap(name); });
+    return name;
+}
+
+void set_constraint_number(SharedModel& model, ConstraintId cid, ConstraintNumber which, double x) {
+    with_core(model, [&](ModelCore& core) {
+        ConstraintRecord& c = constraint_at(core, cid);
+        if (which == ConstraintNumber::Pi) {
+            c.set_pi(x);
+        } else {
+            c.set_slack(x);
+        }
+    });
+}
+
+void set_constraint_sense(SharedModel& model, ConstraintId cid, Sense sense) {
+    with_core(model, [&](ModelCore& core) { constraint_at(core, cid).sense = sense; });
+}
 
 void set_constraint_coefficient(SharedModel& model, ConstraintId cid, VarId vid, double coeff) {
     with_core(model, [&](ModelCore& core) {
@@ -82,9 +119,13 @@ double constraint_value_or_default(SharedModel& model, ConstraintId cid) {
 }
 
 bool constraint_valid(SharedModel& model, ConstraintId cid, double eps) {
-    const std::optional<double> v = constraint_value(model, cid);
+    Sense sense = Sense::LessEqual;
+    const std::optional<double> v = with_core(model, [&](const ModelCore& core) {
+        const ConstraintRecord& c = constraint_at(core, cid);
+        sense = c.sense;
+        return terms_value(core, c.terms, 0.0 - c.rhs);
+    });
     if (!v) return false;
-    const Sense sense = with_core(model, [&](ModelCore& core) { return constraint_at(core, cid).sense; });
     switch (sense) {
         case Sense::LessEqual: return *v <= eps;
         case Sense::Equal: return std::fabs(*v) <= eps;

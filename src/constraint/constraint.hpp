@@ -1,17 +1,37 @@
-// Operations on one stored constraint, addressed by its store and id. Plain C++; the Constraint
-// handle calls into this. Every function resolves nothing itself: callers pass the live store.
+// Operations on one stored constraint, addressed by its store and id: what the Constraint handle
+// reads and writes. Each takes the store's lock once; callers pass the live store (resolving the
+// handle's weak reference is theirs). An id that names no constraint raises the constraint-id
+// error.
 #pragma once
 
 #include <optional>
 #include <string>
 
-#include "expr/affine.hpp"
-#include "model/model.hpp"
+#include <vector>
+
+#include "model/store.hpp"
 
 namespace ondrel {
 
 inline constexpr std::string_view kVariableOfOtherModel = "Variable belongs to a different model than the constraint.";
 inline constexpr std::string_view kExprOfOtherModel = "Expression is bound to a different model than the constraint.";
+
+// The record's numbers and sense (no name, no terms).
+struct ConstraintFields {
+    std::optional<double> pi;
+    std::optional<double> slack;
+    double rhs;
+    Sense sense;
+};
+ConstraintFields constraint_fields(SharedModel& model, ConstraintId cid);
+std::string constraint_name(SharedModel& model, ConstraintId cid);
+std::vector<Term> constraint_terms(SharedModel& model, ConstraintId cid);
+
+// Stores `name` as is; returns the old name, released by the caller after the lock.
+std::string set_constraint_name(SharedModel& model, ConstraintId cid, std::string name);
+enum class ConstraintNumber { Pi, Slack };
+void set_constraint_number(SharedModel& model, ConstraintId cid, ConstraintNumber which, double x);
+void set_constraint_sense(SharedModel& model, ConstraintId cid, Sense sense);
 
 // coefficient of variable `vid` := coeff; 0.0 (either sign) removes the term, keeping the order
 // of the others; a new term is appended. Checks, under the lock and before any change: the

@@ -1,6 +1,6 @@
 // The Constraint handle: a weak model reference and a constraint id. It caches nothing; every
-// read and write goes to the record in the store, under the store's lock, and Python objects
-// are made only after the lock is released.
+// read and write goes to the record in the store through the operations of constraint.hpp, and
+// Python objects are made only after they return.
 #include <string>
 #include <vector>
 
@@ -17,34 +17,24 @@ ConstraintObject* as_constraint(PyObject* self) { return reinterpret_cast<Constr
 constexpr char id_doc[] = "id($self)\n--\n\n";
 PyObject* id(PyObject* self) { return to_py(std::uint64_t{as_constraint(self)->id}); }
 
-// Runs f on the handle's record under the lock; an id that names no constraint raises the
-// constraint-id error.
-template <class F>
-decltype(auto) read_record(PyObject* self, F&& f) {
-    ConstraintObject* c = as_constraint(self);
-    const std::shared_ptr<SharedModel> m = resolve(c->model, kLostHandleModel);
-    return with_core(*m, [&](ModelCore& core) { return f(constraint_at(core, c->id)); });
+// The handle's live store, or the lost-model error.
+std::shared_ptr<SharedModel> store_of(PyObject* self) {
+    return resolve(as_constraint(self)->model, kLostHandleModel);
 }
+
+ConstraintFields fields_of(PyObject* self) { return constraint_fields(*store_of(self), as_constraint(self)->id); }
 
 PyObject* get_name(PyObject* self) {
-    const std::string name = read_record(self, [](const ConstraintRecord& r) { return r.name; });
+    const std::string name = constraint_name(*store_of(self), as_constraint(self)->id);
     return to_py(std::string_view(name));
 }
-PyObject* get_pi(PyObject* self) {
-    return to_py(read_record(self, [](const ConstraintRecord& r) { return r.pi(); }));
-}
-PyObject* get_slack(PyObject* self) {
-    return to_py(read_record(self, [](const ConstraintRecord& r) { return r.slack(); }));
-}
-PyObject* get_sense(PyObject* self) {
-    return enum_member(read_record(self, [](const ConstraintRecord& r) { return r.sense; }));
-}
-PyObject* get_rhs(PyObject* self) {
-    return to_py(read_record(self, [](const ConstraintRecord& r) { return r.rhs; }));
-}
+PyObject* get_pi(PyObject* self) { return to_py(fields_of(self).pi); }
+PyObject* get_slack(PyObject* self) { return to_py(fields_of(self).slack); }
+PyObject* get_sense(PyObject* self) { return enum_member(fields_of(self).sense); }
+PyObject* get_rhs(PyObject* self) { return to_py(fields_of(self).rhs); }
 
 PyObject* items(PyObject* self) {
-    const std::vector<Term> terms = read_record(self, [](const ConstraintRecord& r) { return r.terms.terms(); });
+    const std::vector<Term> terms = constraint_terms(*store_of(self), as_constraint(self)->id);
     return handle_coeff_pairs(as_constraint(self)->model, terms);
 }
 
@@ -70,37 +60,22 @@ constexpr char str_repr_doc[] = "str_repr($self)\n--\n\n";
 constexpr char repr_str_doc[] = "repr_str($self)\n--\n\n";
 
 
-// The live store of the handle, or the lost-model error.
-std::shared_ptr<SharedModel> store_of(PyObject* self) {
-    return resolve(as_constraint(self)->model, kLostHandleModel);
-}
-
-// Runs f on the handle's record under the lock.
-template <class F>
-void write_record(PyObject* self, F&& f) {
-    const ConstraintId cid = as_constraint(self)->id;
-    with_core(*store_of(self), [&](ModelCore& core) { f(constraint_at(core, cid)); });
-}
-
 PyObject* set_name(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
     static constexpr auto sig = ONDREL_SIGNATURE(set_name_doc);
     Arg<Text> name;
     if (!parse(sig, args, nargs, kw, name)) return nullptr;
-    std::string text(name.value);  // allocated before the lock is taken
-    write_record(self, [&](ConstraintRecord& r) { r.name.swap(text); });
+    set_constraint_name(*store_of(self), as_constraint(self)->id, std::string(name.value));
     return none();
 }
 
-template <const char* Doc, void (*Apply)(ConstraintRecord&, double)>
+template <const char* Doc, ConstraintNumber Which>
 PyObject* set_float(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
     static constexpr auto sig = ONDREL_SIGNATURE(Doc);
     Arg<Float> v;
     if (!parse(sig, args, nargs, kw, v)) return nullptr;
-    write_record(self, [&](ConstraintRecord& r) { Apply(r, v.value); });
+    set_constraint_number(*store_of(self), as_constraint(self)->id, Which, v.value);
     return none();
 }
-void apply_pi(ConstraintRecord& r, double v) { r.set_pi(v); }
-void apply_slack(ConstraintRecord& r, double v) { r.set_slack(v); }
 
 PyObject* set_rhs(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
     static constexpr auto sig = ONDREL_SIGNATURE(set_rhs_doc);
@@ -114,7 +89,7 @@ PyObject* set_sense(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
     static constexpr auto sig = ONDREL_SIGNATURE(set_sense_doc);
     Arg<EnumOf<Sense>> sense;
     if (!parse(sig, args, nargs, kw, sense)) return nullptr;
-    write_record(self, [&](ConstraintRecord& r) { r.sense = sense.value; });
+    set_constraint_sense(*store_of(self), as_constraint(self)->id, sense.value);
     return none();
 }
 
@@ -182,8 +157,8 @@ PyObject* repr_str(PyObject* self) {
 PyMethodDef constraint_methods[] = {
     ONDREL_NOARGS("id", id, id_doc),
     ONDREL_FASTCALL("set_name", set_name, set_name_doc),
-    ONDREL_FASTCALL("set_pi", (set_float<set_pi_doc, apply_pi>), set_pi_doc),
-    ONDREL_FASTCALL("set_slack", (set_float<set_slack_doc, apply_slack>), set_slack_doc),
+    ONDREL_FASTCALL("set_pi", (set_float<set_pi_doc, ConstraintNumber::Pi>), set_pi_doc),
+    ONDREL_FASTCALL("set_slack", (set_float<set_slack_doc, ConstraintNumber::Slack>), set_slack_doc),
     ONDREL_FASTCALL("set_rhs", set_rhs, set_rhs_doc),
     ONDREL_FASTCALL("set_sense", set_sense, set_sense_doc),
     ONDREL_FASTCALL("set_coefficient", set_coefficient, set_coefficient_doc),
@@ -217,8 +192,13 @@ PyType_Slot constraint_slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec constraint_spec{"builtins.Constraint", sizeof(ConstraintObject), 0,
-                            Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, constraint_slots};
+PyType_Spec constraint_spec{
+    .name = "builtins.Constraint",
+    .basicsize = sizeof(ConstraintObject),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    .slots = constraint_slots,
+};
 PyTypeObject* constraint_cell = nullptr;
 
 }  // namespace

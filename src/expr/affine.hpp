@@ -7,7 +7,7 @@
 #include <span>
 
 #include "format/lp_fragments.hpp"
-#include "model/model.hpp"
+#include "model/store.hpp"
 
 namespace ondrel {
 

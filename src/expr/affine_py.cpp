@@ -18,18 +18,10 @@ constexpr char affine_doc[] =
     "Optionally carries sense (for pending constraints) and name.\n"
     "Holds a weak model ref acquired automatically from the first variable.";
 
-PyObject* affine_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
-    try {
-        static constexpr auto sig = ONDREL_SIGNATURE(affine_doc);
-        if (!parse_tuple(sig, args, kwargs)) return nullptr;
-        PyObject* self = allocate_instance(type);
-        if (self == nullptr) return nullptr;
-        new (&expr_of(self)) ExprValue();
-        return self;
-    } catch (...) {
-        set_error_from_current_exception();
-        return nullptr;
-    }
+PyObject* affine_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
+    static constexpr auto sig = ONDREL_SIGNATURE(affine_doc);
+    if (!parse_tuple(sig, args, kwargs)) return nullptr;
+    return new_expr(ExprValue());
 }
 
 
@@ -363,16 +355,22 @@ PyGetSetDef affine_getset[] = {
 
 PyType_Slot affine_slots[] = {
     {Py_tp_doc, const_cast<char*>(affine_doc)},
-    {Py_tp_new, reinterpret_cast<void*>(&affine_new)},
+    ONDREL_SLOT(Py_tp_new, affine_new),
     {Py_tp_dealloc, reinterpret_cast<void*>(&destroy_instance<ExprObject>)},
-    {Py_tp_str, reinterpret_cast<void*>(&getter_slot<slot_str>)},
-    {Py_tp_repr, reinterpret_cast<void*>(&getter_slot<slot_str>)},
+    ONDREL_SLOT(Py_tp_str, slot_str),
+    ONDREL_SLOT(Py_tp_repr, slot_str),
     {Py_tp_methods, affine_methods},
     {Py_tp_getset, affine_getset},
     {0, nullptr},
 };
 
-PyType_Spec affine_spec{"builtins.AffineExpr", sizeof(ExprObject), 0, Py_TPFLAGS_DEFAULT, affine_slots};
+PyType_Spec affine_spec{
+    .name = "builtins.AffineExpr",
+    .basicsize = sizeof(ExprObject),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT,
+    .slots = affine_slots,
+};
 PyTypeObject* affine_cell = nullptr;
 
 }  // namespace

@@ -70,34 +70,25 @@ PyObject* sos_kind_richcompare(PyObject* self, PyObject* other, int op) {
     return PyBool_FromLong(op == Py_EQ ? equal : !equal);
 }
 
-PyTypeObject* make_enum_type(PyTypeObject*& cell, PyType_Spec& spec, const EnumInfo& info,
-                             std::array<PyObject*, 3>& members) {
-    if (cell != nullptr) return cell;
-    PyTypeObject* t = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
-    if (t == nullptr) return nullptr;
-    for (std::size_t i = 0; i < info.count; ++i) {
-        if (members[i] == nullptr) {
+// Creates the member objects of the enumeration (once per process: they outlive any type
+// object) and sets them as class attributes of the new type.
+template <const EnumInfo& Info, std::array<PyObject*, 3>& Members>
+bool add_members(PyTypeObject* t) {
+    for (std::size_t i = 0; i < Info.count; ++i) {
+        if (Members[i] == nullptr) {
             PyObject* m = allocate_instance(t);
-            if (m == nullptr) {
-                Py_DECREF(t);
-                return nullptr;
-            }
+            if (m == nullptr) return false;
             reinterpret_cast<EnumObject*>(m)->code = static_cast<std::uint8_t>(i);
-            members[i] = m;  // owned by the cell for the life of the process
+            Members[i] = m;  // owned by the cell for the life of the process
         }
-        if (PyObject_SetAttrString(reinterpret_cast<PyObject*>(t), info.members[i], members[i]) < 0) {
-            Py_DECREF(t);
-            return nullptr;
-        }
+        if (PyObject_SetAttrString(reinterpret_cast<PyObject*>(t), Info.members[i], Members[i]) < 0) return false;
     }
-    cell = t;
-    return t;
+    return true;
 }
 
-#define ONDREL_ENUM_SLOTS                                           \
-    {Py_tp_dealloc, reinterpret_cast<void*>(&destroy_instance<EnumObject>)},        \
-        {Py_tp_repr, reinterpret_cast<void*>(&enum_repr)},          \
-        {Py_nb_int, reinterpret_cast<void*>(&enum_int)}
+#define ONDREL_ENUM_SLOTS                                                        \
+    {Py_tp_dealloc, reinterpret_cast<void*>(&destroy_instance<EnumObject>)},     \
+        ONDREL_SLOT(Py_tp_repr, enum_repr), ONDREL_SLOT(Py_nb_int, enum_int)
 
 PyType_Slot sense_slots[] = {
     {Py_tp_doc, const_cast<char*>("Constraint sense: <=, ==, >=.")}, ONDREL_ENUM_SLOTS, {0, nullptr}};
@@ -111,16 +102,40 @@ PyType_Slot category_slots[] = {
 PyType_Slot sos_kind_slots[] = {
     {Py_tp_doc, const_cast<char*>("SOS type (CPLEX LP `S1::` / `S2::`).")},
     ONDREL_ENUM_SLOTS,
-    {Py_tp_richcompare, reinterpret_cast<void*>(&sos_kind_richcompare)},
+    ONDREL_SLOT(Py_tp_richcompare, sos_kind_richcompare),
     {Py_tp_hash, reinterpret_cast<void*>(&PyObject_HashNotImplemented)},
     {0, nullptr}};
 
 constexpr unsigned kEnumFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION;
 
-PyType_Spec sense_spec{"builtins.Sense", sizeof(EnumObject), 0, kEnumFlags, sense_slots};
-PyType_Spec obj_sense_spec{"builtins.ObjSense", sizeof(EnumObject), 0, kEnumFlags, obj_sense_slots};
-PyType_Spec category_spec{"builtins.Category", sizeof(EnumObject), 0, kEnumFlags, category_slots};
-PyType_Spec sos_kind_spec{"builtins.SosKind", sizeof(EnumObject), 0, kEnumFlags, sos_kind_slots};
+PyType_Spec sense_spec{
+    .name = "builtins.Sense",
+    .basicsize = sizeof(EnumObject),
+    .itemsize = 0,
+    .flags = kEnumFlags,
+    .slots = sense_slots,
+};
+PyType_Spec obj_sense_spec{
+    .name = "builtins.ObjSense",
+    .basicsize = sizeof(EnumObject),
+    .itemsize = 0,
+    .flags = kEnumFlags,
+    .slots = obj_sense_slots,
+};
+PyType_Spec category_spec{
+    .name = "builtins.Category",
+    .basicsize = sizeof(EnumObject),
+    .itemsize = 0,
+    .flags = kEnumFlags,
+    .slots = category_slots,
+};
+PyType_Spec sos_kind_spec{
+    .name = "builtins.SosKind",
+    .basicsize = sizeof(EnumObject),
+    .itemsize = 0,
+    .flags = kEnumFlags,
+    .slots = sos_kind_slots,
+};
 
 PyTypeObject* sense_cell = nullptr;
 PyTypeObject* obj_sense_cell = nullptr;
@@ -136,15 +151,17 @@ PyObject* member(PyTypeObject* type, const std::array<PyObject*, 3>& members, st
 
 }  // namespace
 
-PyTypeObject* sense_type() { return make_enum_type(sense_cell, sense_spec, kSenseInfo, sense_members); }
+PyTypeObject* sense_type() {
+    return cached_type(sense_cell, sense_spec, add_members<kSenseInfo, sense_members>);
+}
 PyTypeObject* obj_sense_type() {
-    return make_enum_type(obj_sense_cell, obj_sense_spec, kObjSenseInfo, obj_sense_members);
+    return cached_type(obj_sense_cell, obj_sense_spec, add_members<kObjSenseInfo, obj_sense_members>);
 }
 PyTypeObject* category_type() {
-    return make_enum_type(category_cell, category_spec, kCategoryInfo, category_members);
+    return cached_type(category_cell, category_spec, add_members<kCategoryInfo, category_members>);
 }
 PyTypeObject* sos_kind_type() {
-    return make_enum_type(sos_kind_cell, sos_kind_spec, kSosKindInfo, sos_kind_members);
+    return cached_type(sos_kind_cell, sos_kind_spec, add_members<kSosKindInfo, sos_kind_members>);
 }
 
 PyObject* enum_member(Sense s) {

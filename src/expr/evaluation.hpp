@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "format/lp_fragments.hpp"
-#include "model/model.hpp"
+#include "model/store.hpp"
 
 namespace ondrel {
 

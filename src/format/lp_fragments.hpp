@@ -10,13 +10,13 @@
 #include <cmath>
 #include <concepts>
 #include <cstddef>
-#include <limits>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "base/enums.hpp"
+#include "base/numeric.hpp"
 #include "format/number.hpp"
 
 namespace ondrel {
@@ -26,9 +26,9 @@ struct NamedTerm {
     double coeff;
 };
 
-// Stable sort by name, bytes compared as unsigned values, a proper prefix first.
 // Byte-wise order of names, bytes compared as unsigned values, a proper prefix first.
 bool name_bytes_less(std::string_view a, std::string_view b) noexcept;
+// Stable sort of terms by name in that order.
 void sort_terms_by_name(std::vector<NamedTerm>& terms);
 void sort_terms_by_name(std::span<NamedTerm> terms);
 
@@ -107,7 +107,8 @@ private:
     std::size_t line_bytes_ = 0;
 };
 
-// The label and the term pieces of `sorted_terms`; the current line is left open.
+// The term pieces of `sorted_terms`, after the label the builder started with; the current line
+// is left open.
 template <TextSink Sink>
 void write_term_list(LpLineBuilder<Sink>& line, std::span<const NamedTerm> sorted_terms) {
     bool first = true;
@@ -161,8 +162,7 @@ void write_bounds_fragment(Sink& sink, std::string_view name, double lb, double 
         char buf[kNumberTextMax];
         sink.append(buf, static_cast<std::size_t>(format_number(x, buf) - buf));
     };
-    constexpr double inf = std::numeric_limits<double>::infinity();
-    if (lb == -inf && ub == inf) {
+    if (lb == -kInf && ub == kInf) {
         put(name);
         put(" free");
         return;

@@ -206,11 +206,6 @@ char* format_mps_number(double x, char* out) noexcept {
     return put_scientific13(x, out, last, false);
 }
 
-void append_number(std::string& s, double x) {
-    char buf[kNumberTextMax];
-    s.append(buf, static_cast<std::size_t>(format_number(x, buf) - buf));
-}
-
 void append_shortest(std::string& s, double x) {
     char buf[kShortestTextMax];
     s.append(buf, static_cast<std::size_t>(format_shortest(x, buf) - buf));

@@ -39,7 +39,6 @@ char* format_repr(double x, char* out) noexcept;  // out: kShortestTextMax bytes
 // "-1.250000000000e-3"); " inf", "-inf", " NaN".
 char* format_mps_number(double x, char* out) noexcept;  // out: kNumberTextMax bytes
 
-void append_number(std::string& s, double x);
 void append_shortest(std::string& s, double x);
 void append_coefficient(std::string& s, double x);
 void append_repr(std::string& s, double x);

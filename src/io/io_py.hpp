@@ -16,10 +16,8 @@ PyTypeObject* mps_result_type();
 extern const char read_mps_doc[];
 PyObject* read_mps(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
-extern const char* const write_lp_doc;
-PyObject* write_lp(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
-
-extern const char* const write_mps_doc;
-PyObject* write_mps(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+// Method-table entries of the module functions (name, guarded function, docstring).
+extern PyMethodDef write_lp_def;
+extern PyMethodDef write_mps_def;
 
 }  // namespace ondrel::py

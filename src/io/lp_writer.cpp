@@ -9,13 +9,14 @@
 #include "format/lp_fragments.hpp"
 #include "format/number.hpp"
 #include "io/output_file.hpp"
+#include "base/numeric.hpp"
+#include "model/names.hpp"
 #include "model/queries.hpp"
+#include "model/variable_rules.hpp"
 #include "base/errors.hpp"
 
 namespace ondrel::io {
 namespace {
-
-constexpr double kInf = std::numeric_limits<double>::infinity();
 
 void put_number(OutputFile& out, double x) {
     char* p = out.room(kNumberTextMax);
@@ -36,11 +37,7 @@ bool gets_bound_line(const VariableRecord& v, bool mip) noexcept {
     return !default_bounds(v);
 }
 
-bool is_general(const VariableRecord& v) noexcept { return v.category == Category::Integer && !zero_one(v); }
-
-bool is_binary(const VariableRecord& v) noexcept {
-    return v.category == Category::Binary || (v.category == Category::Integer && zero_one(v));
-}
+bool is_general(const VariableRecord& v) noexcept { return is_integer(v) && !is_binary(v); }
 
 // Writes a section header followed by the name of each selected variable on its own line; no
 // section at all when none is selected.
@@ -99,9 +96,7 @@ void write_constraints(OutputFile& out, const ModelCore& core, std::string_view 
     }
 }
 
-}  // namespace
-
-std::vector<VarId> write_lp_file(const ModelCore& core, std::string_view path, const LpWriteOptions& options) {
+std::vector<VarId> write_file(const ModelCore& core, std::string_view path, const LpWriteOptions& options) {
     check_duplicate_variable_names(core);
     check_duplicate_constraint_names(core);
     check_variable_name_lengths(core, options.max_length);
@@ -174,6 +169,12 @@ std::vector<VarId> write_lp_file(const ModelCore& core, std::string_view path, c
     out.append("End\n");
     out.finish();
     return used;
+}
+
+}  // namespace
+
+std::vector<VarId> write_lp_file(SharedModel& model, std::string_view path, const LpWriteOptions& options) {
+    return with_core(model, [&](const ModelCore& core) { return write_file(core, path, options); });
 }
 
 }  // namespace ondrel::io

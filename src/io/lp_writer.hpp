@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "model/model.hpp"
+#include "model/store.hpp"
 
 namespace ondrel::io {
 
@@ -16,7 +16,7 @@ struct LpWriteOptions {
     std::string_view dummy_var_name;  // variable that empty constraints are written with; "" for none
 };
 
-// Writes `core` to `path` as a CPLEX LP file; the caller holds the store's lock.
+// Writes the model to `path` as a CPLEX LP file, holding the store's lock for the whole write.
 //
 // Before anything is created: the repeated-name and name-length checks (RuntimeError), then
 // every objective term must name a variable (ValueError "Variable id ... is out of range").
@@ -27,6 +27,6 @@ struct LpWriteOptions {
 //
 // Returns the ids of the used variables that name a variable, ascending: the variables the
 // file mentions.
-std::vector<VarId> write_lp_file(const ModelCore& core, std::string_view path, const LpWriteOptions& options);
+std::vector<VarId> write_lp_file(SharedModel& model, std::string_view path, const LpWriteOptions& options);
 
 }  // namespace ondrel::io

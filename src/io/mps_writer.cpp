@@ -9,6 +9,7 @@
 
 #include "format/number.hpp"
 #include "io/output_file.hpp"
+#include "model/names.hpp"
 #include "model/queries.hpp"
 
 namespace ondrel::io {
@@ -146,9 +147,7 @@ int bound_lines(double lb, double ub, bool integer_column, BoundLine (&lines)[2]
 constexpr std::string_view kMarkerStart = "    MARK      'MARKER'                 'INTORG'";
 constexpr std::string_view kMarkerEnd = "    MARK      'MARKER'                 'INTEND'";
 
-}  // namespace
-
-MpsFileNames write_mps_file(const ModelCore& core, std::string_view path, const MpsWriteOptions& options) {
+MpsFileNames write_file(const ModelCore& core, std::string_view path, const MpsWriteOptions& options) {
     check_duplicate_variable_names(core);
     check_duplicate_constraint_names(core);
 
@@ -321,6 +320,12 @@ MpsFileNames write_mps_file(const ModelCore& core, std::string_view path, const 
     line(out, "ENDATA");
     out.finish();
     return names;
+}
+
+}  // namespace
+
+MpsFileNames write_mps_file(SharedModel& model, std::string_view path, const MpsWriteOptions& options) {
+    return with_core(model, [&](const ModelCore& core) { return write_file(core, path, options); });
 }
 
 }  // namespace ondrel::io

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "model/model.hpp"
+#include "model/store.hpp"
 
 namespace ondrel::io {
 
@@ -29,12 +29,13 @@ struct MpsFileNames {
 
 // Writes `core` to the file at `path` (created or truncated) as fixed-column MPS. Columns are
 // the used variable ids in ascending order; ids that name no variable are left out (they can
-// only come from SOS groups, which MPS does not carry). The caller holds the store's lock.
+// only come from SOS groups, which MPS does not carry). Holds the store's lock for the whole
+// write.
 //
 // Checks come before the file is touched, in this order: repeated variable names, repeated
 // constraint names (RuntimeError), an objective term whose id names no variable (ValueError),
 // a path with a NUL character (RuntimeError "Cannot create file: ..."). Failures while writing
 // raise RuntimeError with the operating system's error text and leave what was written so far.
-MpsFileNames write_mps_file(const ModelCore& core, std::string_view path, const MpsWriteOptions& options);
+MpsFileNames write_mps_file(SharedModel& model, std::string_view path, const MpsWriteOptions& options);
 
 }  // namespace ondrel::io

@@ -9,13 +9,14 @@
 
 namespace ondrel::py {
 
-constexpr char write_lp_text[] =
+namespace {
+
+constexpr char write_lp_doc[] =
     "write_lp(model, filename, mip, max_length, obj_name, dummy_var_name)\n--\n\n"
     "Write an LP file from the Model (only variables used in objective, constraints, or SOS).";
-const char* const write_lp_doc = write_lp_text;
 
 PyObject* write_lp(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static constexpr auto sig = ONDREL_SIGNATURE(write_lp_text);
+    static constexpr auto sig = ONDREL_SIGNATURE(write_lp_doc);
     Arg<ModelArg> model;
     Arg<Text> filename;
     Arg<Flag> mip;
@@ -27,12 +28,15 @@ PyObject* write_lp(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     const io::LpWriteOptions options{mip.value, max_length.value, obj_name.value, dummy_var_name.value};
 
     const std::shared_ptr<SharedModel> shared = model.value->model;
-    const std::vector<VarId> ids =
-        with_core(*shared, [&](const ModelCore& core) { return io::write_lp_file(core, filename.value, options); });
+    const std::vector<VarId> ids = io::write_lp_file(*shared, filename.value, options);
 
     // The handles are made only now that the store's lock is released.
     const std::weak_ptr<SharedModel> weak = shared;
     return build_list(ids.size(), [&](std::size_t i) { return new_variable(weak, ids[i]); });
 }
+
+}  // namespace
+
+PyMethodDef write_lp_def = ONDREL_FASTCALL("write_lp", write_lp, write_lp_doc);
 
 }  // namespace ondrel::py

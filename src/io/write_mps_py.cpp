@@ -7,16 +7,17 @@
 
 namespace ondrel::py {
 
-constexpr char write_mps_text[] =
+namespace {
+
+constexpr char write_mps_doc[] =
     "write_mps(model, filename, mps_sense, mip, with_objsense, rename, model_name, obj_name)\n--\n\n"
     "Write an MPS file from the Model (only used variable columns).\n"
     "Returns `(variable_names, constraint_names, objective_name, zemlo_names_in_column_order)`: "
     "`variable_names` are file tokens (`X0000000` when `rename`); `zemlo_names_in_column_order` are "
     "the original zemlo variable names in the same column order (for solution readback).";
-const char* const write_mps_doc = write_mps_text;
 
 PyObject* write_mps(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static constexpr auto sig = ONDREL_SIGNATURE(write_mps_text);
+    static constexpr auto sig = ONDREL_SIGNATURE(write_mps_doc);
     Arg<ModelArg> model;
     Arg<Text> filename;
     Arg<I32> mps_sense;
@@ -38,10 +39,13 @@ PyObject* write_mps(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
     // The whole write runs under the store's lock; the names come back owned, and the Python
     // result is built only after the lock is released.
     const std::shared_ptr<SharedModel> store = model.value->model;
-    const io::MpsFileNames names = with_core(
-        *store, [&](ModelCore& core) { return io::write_mps_file(core, filename.value, options); });
+    const io::MpsFileNames names = io::write_mps_file(*store, filename.value, options);
     return tuple_of(str_list(names.columns), str_list(names.rows),
                     to_py(std::string_view(names.objective)), str_list(names.column_names));
 }
+
+}  // namespace
+
+PyMethodDef write_mps_def = ONDREL_FASTCALL("write_mps", write_mps, write_mps_doc);
 
 }  // namespace ondrel::py

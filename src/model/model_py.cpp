@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "model/building.hpp"
+#include "model/names.hpp"
 #include "model/queries.hpp"
 #include "model/solution.hpp"
 #include "module/objects_py.hpp"
@@ -20,30 +22,17 @@ const std::shared_ptr<SharedModel>& model_of(PyObject* self) {
 
 constexpr char model_doc[] = "Model(name)\n--\n\nHigh-level model handle exposed to Python.";
 
-PyObject* model_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
-    try {
-        static constexpr auto sig = ONDREL_SIGNATURE(model_doc);
-        OptArg<Text> name;
-        if (!parse_tuple(sig, args, kwargs, name)) return nullptr;
-        auto store = std::make_shared<SharedModel>(name.value ? std::string(*name.value) : "Model");
-        PyObject* self = allocate_instance(type);
-        if (self == nullptr) return nullptr;
-        new (&reinterpret_cast<ModelObject*>(self)->model) std::shared_ptr<SharedModel>(std::move(store));
-        return self;
-    } catch (...) {
-        set_error_from_current_exception();
-        return nullptr;
-    }
+PyObject* model_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
+    static constexpr auto sig = ONDREL_SIGNATURE(model_doc);
+    OptArg<Text> name;
+    if (!parse_tuple(sig, args, kwargs, name)) return nullptr;
+    return new_model(std::make_shared<SharedModel>(name.value ? std::string(*name.value) : "Model"));
 }
 
 
-PyObject* num_variables(PyObject* self) {
-    return to_py(with_core(*model_of(self), [](ModelCore& c) { return std::uint64_t{c.variables.size()}; }));
-}
+PyObject* num_variables(PyObject* self) { return to_py(std::uint64_t{variable_count(*model_of(self))}); }
 
-PyObject* num_constraints(PyObject* self) {
-    return to_py(with_core(*model_of(self), [](ModelCore& c) { return std::uint64_t{c.constraints.size()}; }));
-}
+PyObject* num_constraints(PyObject* self) { return to_py(std::uint64_t{constraint_count(*model_of(self))}); }
 
 // ---------------------------------------------------------------------------------------------
 // Variables.
@@ -56,10 +45,7 @@ PyObject* add_variable(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
     Arg<EnumOf<Category>> category;
     if (!parse(sig, args, nargs, kw, name, lb, ub, category)) return nullptr;
     const auto& m = model_of(self);
-    std::string owned(name.value);
-    const VarId id = with_core(*m, [&](ModelCore& c) {
-        return ondrel::add_variable(c, std::move(owned), lb.value, ub.value, category.value);
-    });
+    const VarId id = ondrel::add_variable(*m, std::string(name.value), lb.value, ub.value, category.value);
     return new_variable(m, id);
 }
 
@@ -72,9 +58,7 @@ PyObject* add_variables_batch(PyObject* self, PyObject* const* args, Py_ssize_t 
     if (!parse(sig, args, nargs, kw, names, lb, ub, category)) return nullptr;
     const auto& m = model_of(self);
     const std::size_t count = names.value.size();
-    const VarId first = with_core(*m, [&](ModelCore& c) {
-        return ondrel::add_variables(c, names.value, lb.value, ub.value, category.value);
-    });
+    const VarId first = ondrel::add_variables(*m, names.value, lb.value, ub.value, category.value);
     return new_variable_range(m, first, count);
 }
 
@@ -102,9 +86,8 @@ PyObject* set_objective(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
 
 constexpr char clear_objective_doc[] = "clear_objective($self)\n--\n\n";
 PyObject* clear_objective(PyObject* self) {
-    std::optional<ExprValue> old;
-    with_core(*model_of(self), [&](ModelCore& c) { old.swap(c.objective); });
-    return none();  // the old objective is released after the lock
+    take_objective(*model_of(self));  // released here, after the lock
+    return none();
 }
 
 constexpr char set_sense_doc[] = "set_sense($self, sense)\n--\n\n";
@@ -112,13 +95,13 @@ PyObject* set_sense(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
     static constexpr auto sig = ONDREL_SIGNATURE(set_sense_doc);
     Arg<EnumOf<ObjSense>> sense;
     if (!parse(sig, args, nargs, kw, sense)) return nullptr;
-    with_core(*model_of(self), [&](ModelCore& c) { c.objective_sense = sense.value; });
+    set_objective_sense(*model_of(self), sense.value);
     return none();
 }
 
 constexpr char get_sense_doc[] = "get_sense($self)\n--\n\n";
 PyObject* get_sense(PyObject* self) {
-    return enum_member(with_core(*model_of(self), [](ModelCore& c) { return c.objective_sense; }));
+    return enum_member(objective_sense(*model_of(self)));
 }
 
 constexpr char add_column_doc[] =
@@ -152,7 +135,7 @@ PyObject* remove_variables(PyObject* self, PyObject* const* args, Py_ssize_t nar
     static constexpr auto sig = ONDREL_SIGNATURE(remove_variables_doc);
     Arg<SeqOf<U64>> ids;
     if (!parse(sig, args, nargs, kw, ids)) return nullptr;
-    with_core(*model_of(self), [&](ModelCore& c) { ondrel::remove_variables(c, ids.value); });
+    ondrel::remove_variables(*model_of(self), ids.value);
     return none();
 }
 
@@ -174,16 +157,13 @@ PyObject* add_sos_group(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
         if (!std::isfinite(weight)) raise_value("SOS weight must be finite");
         plain.push_back(SosMember{var.id, weight});
     }
-    with_core(*m, [&](ModelCore& c) {
-        ondrel::add_sos_group(c, kind.value, std::move(key.value), std::move(plain));
-    });
+    ondrel::add_sos_group(*m, kind.value, std::move(key.value), std::move(plain));
     return none();
 }
 
 constexpr char clear_sos_doc[] = "clear_sos($self)\n--\n\n";
 PyObject* clear_sos(PyObject* self) {
-    std::vector<SosGroup> old;
-    with_core(*model_of(self), [&](ModelCore& c) { old.swap(c.sos_groups); });
+    take_sos_groups(*model_of(self));  // released here, after the lock
     return none();
 }
 
@@ -233,33 +213,21 @@ constexpr char copy_model_doc[] =
 // ---------------------------------------------------------------------------------------------
 // Solution data.
 
-void put_value(VariableRecord& r, double x) { r.set_value(x); }
-void put_dj(VariableRecord& r, double x) { r.set_dj(x); }
-void put_pi(ConstraintRecord& r, double x) { r.set_pi(x); }
-void put_slack(ConstraintRecord& r, double x) { r.set_slack(x); }
-
-std::vector<VariableRecord>& records_of(ModelCore& c, VariableRecord*) { return c.variables; }
-std::vector<ConstraintRecord>& records_of(ModelCore& c, ConstraintRecord*) { return c.constraints; }
-
-template <const char* Doc, class Record, void (*Put)(Record&, double)>
+template <const char* Doc, SolutionField Field>
 PyObject* set_by_id_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
     static constexpr auto sig = ONDREL_SIGNATURE(Doc);
     Arg<SeqOf<PairOf<U64, Float>>> values;
     if (!parse(sig, args, nargs, kw, values)) return nullptr;
-    with_core(*model_of(self), [&](ModelCore& c) {
-        ondrel::set_by_id(records_of(c, static_cast<Record*>(nullptr)), std::span<const IdValue>(values.value), Put);
-    });
+    set_solution_by_id(*model_of(self), Field, values.value);
     return none();
 }
 
-template <const char* Doc, class Record, void (*Put)(Record&, double)>
+template <const char* Doc, SolutionField Field>
 PyObject* set_by_name_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
     static constexpr auto sig = ONDREL_SIGNATURE(Doc);
     Arg<NameFloatMap> values;
     if (!parse(sig, args, nargs, kw, values)) return nullptr;
-    with_core(*model_of(self), [&](ModelCore& c) {
-        ondrel::set_by_name(records_of(c, static_cast<Record*>(nullptr)), values.value, Put);
-    });
+    set_solution_by_name(*model_of(self), Field, values.value);
     return none();
 }
 
@@ -268,20 +236,16 @@ PyObject* round_solution(PyObject* self, PyObject* const* args, Py_ssize_t nargs
     ArgOr<Float, 1e-5> eps_int;
     ArgOr<Float, 1e-7> eps;
     if (!parse(sig, args, nargs, kw, eps_int, eps)) return nullptr;
-    with_core(*model_of(self), [&](ModelCore& c) { ondrel::round_solution(c, eps_int.value, eps.value); });
+    ondrel::round_solution(*model_of(self), eps_int.value, eps.value);
     return none();
 }
 
 PyObject* is_mip(PyObject* self) {
-    return to_py(with_core(*model_of(self), [](ModelCore& c) { return ondrel::is_mip(c); }));
+    return to_py(ondrel::is_mip(*model_of(self)));
 }
 
 // ---------------------------------------------------------------------------------------------
 // Queries, checks and copy.
-
-std::uint64_t variable_count(SharedModel& m) {
-    return with_core(m, [](ModelCore& c) { return std::uint64_t{c.variables.size()}; });
-}
 
 PyObject* get_variable(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
     static constexpr auto sig = ONDREL_SIGNATURE(get_variable_doc);
@@ -297,12 +261,12 @@ PyObject* list_variables(PyObject* self) {
 
 PyObject* list_constraints(PyObject* self) {
     const auto& m = model_of(self);
-    const std::size_t n = with_core(*m, [](ModelCore& c) { return c.constraints.size(); });
+    const std::size_t n = constraint_count(*m);
     return build_list(n, [&](std::size_t i) { return new_constraint(m, i); });
 }
 
 PyObject* used_variable_ids(PyObject* self) {
-    const std::vector<VarId> ids = with_core(*model_of(self), [](ModelCore& c) { return ondrel::used_variable_ids(c); });
+    const std::vector<VarId> ids = ondrel::used_variable_ids(*model_of(self));
     return build_list(ids.size(), [&](std::size_t i) { return to_py(std::uint64_t{ids[i]}); });
 }
 
@@ -325,17 +289,17 @@ PyObject* get_constraint_by_name(PyObject* self, PyObject* const* args, Py_ssize
     Arg<Text> name;
     if (!parse(sig, args, nargs, kw, name)) return nullptr;
     const auto& m = model_of(self);
-    const auto found = with_core(*m, [&](ModelCore& c) { return find_constraint_by_name(c, name.value); });
+    const auto found = find_constraint_by_name(*m, name.value);
     return found ? new_constraint(m, *found) : none();
 }
 
 PyObject* get_objective(PyObject* self) {
-    std::optional<ExprValue> copy = with_core(*model_of(self), [](ModelCore& c) { return c.objective; });
+    std::optional<ExprValue> copy = objective_copy(*model_of(self));
     return copy ? new_expr(std::move(*copy)) : none();
 }
 
 PyObject* sos_export(PyObject* self) {
-    const std::vector<SosGroup> groups = with_core(*model_of(self), [](ModelCore& c) { return c.sos_groups; });
+    const std::vector<SosGroup> groups = sos_groups_copy(*model_of(self));
     return build_list(groups.size(), [&](std::size_t i) {
         const SosGroup& g = groups[i];
         PyObject* members = build_list(g.members.size(), [&](std::size_t j) {
@@ -355,66 +319,38 @@ PyObject* named_handles(const std::vector<std::string>& names, MakeHandle make) 
 
 PyObject* variables_dict(PyObject* self) {
     const auto& m = model_of(self);
-    const std::vector<std::string> names = with_core(*m, [](ModelCore& c) {
-        std::vector<std::string> out;
-        out.reserve(c.variables.size());
-        for (const VariableRecord& v : c.variables) out.push_back(v.name);
-        return out;
-    });
+    const std::vector<std::string> names = variable_names(*m);
     return named_handles(names, [&](std::size_t i) { return new_variable(m, i); });
 }
 
 PyObject* constraints_dict(PyObject* self) {
     const auto& m = model_of(self);
-    const std::vector<std::string> names = with_core(*m, [](ModelCore& c) {
-        std::vector<std::string> out;
-        out.reserve(c.constraints.size());
-        for (const ConstraintRecord& r : c.constraints) out.push_back(r.name);
-        return out;
-    });
+    const std::vector<std::string> names = constraint_names(*m);
     return named_handles(names, [&](std::size_t i) { return new_constraint(m, i); });
 }
 
 PyObject* coefficients(PyObject* self) {
-    // Copy the names once and the triples as indexes; each distinct name becomes one str.
-    struct Triple {
-        VarId var;
-        std::size_t constraint;
-        double coeff;
-    };
-    std::vector<std::string> var_names, con_names;
-    std::vector<Triple> triples;
-    with_core(*model_of(self), [&](ModelCore& c) {
-        var_names.reserve(c.variables.size());
-        for (const VariableRecord& v : c.variables) var_names.push_back(v.name);
-        con_names.reserve(c.constraints.size());
-        std::size_t nnz = 0;
-        for (const ConstraintRecord& r : c.constraints) nnz += r.terms.size();
-        triples.reserve(nnz);
-        for (std::size_t i = 0; i < c.constraints.size(); ++i) {
-            con_names.push_back(c.constraints[i].name);
-            for (const Term& t : c.constraints[i].terms) triples.push_back(Triple{t.id, i, t.coeff});
-        }
-    });
-    std::vector<PyRef> var_str(var_names.size());
+    const CoefficientTable table = coefficient_table(*model_of(self));
+    // Each distinct name becomes one str, shared by all its triples.
+    std::vector<PyRef> var_str(table.variable_names.size());
     PyRef empty = PyRef::steal(PyUnicode_FromStringAndSize("", 0));
     if (!empty) return nullptr;
-    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(triples.size())));
+    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(table.entries.size())));
     if (!list) return nullptr;
     PyRef con_str;
     std::size_t con_index = static_cast<std::size_t>(-1);
-    for (std::size_t i = 0; i < triples.size(); ++i) {
-        const Triple& t = triples[i];
+    for (std::size_t i = 0; i < table.entries.size(); ++i) {
+        const CoefficientTable::Entry& t = table.entries[i];
         PyObject* vname = empty.get();
-        if (t.var < var_names.size()) {
+        if (t.var < table.variable_names.size()) {
             if (!var_str[t.var]) {
-                var_str[t.var] = PyRef::steal(to_py(std::string_view(var_names[t.var])));
+                var_str[t.var] = PyRef::steal(to_py(std::string_view(table.variable_names[t.var])));
                 if (!var_str[t.var]) return nullptr;
             }
             vname = var_str[t.var].get();
         }
         if (t.constraint != con_index) {
-            con_str = PyRef::steal(to_py(std::string_view(con_names[t.constraint])));
+            con_str = PyRef::steal(to_py(std::string_view(table.constraint_names[t.constraint])));
             if (!con_str) return nullptr;
             con_index = t.constraint;
         }
@@ -428,17 +364,17 @@ PyObject* coefficients(PyObject* self) {
 }
 
 PyObject* summary(PyObject* self) {
-    const std::string text = with_core(*model_of(self), [](ModelCore& c) { return ondrel::summary(c); });
+    const std::string text = ondrel::summary(*model_of(self));
     return to_py(std::string_view(text));
 }
 
 PyObject* check_duplicate_vars(PyObject* self) {
-    with_core(*model_of(self), [](ModelCore& c) { check_duplicate_variable_names(c); });
+    check_duplicate_variable_names(*model_of(self));
     return none();
 }
 
 PyObject* check_duplicate_constraints(PyObject* self) {
-    with_core(*model_of(self), [](ModelCore& c) { check_duplicate_constraint_names(c); });
+    check_duplicate_constraint_names(*model_of(self));
     return none();
 }
 
@@ -446,7 +382,7 @@ PyObject* check_length_vars(PyObject* self, PyObject* const* args, Py_ssize_t na
     static constexpr auto sig = ONDREL_SIGNATURE(check_length_vars_doc);
     Arg<U64> max_length;
     if (!parse(sig, args, nargs, kw, max_length)) return nullptr;
-    with_core(*model_of(self), [&](ModelCore& c) { check_variable_name_lengths(c, max_length.value); });
+    check_variable_name_lengths(*model_of(self), max_length.value);
     return none();
 }
 
@@ -455,14 +391,14 @@ PyObject* copy_model(PyObject* self) { return new_model(ondrel::copy_model(*mode
 PyMethodDef model_methods[] = {
     ONDREL_FASTCALL("add_variable", add_variable, add_variable_doc),
     ONDREL_FASTCALL("add_variables_batch", add_variables_batch, add_variables_batch_doc),
-    ONDREL_FASTCALL("set_variable_values", (set_by_id_method<set_variable_values_doc, VariableRecord, put_value>), set_variable_values_doc),
-    ONDREL_FASTCALL("set_variable_djs", (set_by_id_method<set_variable_djs_doc, VariableRecord, put_dj>), set_variable_djs_doc),
-    ONDREL_FASTCALL("set_constraint_pis", (set_by_id_method<set_constraint_pis_doc, ConstraintRecord, put_pi>), set_constraint_pis_doc),
-    ONDREL_FASTCALL("set_constraint_slacks", (set_by_id_method<set_constraint_slacks_doc, ConstraintRecord, put_slack>), set_constraint_slacks_doc),
-    ONDREL_FASTCALL("set_variable_values_by_name", (set_by_name_method<set_variable_values_by_name_doc, VariableRecord, put_value>), set_variable_values_by_name_doc),
-    ONDREL_FASTCALL("set_variable_djs_by_name", (set_by_name_method<set_variable_djs_by_name_doc, VariableRecord, put_dj>), set_variable_djs_by_name_doc),
-    ONDREL_FASTCALL("set_constraint_pis_by_name", (set_by_name_method<set_constraint_pis_by_name_doc, ConstraintRecord, put_pi>), set_constraint_pis_by_name_doc),
-    ONDREL_FASTCALL("set_constraint_slacks_by_name", (set_by_name_method<set_constraint_slacks_by_name_doc, ConstraintRecord, put_slack>), set_constraint_slacks_by_name_doc),
+    ONDREL_FASTCALL("set_variable_values", (set_by_id_method<set_variable_values_doc, SolutionField::VariableValue>), set_variable_values_doc),
+    ONDREL_FASTCALL("set_variable_djs", (set_by_id_method<set_variable_djs_doc, SolutionField::VariableDj>), set_variable_djs_doc),
+    ONDREL_FASTCALL("set_constraint_pis", (set_by_id_method<set_constraint_pis_doc, SolutionField::ConstraintPi>), set_constraint_pis_doc),
+    ONDREL_FASTCALL("set_constraint_slacks", (set_by_id_method<set_constraint_slacks_doc, SolutionField::ConstraintSlack>), set_constraint_slacks_doc),
+    ONDREL_FASTCALL("set_variable_values_by_name", (set_by_name_method<set_variable_values_by_name_doc, SolutionField::VariableValue>), set_variable_values_by_name_doc),
+    ONDREL_FASTCALL("set_variable_djs_by_name", (set_by_name_method<set_variable_djs_by_name_doc, SolutionField::VariableDj>), set_variable_djs_by_name_doc),
+    ONDREL_FASTCALL("set_constraint_pis_by_name", (set_by_name_method<set_constraint_pis_by_name_doc, SolutionField::ConstraintPi>), set_constraint_pis_by_name_doc),
+    ONDREL_FASTCALL("set_constraint_slacks_by_name", (set_by_name_method<set_constraint_slacks_by_name_doc, SolutionField::ConstraintSlack>), set_constraint_slacks_by_name_doc),
     ONDREL_FASTCALL("round_solution", round_solution, round_solution_doc),
     ONDREL_NOARGS("is_mip", is_mip, is_mip_doc),
     ONDREL_FASTCALL("get_variable", get_variable, get_variable_doc),
@@ -501,14 +437,20 @@ PyGetSetDef model_getset[] = {
 
 PyType_Slot model_slots[] = {
     {Py_tp_doc, const_cast<char*>(model_doc)},
-    {Py_tp_new, reinterpret_cast<void*>(&model_new)},
+    ONDREL_SLOT(Py_tp_new, model_new),
     {Py_tp_dealloc, reinterpret_cast<void*>(&destroy_instance<ModelObject>)},
     {Py_tp_methods, model_methods},
     {Py_tp_getset, model_getset},
     {0, nullptr},
 };
 
-PyType_Spec model_spec{"builtins.Model", sizeof(ModelObject), 0, Py_TPFLAGS_DEFAULT, model_slots};
+PyType_Spec model_spec{
+    .name = "builtins.Model",
+    .basicsize = sizeof(ModelObject),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT,
+    .slots = model_slots,
+};
 PyTypeObject* model_cell = nullptr;
 
 }  // namespace

@@ -1,15 +1,16 @@
 #include "model/queries.hpp"
 
-#include "base/utf8.hpp"
-
 #include <algorithm>
-#include <bit>
-#include <cstdint>
-#include <functional>
-#include <limits>
-#include <unordered_map>
 
 namespace ondrel {
+
+std::size_t variable_count(SharedModel& model) {
+    return with_core(model, [](const ModelCore& core) { return core.variables.size(); });
+}
+
+std::size_t constraint_count(SharedModel& model) {
+    return with_core(model, [](const ModelCore& core) { return core.constraints.size(); });
+}
 
 std::vector<VarId> used_variable_ids(const ModelCore& core) {
     const std::size_t n = core.variables.size();
@@ -41,149 +42,76 @@ std::vector<VarId> used_variable_ids(const ModelCore& core) {
     return ids;
 }
 
-std::optional<ConstraintId> find_constraint_by_name(const ModelCore& core, std::string_view name) {
-    for (std::size_t i = 0; i < core.constraints.size(); ++i) {
-        if (core.constraints[i].name == name) return i;
-    }
-    return std::nullopt;
+std::vector<VarId> used_variable_ids(SharedModel& model) {
+    return with_core(model, [](const ModelCore& core) { return used_variable_ids(core); });
 }
 
-std::string summary(const ModelCore& core) {
-    return Msg() << "Model(name=" << core.name << ", vars=" << core.variables.size()
-                 << ", constraints=" << core.constraints.size()
-                 << ", objective=" << (core.objective ? "set" : "unset") << ")";
+std::optional<ConstraintId> find_constraint_by_name(SharedModel& model, std::string_view name) {
+    return with_core(model, [&](const ModelCore& core) -> std::optional<ConstraintId> {
+        for (std::size_t i = 0; i < core.constraints.size(); ++i) {
+            if (core.constraints[i].name == name) return i;
+        }
+        return std::nullopt;
+    });
+}
+
+std::string summary(SharedModel& model) {
+    return with_core(model, [](const ModelCore& core) -> std::string {
+        return Msg() << "Model(name=" << core.name << ", vars=" << core.variables.size()
+                     << ", constraints=" << core.constraints.size()
+                     << ", objective=" << (core.objective ? "set" : "unset") << ")";
+    });
+}
+
+std::optional<ExprValue> objective_copy(SharedModel& model) {
+    return with_core(model, [](const ModelCore& core) { return core.objective; });
+}
+
+std::vector<SosGroup> sos_groups_copy(SharedModel& model) {
+    return with_core(model, [](const ModelCore& core) { return core.sos_groups; });
 }
 
 namespace {
 
-// Whether two records share a name. This runs before every file write on models of millions
-// of names, almost always to find none, so it uses one flat open-addressing table: each slot
-// holds a record position and 32 bits of its name's hash, compared before the names.
 template <class Records>
-bool has_repeated_name(const Records& records) {
-    const std::size_t n = records.size();
-    if (n < 2) return false;
-    if (n >= std::numeric_limits<std::uint32_t>::max()) return true;  // let the exact count decide
-    const std::size_t capacity = std::bit_ceil(n * 2);
-    const std::size_t mask = capacity - 1;
-    std::vector<std::uint64_t> slots(capacity, 0);
-    const std::hash<std::string_view> hash;
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::string_view name = records[i].name;
-        const std::uint64_t h = hash(name);
-        const std::uint64_t tag = h >> 32 << 32;
-        std::size_t s = static_cast<std::size_t>(h) & mask;
-        for (;;) {
-            const std::uint64_t slot = slots[s];
-            if (slot == 0) {
-                slots[s] = tag | (i + 1);
-                break;
-            }
-            if ((slot & ~std::uint64_t{0xFFFFFFFF}) == tag &&
-                std::string_view(records[(slot & 0xFFFFFFFF) - 1].name) == name) {
-                return true;
-            }
-            s = (s + 1) & mask;
-        }
-    }
-    return false;
-}
-
-template <class Records>
-void check_duplicates(const Records& records, std::string_view prefix) {
-    if (!has_repeated_name(records)) return;
-    std::unordered_map<std::string_view, std::size_t> counts;
-    counts.reserve(records.size());
-    std::vector<std::string_view> order;  // names in order of first occurrence
-    for (const auto& r : records) {
-        auto [it, fresh] = counts.try_emplace(r.name, 0);
-        if (fresh) order.push_back(it->first);
-        ++it->second;
-    }
-    Msg msg;
-    bool any = false;
-    for (std::string_view name : order) {
-        const std::size_t count = counts[name];
-        if (count < 2) continue;
-        msg << (any ? ", " : "") << "('" << name << "', " << count << ")";
-        any = true;
-    }
-    if (any) raise_runtime(Msg() << prefix << msg.str() << "}");
-}
-
-// Characters a reader cannot see: controls, format characters, surrogates, private use,
-// unassigned code points, and separators other than the ASCII blank.
-struct CodeRange {
-    char32_t first;
-    char32_t last;
-};
-constexpr CodeRange kNonPrintable[] = {
-#include "model/nonprintable_ranges.inc"
-};
-
-bool printable(char32_t c) {
-    const auto* it = std::upper_bound(std::begin(kNonPrintable), std::end(kNonPrintable), c,
-                                      [](char32_t v, const CodeRange& r) { return v < r.first; });
-    return it == std::begin(kNonPrintable) || c > std::prev(it)->last;
+std::vector<std::string> names_of(const Records& records) {
+    std::vector<std::string> out;
+    out.reserve(records.size());
+    for (const auto& r : records) out.push_back(r.name);
+    return out;
 }
 
 }  // namespace
 
-void check_duplicate_variable_names(const ModelCore& core) {
-    check_duplicates(core.variables, "Repeated variable names: {");
+std::vector<std::string> variable_names(SharedModel& model) {
+    return with_core(model, [](const ModelCore& core) { return names_of(core.variables); });
 }
 
-void check_duplicate_constraint_names(const ModelCore& core) {
-    check_duplicates(core.constraints, "Repeated constraint names: {");
+std::vector<std::string> constraint_names(SharedModel& model) {
+    return with_core(model, [](const ModelCore& core) { return names_of(core.constraints); });
 }
 
-std::string quoted_for_message(std::string_view text) {
-    std::string out = "\"";
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const std::size_t start = i;
-        const char32_t c = decode_utf8(text, i);
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\t': out += "\\t"; break;
-            case '\r': out += "\\r"; break;
-            case '\n': out += "\\n"; break;
-            case 0: out += "\\0"; break;
-            default:
-                if (printable(c)) {
-                    out.append(text.substr(start, i - start));
-                } else {
-                    char buf[16];
-                    auto r = std::to_chars(buf, buf + sizeof buf, static_cast<std::uint32_t>(c), 16);
-                    out += "\\u{";
-                    out.append(buf, static_cast<std::size_t>(r.ptr - buf));
-                    out += "}";
-                }
+CoefficientTable coefficient_table(SharedModel& model) {
+    CoefficientTable table;
+    with_core(model, [&](const ModelCore& core) {
+        table.variable_names = names_of(core.variables);
+        table.constraint_names = names_of(core.constraints);
+        std::size_t nnz = 0;
+        for (const ConstraintRecord& r : core.constraints) nnz += r.terms.size();
+        table.entries.reserve(nnz);
+        for (std::size_t i = 0; i < core.constraints.size(); ++i) {
+            for (const Term& t : core.constraints[i].terms) table.entries.push_back({t.id, i, t.coeff});
         }
-    }
-    out += "\"";
-    return out;
-}
-
-void check_variable_name_lengths(const ModelCore& core, std::uint64_t max_length) {
-    std::string list;
-    bool any = false;
-    for (const VariableRecord& v : core.variables) {
-        if (v.name.size() <= max_length) continue;
-        if (any) list += ", ";
-        list += quoted_for_message(v.name);
-        any = true;
-    }
-    if (any) raise_runtime("Variable names too long for Lp format: [" + list + "]");
+    });
+    return table;
 }
 
 std::shared_ptr<SharedModel> copy_model(SharedModel& source) {
-    std::lock_guard<std::mutex> source_guard(source.lock);
+    std::lock_guard<std::mutex> source_guard(source.mutex);
     auto copy = std::make_shared<SharedModel>(source.core.name);
     // Nobody else can reach the copy yet, so taking its lock while holding the source's
     // cannot deadlock.
-    std::lock_guard<std::mutex> copy_guard(copy->lock);
+    std::lock_guard<std::mutex> copy_guard(copy->mutex);
     copy->core = source.core;
     if (copy->core.objective) copy->core.objective->model = ModelRef::to(copy);
     return copy;

@@ -1,40 +1,51 @@
-// Read-only questions about a model, the name checks run before files are written, and the
-// deep copy. Functions taking a ModelCore expect the caller to hold the store's lock.
+// Read-only questions about a model and the deep copy. Each function taking a SharedModel is
+// one whole operation: it locks the store, copies out plain data and unlocks.
 #pragma once
 
-#include <cstdint>
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "model/model.hpp"
+#include "model/store.hpp"
 
 namespace ondrel {
 
+std::size_t variable_count(SharedModel& model);
+std::size_t constraint_count(SharedModel& model);
+
 // Ascending, duplicate-free ids referenced by the objective, any constraint or any SOS group
 // (zero coefficients count). Ids that name no variable (possible in the objective and SOS
-// groups) are included; they sort after every real id.
+// groups) are included; they sort after every real id. The caller holds the lock.
 std::vector<VarId> used_variable_ids(const ModelCore& core);
+std::vector<VarId> used_variable_ids(SharedModel& model);
 
 // The first constraint whose stored name equals `name` byte for byte.
-std::optional<ConstraintId> find_constraint_by_name(const ModelCore& core, std::string_view name);
+std::optional<ConstraintId> find_constraint_by_name(SharedModel& model, std::string_view name);
 
 // "Model(name=..., vars=..., constraints=..., objective=set|unset)".
-std::string summary(const ModelCore& core);
+std::string summary(SharedModel& model);
 
-// RuntimeError "Repeated variable names: {('x', 2), ...}" when some variable name occurs more
-// than once; the same over constraint names.
-void check_duplicate_variable_names(const ModelCore& core);
-void check_duplicate_constraint_names(const ModelCore& core);
-// RuntimeError "Variable names too long for Lp format: [...]" listing, in id order and quoted,
-// every variable name longer than max_length bytes.
-void check_variable_name_lengths(const ModelCore& core, std::uint64_t max_length);
+std::optional<ExprValue> objective_copy(SharedModel& model);
+std::vector<SosGroup> sos_groups_copy(SharedModel& model);
+std::vector<std::string> variable_names(SharedModel& model);
+std::vector<std::string> constraint_names(SharedModel& model);
 
-// `text` in double quotes, with quotes, backslashes, control and other non-printable
-// characters escaped (\", \\, \t, \r, \n, \0, \u{hex}).
-std::string quoted_for_message(std::string_view text);
+// Every constraint coefficient as (variable id, constraint index, coefficient), constraints in
+// stored order and terms in term order, with the names of all variables and constraints.
+struct CoefficientTable {
+    struct Entry {
+        VarId var;
+        std::size_t constraint;
+        double coeff;
+    };
+    std::vector<std::string> variable_names;
+    std::vector<std::string> constraint_names;
+    std::vector<Entry> entries;
+};
+CoefficientTable coefficient_table(SharedModel& model);
 
 // A deep copy of the store in a new holder; the copy's objective refers to the copy.
 std::shared_ptr<SharedModel> copy_model(SharedModel& source);

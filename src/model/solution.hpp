@@ -1,42 +1,60 @@
 // Storing what a solver reports back: values and reduced costs of variables, duals and slacks
-// of constraints, by id or by name, and rounding the stored values as a whole. Functions take
-// an already locked store.
+// of constraints, by id or by name, and rounding the stored values as a whole.
 #pragma once
 
 #include <cstdint>
 #include <span>
-#include <string>
 #include <string_view>
 #include <utility>
 
-#include "model/model.hpp"
+#include "model/store.hpp"
 
 namespace ondrel {
 
 using IdValue = std::pair<std::uint64_t, double>;
 
-// Applies the pairs in order with `set(record, value)`; ids beyond the records are skipped.
-template <class Record, class Set>
-void set_by_id(std::vector<Record>& records, std::span<const IdValue> pairs, Set set) {
-    for (const auto& [id, value] : pairs) {
-        if (id < records.size()) set(records[id], value);
-    }
-}
+// What a solver reports for one variable or constraint.
+enum class SolutionField { VariableValue, VariableDj, ConstraintPi, ConstraintSlack };
 
-// Visits the records in id order; a record whose name is a key of `values` gets that value.
-template <class Record, class Map, class Set>
-void set_by_name(std::vector<Record>& records, const Map& values, Set set) {
-    if (values.empty()) return;
-    for (Record& r : records) {
-        const auto it = values.find(std::string_view(r.name));
-        if (it != values.end()) set(r, it->second);
-    }
-}
+// Applies the pairs in order; ids that name no record are skipped.
+void set_solution_by_id(SharedModel& model, SolutionField field, std::span<const IdValue> pairs);
+
+// Visits the records in id order; a record whose name is a key of `values` (any map from
+// std::string to double that finds by std::string_view) gets that value.
+template <class Map>
+void set_solution_by_name(SharedModel& model, SolutionField field, const Map& values);
 
 // Rounds every stored variable value to its bounds and, for Integer variables, to integers.
-void round_solution(ModelCore& core, double eps_int, double eps) noexcept;
+void round_solution(SharedModel& model, double eps_int, double eps);
 
 // Whether any variable (detached ones included) is Integer or Binary.
-bool is_mip(const ModelCore& core) noexcept;
+bool is_mip(SharedModel& model);
+
+// ---------------------------------------------------------------------------------------------
+
+namespace detail {
+void set_field(VariableRecord& r, SolutionField field, double x) noexcept;
+void set_field(ConstraintRecord& r, SolutionField field, double x) noexcept;
+
+template <class Records, class Map>
+void set_by_name(Records& records, SolutionField field, const Map& values) {
+    for (auto& r : records) {
+        const auto it = values.find(std::string_view(r.name));
+        if (it != values.end()) set_field(r, field, it->second);
+    }
+}
+}  // namespace detail
+
+template <class Map>
+void set_solution_by_name(SharedModel& model, SolutionField field, const Map& values) {
+    if (values.empty()) return;
+    with_core(model, [&](ModelCore& core) {
+        if (field == SolutionField::VariableValue || field == SolutionField::VariableDj) {
+            detail::set_by_name(core.variables, field, values);
+        } else {
+            detail::set_by_name(core.constraints, field, values);
+        }
+    });
+}
 
 }  // namespace ondrel

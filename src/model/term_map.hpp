@@ -1,10 +1,11 @@
 // Insertion-ordered map from variable id to coefficient, shared by constraints, the objective
 // and expressions.
 //
-// Entries live in one vector in insertion order. Small maps are searched linearly, which beats
-// any hash table at that size; larger ones get an open-addressing index (positions into the
-// vector, linear probing) that is built lazily on the first lookup that needs it, so copying a
-// map or filling it from known-distinct data never pays for hashing.
+// Entries live in one vector in insertion order. Small maps (up to kLinearLimit entries) are
+// searched linearly, which beats any hash table at that size; larger ones get an
+// open-addressing index (positions into the vector, linear probing). A copy and the bulk fill
+// (add_checked, while it sees no repeated id) leave the index out; it is built by the first
+// lookup or append that needs it, or up front by reserve().
 #pragma once
 
 #include <cstddef>
@@ -84,11 +85,6 @@ public:
     void clear() noexcept {
         terms_.clear();
         drop_index();
-    }
-
-    // Bytes held by this map beyond the object itself.
-    std::size_t heap_bytes() const noexcept {
-        return terms_.capacity() * sizeof(Term) + (index_ ? (std::size_t{mask_} + 1) * sizeof(std::uint32_t) : 0);
     }
 
     // Maps up to this size are searched linearly and never get an index.

@@ -349,11 +349,16 @@ void set_error_from_current_exception() noexcept {
     }
 }
 
-PyTypeObject* cached_type(PyTypeObject*& cell, PyType_Spec& spec) {
-    if (cell == nullptr) {
-        cell = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+PyTypeObject* cached_type(PyTypeObject*& cell, PyType_Spec& spec, bool (*finish)(PyTypeObject*)) {
+    if (cell != nullptr) return cell;
+    auto* type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+    if (type == nullptr) return nullptr;
+    if (finish != nullptr && !finish(type)) {
+        Py_DECREF(type);
+        return nullptr;
     }
-    return cell;
+    cell = type;
+    return type;
 }
 
 }  // namespace ondrel::py

@@ -29,6 +29,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -476,42 +477,40 @@ struct PythonErrorSet {};
 void set_error_from_current_exception() noexcept;
 
 // ---------------------------------------------------------------------------------------------
-// Exception-safe wrappers for the method-table entries.
+// Exception-safe entry points. Every function the interpreter calls goes through Guard: a C++
+// exception becomes the Python exception (set_error_from_current_exception), and the call
+// returns the C API's error value, nullptr for an object and -1 for an int.
 
-using FastFn = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+template <auto F>
+struct Guard;
+
+template <class R, class... A, R (*F)(A...)>
+struct Guard<F> {
+    static R call(A... args) noexcept {
+        try {
+            return F(args...);
+        } catch (...) {
+            set_error_from_current_exception();
+            if constexpr (std::is_pointer_v<R>) {
+                return nullptr;
+            } else {
+                return -1;
+            }
+        }
+    }
+};
+
 using NoArgsFn = PyObject* (*)(PyObject*);
 
-template <FastFn F>
-PyObject* fastcall(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                   PyObject* kwnames) noexcept {
-    try {
-        return F(self, args, nargs, kwnames);
-    } catch (...) {
-        set_error_from_current_exception();
-        return nullptr;
-    }
-}
-
-// Calls F(self), turning a C++ exception into the Python exception; also the tp_str and
-// tp_repr slots.
-template <NoArgsFn F>
-PyObject* getter_slot(PyObject* self) noexcept {
-    try {
-        return F(self);
-    } catch (...) {
-        set_error_from_current_exception();
-        return nullptr;
-    }
-}
-
+// The METH_NOARGS and getter shapes of a one-argument function.
 template <NoArgsFn F>
 PyObject* noargs(PyObject* self, PyObject*) noexcept {
-    return getter_slot<F>(self);
+    return Guard<F>::call(self);
 }
 
 template <NoArgsFn F>
 PyObject* getter(PyObject* self, void*) noexcept {
-    return getter_slot<F>(self);
+    return Guard<F>::call(self);
 }
 
 template <class Fn>
@@ -521,14 +520,17 @@ PyCFunction as_cfunction(Fn f) noexcept {
 
 #define ONDREL_FASTCALL(name, fn, doc)                                                  \
     PyMethodDef {                                                                        \
-        name, ::ondrel::py::as_cfunction(&::ondrel::py::fastcall<fn>),                   \
+        name, ::ondrel::py::as_cfunction(&::ondrel::py::Guard<fn>::call),                \
             METH_FASTCALL | METH_KEYWORDS, doc                                           \
     }
 #define ONDREL_STATIC(name, fn, doc)                                                    \
     PyMethodDef {                                                                        \
-        name, ::ondrel::py::as_cfunction(&::ondrel::py::fastcall<fn>),                   \
+        name, ::ondrel::py::as_cfunction(&::ondrel::py::Guard<fn>::call),                \
             METH_FASTCALL | METH_KEYWORDS | METH_STATIC, doc                             \
     }
+// A type slot holding a guarded function (tp_new, tp_str, tp_repr, ...).
+#define ONDREL_SLOT(slot, fn) \
+    PyType_Slot { slot, reinterpret_cast<void*>(&::ondrel::py::Guard<fn>::call) }
 #define ONDREL_NOARGS(name, fn, doc) \
     PyMethodDef { name, ::ondrel::py::as_cfunction(&::ondrel::py::noargs<fn>), METH_NOARGS, doc }
 #define ONDREL_GETTER(name, fn) \
@@ -542,9 +544,11 @@ PyCFunction as_cfunction(Fn f) noexcept {
 // ---------------------------------------------------------------------------------------------
 // Types.
 
-// Creates a heap type from its spec the first time and returns the same object afterwards.
-// The type spec's name must be "builtins.<Class>" (PyType_Spec::name).
-PyTypeObject* cached_type(PyTypeObject*& cell, PyType_Spec& spec);
+// Creates a heap type from its spec the first time and returns the same object afterwards;
+// nullptr with an exception set when creation fails. `finish`, when given, completes the new
+// type (adding class attributes, say) before it is cached, and returns false with an exception
+// set on failure. The type spec's name must be "builtins.<Class>" (PyType_Spec::name).
+PyTypeObject* cached_type(PyTypeObject*& cell, PyType_Spec& spec, bool (*finish)(PyTypeObject*) = nullptr);
 
 // Deallocation for instances of heap types: runs the C++ destructor of T, frees the memory and
 // drops the instance's reference to its type.

@@ -29,14 +29,9 @@ int add_type(PyObject* module, const char* name, PyTypeObject* type) {
     return add_attribute(module, name, reinterpret_cast<PyObject*>(type));
 }
 
-PyMethodDef function_defs[] = {
-    ONDREL_FASTCALL("write_lp", write_lp, nullptr),
-    ONDREL_FASTCALL("write_mps", write_mps, nullptr),
-    ONDREL_FASTCALL("read_mps", read_mps, nullptr),
-};
+PyMethodDef read_mps_def = ONDREL_FASTCALL("read_mps", read_mps, nullptr);
 
-int add_function(PyObject* module, PyMethodDef& def, const char* doc) {
-    def.ml_doc = doc;
+int add_function(PyObject* module, PyMethodDef& def) {
     PyRef module_name = PyRef::steal(PyModule_GetNameObject(module));
     if (!module_name) return -1;
     PyRef fn = PyRef::steal(PyCMethod_New(&def, module, module_name.get(), nullptr));
@@ -44,53 +39,48 @@ int add_function(PyObject* module, PyMethodDef& def, const char* doc) {
     return add_attribute(module, def.ml_name, fn.get());
 }
 
-int exec_module(PyObject* module) noexcept {
-    try {
-        if (!PyModule_Check(module)) {
-            PyErr_SetString(PyExc_TypeError, "module initialisation expects a module object");
-            return -1;
-        }
-        if (add_type(module, "Model", model_type()) < 0 ||
-            add_type(module, "Variable", variable_type()) < 0 ||
-            add_type(module, "Constraint", constraint_type()) < 0 ||
-            add_type(module, "AffineExpr", affine_expr_type()) < 0 ||
-            add_type(module, "Category", category_type()) < 0 ||
-            add_type(module, "Sense", sense_type()) < 0 ||
-            add_type(module, "ObjSense", obj_sense_type()) < 0 ||
-            add_type(module, "SosKind", sos_kind_type()) < 0 ||
-            add_type(module, "MpsParameters", mps_parameters_type()) < 0 ||
-            add_type(module, "MpsCoefficient", mps_coefficient_type()) < 0 ||
-            add_type(module, "MpsObjective", mps_objective_type()) < 0 ||
-            add_type(module, "MpsVariable", mps_variable_type()) < 0 ||
-            add_type(module, "MpsConstraint", mps_constraint_type()) < 0 ||
-            add_type(module, "MpsResult", mps_result_type()) < 0)
-            return -1;
-        if (add_function(module, function_defs[0], write_lp_doc) < 0 ||
-            add_function(module, function_defs[1], write_mps_doc) < 0 ||
-            add_function(module, function_defs[2], read_mps_doc) < 0)
-            return -1;
-        return 0;
-    } catch (...) {
-        set_error_from_current_exception();
+int exec_module(PyObject* module) {
+    if (!PyModule_Check(module)) {
+        PyErr_SetString(PyExc_TypeError, "module initialisation expects a module object");
         return -1;
     }
+    if (add_type(module, "Model", model_type()) < 0 ||
+        add_type(module, "Variable", variable_type()) < 0 ||
+        add_type(module, "Constraint", constraint_type()) < 0 ||
+        add_type(module, "AffineExpr", affine_expr_type()) < 0 ||
+        add_type(module, "Category", category_type()) < 0 ||
+        add_type(module, "Sense", sense_type()) < 0 ||
+        add_type(module, "ObjSense", obj_sense_type()) < 0 ||
+        add_type(module, "SosKind", sos_kind_type()) < 0 ||
+        add_type(module, "MpsParameters", mps_parameters_type()) < 0 ||
+        add_type(module, "MpsCoefficient", mps_coefficient_type()) < 0 ||
+        add_type(module, "MpsObjective", mps_objective_type()) < 0 ||
+        add_type(module, "MpsVariable", mps_variable_type()) < 0 ||
+        add_type(module, "MpsConstraint", mps_constraint_type()) < 0 ||
+        add_type(module, "MpsResult", mps_result_type()) < 0)
+        return -1;
+    read_mps_def.ml_doc = read_mps_doc;
+    if (add_function(module, write_lp_def) < 0 || add_function(module, write_mps_def) < 0 ||
+        add_function(module, read_mps_def) < 0)
+        return -1;
+    return 0;
 }
 
 PyModuleDef_Slot module_slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(&exec_module)},
+    {Py_mod_exec, reinterpret_cast<void*>(&Guard<exec_module>::call)},
     {0, nullptr},
 };
 
 PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT,
-    "_ondrel",
-    "Python module definition. This will be exposed as `zemlo._ondrel`.",
-    0,
-    nullptr,
-    module_slots,
-    nullptr,
-    nullptr,
-    nullptr,
+    .m_base = PyModuleDef_HEAD_INIT,
+    .m_name = "_ondrel",
+    .m_doc = "Python module definition. This will be exposed as `zemlo._ondrel`.",
+    .m_size = 0,
+    .m_methods = nullptr,
+    .m_slots = module_slots,
+    .m_traverse = nullptr,
+    .m_clear = nullptr,
+    .m_free = nullptr,
 };
 
 }  // namespace

@@ -5,9 +5,10 @@
 #include "module/binding_py.hpp"
 
 #include <memory>
+#include <span>
 
 #include "base/enums.hpp"
-#include "model/model.hpp"
+#include "model/store.hpp"
 
 namespace ondrel::py {
 
@@ -97,7 +98,6 @@ bool EnumOf<E>::convert(PyObject* o, E& out) {
 
 using ModelArg = Instance<ModelObject, model_type>;
 using VariableArg = Instance<VariableObject, variable_type>;
-using ConstraintArg = Instance<ConstraintObject, constraint_type>;
 using ExprArg = Instance<ExprObject, affine_expr_type>;
 
 // A Variable inside a sequence or pair: copied out as plain data at once, so the handle object

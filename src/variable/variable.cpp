@@ -1,84 +1,59 @@
 #include "variable/variable.hpp"
 
-#include <cmath>
+#include "format/lp_fragments.hpp"
+#include "model/building.hpp"
+#include "model/variable_rules.hpp"
 
 namespace ondrel {
 
 namespace {
-constexpr double kInf = HUGE_VAL;
+
+// Runs f on the record when the id names a variable; otherwise does nothing.
+template <class F>
+void update(SharedModel& model, VarId id, F&& f) {
+    with_core(model, [&](ModelCore& core) {
+        if (id < core.variables.size()) f(core.variables[id]);
+    });
 }
 
-bool is_free(const VariableRecord& v) noexcept { return v.lb == -kInf && v.ub == kInf; }
+}  // namespace
 
-bool is_constant(const VariableRecord& v) noexcept { return std::isfinite(v.lb) && v.lb == v.ub; }
-
-bool is_positive(const VariableRecord& v) noexcept { return v.lb == 0.0 && v.ub == kInf; }
-
-bool is_integer(const VariableRecord& v) noexcept { return v.category == Category::Integer; }
-
-bool is_binary(const VariableRecord& v) noexcept {
-    return v.category == Category::Binary ||
-           (v.category == Category::Integer && v.lb == 0.0 && v.ub == 1.0);
+VariableRecord variable_record(SharedModel& model, VarId id) {
+    return with_core(model, [&](const ModelCore& core) { return variable_at(core, id); });
 }
 
-bool is_valid(const VariableRecord& v, double eps) noexcept {
-    if (!v.has_value) return v.name == "__dummy";
-    const double x = v.value_;
-    if (std::isfinite(v.ub) && x > v.ub + eps) return false;
-    if (std::isfinite(v.lb) && x < v.lb - eps) return false;
-    if (v.category == Category::Integer && std::fabs(std::round(x) - x) > eps) return false;
-    return true;
+std::string variable_name(SharedModel& model, VarId id) {
+    return with_core(model, [&](const ModelCore& core) { return std::string(variable_name_or_empty(core, id)); });
 }
 
-double infeasibility_gap(const VariableRecord& v, bool mip) {
-    if (!v.has_value) raise_value("variable value is None");
-    const double x = v.value_;
-    if (std::isfinite(v.ub) && x > v.ub) return x - v.ub;
-    if (std::isfinite(v.lb) && x < v.lb) return x - v.lb;
-    if (mip && v.category == Category::Integer) {
-        const double gap = std::round(x) - x;
-        if (!(gap == 0.0)) return gap;
-    }
-    return 0.0;
+void set_variable_number(SharedModel& model, VarId id, VariableNumber which, double x) {
+    update(model, id, [&](VariableRecord& r) {
+        switch (which) {
+            case VariableNumber::Value: r.set_value(x); break;
+            case VariableNumber::Lb: r.lb = x; break;
+            case VariableNumber::Ub: r.ub = x; break;
+            case VariableNumber::Dj: r.set_dj(x); break;
+        }
+    });
 }
 
-void round_value(VariableRecord& v, double eps_int, double eps) noexcept {
-    if (!v.has_value) return;
-    const double value = v.value_;
-    double x = value;
-    if (std::isfinite(v.ub) && v.ub < value && value <= eps + v.ub) {
-        x = v.ub;
-    } else if (std::isfinite(v.lb) && v.lb - eps <= value && value < v.lb) {
-        x = v.lb;
-    }
-    if (v.category == Category::Integer) {
-        const double r = std::round(x);
-        if (std::fabs(x - r) <= eps_int) x = r;
-    }
-    v.set_value(x);
+void set_variable_category(SharedModel& model, VarId id, Category category) {
+    update(model, id, [&](VariableRecord& r) { r.category = category; });
 }
 
-std::optional<double> rounded_value(const VariableRecord& v, double eps) noexcept {
-    if (!v.has_value) return std::nullopt;
-    const double x = v.value_;
-    if (v.category == Category::Integer) {
-        const double r = std::round(x);
-        if (std::fabs(x - r) <= eps) return r;
-    }
-    return x;
+std::string set_variable_name(SharedModel& model, VarId id, std::string name) {
+    apply_variable_name_rule(name);
+    update(model, id, [&](VariableRecord& r) { r.name.swap(name); });
+    return name;
 }
 
-double value_or_default(const VariableRecord& v) noexcept {
-    if (v.has_value) return v.value_;
-    const bool has_lb = std::isfinite(v.lb);
-    const bool has_ub = std::isfinite(v.ub);
-    if (has_lb && has_ub) {
-        if (v.lb <= 0.0 && 0.0 <= v.ub) return 0.0;
-        return v.lb < 0.0 ? v.ub : v.lb;
-    }
-    if (has_lb) return v.lb > 0.0 ? v.lb : 0.0;
-    if (has_ub) return v.ub >= 0.0 ? 0.0 : v.ub;
-    return 0.0;
+void round_variable_value(SharedModel& model, VarId id, double eps_int, double eps) {
+    with_core(model, [&](ModelCore& core) { round_value(variable_at(core, id), eps_int, eps); });
+}
+
+std::string variable_lp_bounds(SharedModel& model, VarId id) {
+    const VariableRecord copy = variable_record(model, id);
+    return bounds_fragment(copy.name, copy.lb, copy.ub, copy.category);
 }
 
 }  // namespace ondrel

@@ -1,29 +1,30 @@
-// Per-variable solution logic: predicates on bounds and category, feasibility, rounding and the
-// default value used when no solution exists. A bound is present exactly when it is finite.
+// Operations on one stored variable, addressed by its store and id: what the Variable handle
+// reads and writes. Each takes the store's lock once.
 #pragma once
 
-#include <optional>
+#include <string>
 
-#include "model/model.hpp"
+#include "model/store.hpp"
 
 namespace ondrel {
 
-bool is_free(const VariableRecord& v) noexcept;
-bool is_constant(const VariableRecord& v) noexcept;
-bool is_positive(const VariableRecord& v) noexcept;
-bool is_integer(const VariableRecord& v) noexcept;
-bool is_binary(const VariableRecord& v) noexcept;
+// A copy of the record; raises the variable-id error for an id that names no variable.
+VariableRecord variable_record(SharedModel& model, VarId id);
+// The name, or "" for an id that names no variable.
+std::string variable_name(SharedModel& model, VarId id);
 
-// Whether the stored value lies within its bounds (give or take eps) and, for Integer
-// variables, within eps of an integer. A variable without value is valid only as "__dummy".
-bool is_valid(const VariableRecord& v, double eps) noexcept;
-// Signed distance from the feasible region; raises ValueError when there is no value.
-double infeasibility_gap(const VariableRecord& v, bool mip);
-// Pulls the value onto a bound it overshoots by at most eps, then snaps Integer variables to
-// an integer within eps_int. No value, nothing to do.
-void round_value(VariableRecord& v, double eps_int, double eps) noexcept;
-std::optional<double> rounded_value(const VariableRecord& v, double eps) noexcept;
-// The value, or 0.0 moved into the bounds.
-double value_or_default(const VariableRecord& v) noexcept;
+// The setters change nothing for an id that names no variable.
+enum class VariableNumber { Value, Lb, Ub, Dj };
+void set_variable_number(SharedModel& model, VarId id, VariableNumber which, double x);
+void set_variable_category(SharedModel& model, VarId id, Category category);
+// Stores `name` after the variable name rule; returns the old name, released by the caller
+// after the lock.
+std::string set_variable_name(SharedModel& model, VarId id, std::string name);
+
+// Rounds the stored value (see round_value); raises the variable-id error for a bad id.
+void round_variable_value(SharedModel& model, VarId id, double eps_int, double eps);
+
+// The CPLEX LP bounds text of the variable ("x free", "0 <= x <= 4", ...).
+std::string variable_lp_bounds(SharedModel& model, VarId id);
 
 }  // namespace ondrel

@@ -1,8 +1,8 @@
 // The Variable handle: a weak model reference and a variable id. It caches nothing; every read
-// and write goes to the record in the store, under the store's lock.
+// and write goes to the record in the store through the operations of variable.hpp.
 #include <string>
 
-#include "format/lp_fragments.hpp"
+#include "model/variable_rules.hpp"
 #include "module/objects_py.hpp"
 #include "variable/variable.hpp"
 
@@ -12,52 +12,24 @@ namespace {
 
 VariableObject* as_variable(PyObject* self) { return reinterpret_cast<VariableObject*>(self); }
 
-// Runs f on the handle's record under the lock. An id that names no variable raises the
-// variable-id error.
-template <class F>
-decltype(auto) read_record(PyObject* self, F&& f) {
-    VariableObject* v = as_variable(self);
-    const std::shared_ptr<SharedModel> m = resolve(v->model, kLostHandleModel);
-    return with_core(*m, [&](ModelCore& c) { return f(variable_at(c, v->id)); });
-}
+// The handle's live store, or the lost-model error.
+std::shared_ptr<SharedModel> store_of(PyObject* self) { return resolve(as_variable(self)->model, kLostHandleModel); }
 
-// Runs f on the handle's record under the lock; an id that names no variable changes nothing.
-template <class F>
-void write_record(PyObject* self, F&& f) {
-    VariableObject* v = as_variable(self);
-    const std::shared_ptr<SharedModel> m = resolve(v->model, kLostHandleModel);
-    with_core(*m, [&](ModelCore& c) {
-        if (v->id < c.variables.size()) f(c.variables[v->id]);
-    });
-}
-
+// A copy of the handle's record, taken under the store's lock.
+VariableRecord record_of(PyObject* self) { return variable_record(*store_of(self), as_variable(self)->id); }
 
 // ---------------------------------------------------------------------------------------------
 // Properties.
 
 PyObject* get_name(PyObject* self) {
-    VariableObject* v = as_variable(self);
-    const std::shared_ptr<SharedModel> m = resolve(v->model, kLostHandleModel);
-    const std::string name = with_core(*m, [&](ModelCore& c) {
-        return std::string(variable_name_or_empty(c, v->id));
-    });
+    const std::string name = variable_name(*store_of(self), as_variable(self)->id);
     return to_py(std::string_view(name));
 }
-PyObject* get_lb(PyObject* self) {
-    return to_py(read_record(self, [](const VariableRecord& r) { return r.lb; }));
-}
-PyObject* get_ub(PyObject* self) {
-    return to_py(read_record(self, [](const VariableRecord& r) { return r.ub; }));
-}
-PyObject* get_category(PyObject* self) {
-    return enum_member(read_record(self, [](const VariableRecord& r) { return r.category; }));
-}
-PyObject* get_value(PyObject* self) {
-    return to_py(read_record(self, [](const VariableRecord& r) { return r.value(); }));
-}
-PyObject* get_dj(PyObject* self) {
-    return to_py(read_record(self, [](const VariableRecord& r) { return r.dj(); }));
-}
+PyObject* get_lb(PyObject* self) { return to_py(record_of(self).lb); }
+PyObject* get_ub(PyObject* self) { return to_py(record_of(self).ub); }
+PyObject* get_category(PyObject* self) { return enum_member(record_of(self).category); }
+PyObject* get_value(PyObject* self) { return to_py(record_of(self).value()); }
+PyObject* get_dj(PyObject* self) { return to_py(record_of(self).dj()); }
 
 // ---------------------------------------------------------------------------------------------
 // Identity.
@@ -68,27 +40,22 @@ PyObject* id(PyObject* self) { return to_py(std::uint64_t{as_variable(self)->id}
 constexpr char model_identity_doc[] =
     "model_identity($self)\n--\n\n"
     "Opaque identity of the owning model (pointer to `ModelCore`); for same-model checks in Python.";
-PyObject* model_identity(PyObject* self) {
-    const std::shared_ptr<SharedModel> m = resolve(as_variable(self)->model, kLostHandleModel);
-    return to_py(store_identity(m.get()));
-}
+PyObject* model_identity(PyObject* self) { return to_py(store_identity(store_of(self).get())); }
 
 constexpr char containing_model_doc[] =
     "containing_model($self)\n--\n\n"
     "`Model` handle sharing this variable's core (any such handle is equivalent for batch APIs).";
-PyObject* containing_model(PyObject* self) {
-    return new_model(resolve(as_variable(self)->model, kLostHandleModel));
-}
+PyObject* containing_model(PyObject* self) { return new_model(store_of(self)); }
 
 // ---------------------------------------------------------------------------------------------
 // Setters.
 
-template <const char* Doc, void (*Apply)(VariableRecord&, double)>
+template <const char* Doc, VariableNumber Which>
 PyObject* float_setter(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
     static constexpr auto sig = ONDREL_SIGNATURE(Doc);
     Arg<Float> x;
     if (!parse(sig, args, nargs, kw, x)) return nullptr;
-    write_record(self, [&](VariableRecord& r) { Apply(r, x.value); });
+    set_variable_number(*store_of(self), as_variable(self)->id, Which, x.value);
     return none();
 }
 
@@ -96,17 +63,13 @@ constexpr char set_value_doc[] = "set_value($self, v)\n--\n\n";
 constexpr char set_lb_doc[] = "set_lb($self, lb)\n--\n\n";
 constexpr char set_ub_doc[] = "set_ub($self, ub)\n--\n\n";
 constexpr char set_dj_doc[] = "set_dj($self, v)\n--\n\n";
-void apply_value(VariableRecord& r, double x) { r.set_value(x); }
-void apply_lb(VariableRecord& r, double x) { r.lb = x; }
-void apply_ub(VariableRecord& r, double x) { r.ub = x; }
-void apply_dj(VariableRecord& r, double x) { r.set_dj(x); }
 
 constexpr char set_category_doc[] = "set_category($self, category)\n--\n\n";
 PyObject* set_category(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
     static constexpr auto sig = ONDREL_SIGNATURE(set_category_doc);
     Arg<EnumOf<Category>> category;
     if (!parse(sig, args, nargs, kw, category)) return nullptr;
-    write_record(self, [&](VariableRecord& r) { r.category = category.value; });
+    set_variable_category(*store_of(self), as_variable(self)->id, category.value);
     return none();
 }
 
@@ -115,10 +78,8 @@ PyObject* set_name(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
     static constexpr auto sig = ONDREL_SIGNATURE(set_name_doc);
     Arg<Text> name;
     if (!parse(sig, args, nargs, kw, name)) return nullptr;
-    std::string owned(name.value);
-    apply_variable_name_rule(owned);
-    write_record(self, [&](VariableRecord& r) { r.name.swap(owned); });
-    return none();  // the old name is released after the lock
+    set_variable_name(*store_of(self), as_variable(self)->id, std::string(name.value));
+    return none();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -126,7 +87,7 @@ PyObject* set_name(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
 
 template <bool (*Pred)(const VariableRecord&) noexcept>
 PyObject* predicate(PyObject* self) {
-    return to_py(read_record(self, [](const VariableRecord& r) { return Pred(r); }));
+    return to_py(Pred(record_of(self)));
 }
 constexpr char is_binary_doc[] = "is_binary($self)\n--\n\n";
 constexpr char is_integer_doc[] = "is_integer($self)\n--\n\n";
@@ -137,8 +98,8 @@ constexpr char is_positive_doc[] = "is_positive($self)\n--\n\n";
 constexpr char as_cplex_lp_variable_doc[] =
     "as_cplex_lp_variable($self)\n--\n\nCPLEX LP bounds string for this variable.";
 PyObject* as_cplex_lp_variable(PyObject* self) {
-    VariableRecord copy = read_record(self, [](const VariableRecord& r) { return r; });
-    return to_py(std::string_view(bounds_fragment(copy.name, copy.lb, copy.ub, copy.category)));
+    const std::string text = variable_lp_bounds(*store_of(self), as_variable(self)->id);
+    return to_py(std::string_view(text));
 }
 
 constexpr char valid_doc[] =
@@ -147,7 +108,7 @@ PyObject* valid(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObjec
     static constexpr auto sig = ONDREL_SIGNATURE(valid_doc);
     ArgOr<Float, 1e-7> eps;
     if (!parse(sig, args, nargs, kw, eps)) return nullptr;
-    return to_py(read_record(self, [&](const VariableRecord& r) { return is_valid(r, eps.value); }));
+    return to_py(is_valid(record_of(self), eps.value));
 }
 
 constexpr char infeasibility_gap_doc[] =
@@ -156,8 +117,7 @@ PyObject* infeasibility_gap(PyObject* self, PyObject* const* args, Py_ssize_t na
     static constexpr auto sig = ONDREL_SIGNATURE(infeasibility_gap_doc);
     ArgOr<Flag, true> mip;
     if (!parse(sig, args, nargs, kw, mip)) return nullptr;
-    return to_py(read_record(
-        self, [&](const VariableRecord& r) { return ondrel::infeasibility_gap(r, mip.value); }));
+    return to_py(ondrel::infeasibility_gap(record_of(self), mip.value));
 }
 
 constexpr char round_value_doc[] =
@@ -168,14 +128,14 @@ PyObject* round_value(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     ArgOr<Float, 1e-5> eps_int;
     ArgOr<Float, 1e-7> eps;
     if (!parse(sig, args, nargs, kw, eps_int, eps)) return nullptr;
-    read_record(self, [&](VariableRecord& r) { ondrel::round_value(r, eps_int.value, eps.value); });
+    round_variable_value(*store_of(self), as_variable(self)->id, eps_int.value, eps.value);
     return none();
 }
 
 constexpr char value_or_default_doc[] =
     "value_or_default($self)\n--\n\nValue or default from bounds (used when no solution exists).";
 PyObject* value_or_default(PyObject* self) {
-    return to_py(read_record(self, [](const VariableRecord& r) { return ondrel::value_or_default(r); }));
+    return to_py(ondrel::value_or_default(record_of(self)));
 }
 
 constexpr char rounded_value_doc[] =
@@ -184,18 +144,17 @@ PyObject* rounded_value(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     static constexpr auto sig = ONDREL_SIGNATURE(rounded_value_doc);
     ArgOr<Float, 1e-5> eps;
     if (!parse(sig, args, nargs, kw, eps)) return nullptr;
-    return to_py(read_record(
-        self, [&](const VariableRecord& r) { return ondrel::rounded_value(r, eps.value); }));
+    return to_py(ondrel::rounded_value(record_of(self), eps.value));
 }
 
 PyMethodDef variable_methods[] = {
     ONDREL_NOARGS("id", id, id_doc),
     ONDREL_NOARGS("model_identity", model_identity, model_identity_doc),
     ONDREL_NOARGS("containing_model", containing_model, containing_model_doc),
-    ONDREL_FASTCALL("set_value", (float_setter<set_value_doc, apply_value>), set_value_doc),
-    ONDREL_FASTCALL("set_lb", (float_setter<set_lb_doc, apply_lb>), set_lb_doc),
-    ONDREL_FASTCALL("set_ub", (float_setter<set_ub_doc, apply_ub>), set_ub_doc),
-    ONDREL_FASTCALL("set_dj", (float_setter<set_dj_doc, apply_dj>), set_dj_doc),
+    ONDREL_FASTCALL("set_value", (float_setter<set_value_doc, VariableNumber::Value>), set_value_doc),
+    ONDREL_FASTCALL("set_lb", (float_setter<set_lb_doc, VariableNumber::Lb>), set_lb_doc),
+    ONDREL_FASTCALL("set_ub", (float_setter<set_ub_doc, VariableNumber::Ub>), set_ub_doc),
+    ONDREL_FASTCALL("set_dj", (float_setter<set_dj_doc, VariableNumber::Dj>), set_dj_doc),
     ONDREL_FASTCALL("set_category", set_category, set_category_doc),
     ONDREL_FASTCALL("set_name", set_name, set_name_doc),
     ONDREL_NOARGS("is_binary", predicate<is_binary>, is_binary_doc),
@@ -226,8 +185,13 @@ PyType_Slot variable_slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec variable_spec{"builtins.Variable", sizeof(VariableObject), 0,
-                          Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, variable_slots};
+PyType_Spec variable_spec{
+    .name = "builtins.Variable",
+    .basicsize = sizeof(VariableObject),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    .slots = variable_slots,
+};
 PyTypeObject* variable_cell = nullptr;
 
 PyObject* make_variable(PyTypeObject* t, const std::weak_ptr<SharedModel>& model, VarId vid) {

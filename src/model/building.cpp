@@ -1,27 +1,19 @@
-#include "model/model.hpp"
-
-#include "base/utf8.hpp"
+#include "model/building.hpp"
 
 #include <algorithm>
 #include <cmath>
 
+#include "base/utf8.hpp"
+
 namespace ondrel {
-
-void raise_variable_id(VarId id, std::size_t count) {
-    raise_value(Msg() << "Variable id " << id << " is out of range (model has " << count
-                      << " variables)");
-}
-
-void raise_constraint_id(ConstraintId id, std::size_t count) {
-    raise_value(Msg() << "Constraint id " << id << " is out of range (model has " << count
-                      << " constraints)");
-}
 
 void apply_variable_name_rule(std::string& name) noexcept {
     std::replace(name.begin(), name.end(), ' ', '_');
 }
 
-VarId add_variable(ModelCore& core, std::string name, double lb, double ub, Category category) {
+namespace {
+
+VarId append_variable(ModelCore& core, std::string name, double lb, double ub, Category category) {
     apply_variable_name_rule(name);
     const VarId id = core.variables.size();
     VariableRecord& r = core.variables.emplace_back();
@@ -32,12 +24,42 @@ VarId add_variable(ModelCore& core, std::string name, double lb, double ub, Cate
     return id;
 }
 
-VarId add_variables(ModelCore& core, std::span<std::string> names, double lb, double ub,
+// The stored name of a constraint: the expression's name without surrounding white space, or
+// an automatic "_C<n>" when that leaves nothing. Decided before anything is written, so a
+// rejected name uses no number.
+std::string constraint_name(const ModelCore& core, const ExprValue& expr, bool& automatic) {
+    automatic = true;
+    if (expr.name) {
+        const std::string_view trimmed = trim_white_space(*expr.name);
+        if (!trimmed.empty()) {
+            if (trimmed.front() == '_') {
+                raise_value(
+                    "Constraint names must not start with '_'; names beginning with '_' are "
+                    "reserved for auto-generated constraints (_C1, _C2, ...).");
+            }
+            automatic = false;
+            return std::string(trimmed);
+        }
+    }
+    return Msg() << "_C" << (core.auto_name_counter + 1);
+}
+
+}  // namespace
+
+VarId add_variable(SharedModel& model, std::string name, double lb, double ub, Category category) {
+    return with_core(model, [&](ModelCore& core) {
+        return append_variable(core, std::move(name), lb, ub, category);
+    });
+}
+
+VarId add_variables(SharedModel& model, std::span<std::string> names, double lb, double ub,
                     Category category) {
-    const VarId first = core.variables.size();
-    core.variables.reserve(core.variables.size() + names.size());
-    for (std::string& n : names) add_variable(core, std::move(n), lb, ub, category);
-    return first;
+    return with_core(model, [&](ModelCore& core) {
+        const VarId first = core.variables.size();
+        core.variables.reserve(core.variables.size() + names.size());
+        for (std::string& n : names) append_variable(core, std::move(n), lb, ub, category);
+        return first;
+    });
 }
 
 void validate_constraint_expr(const ModelCore& core, const ExprValue& expr) {
@@ -68,24 +90,9 @@ ConstraintId add_constraint(SharedModel& model, const ExprValue& expr) {
                        "Expression is bound to a different model than the one receiving the constraint.");
     return with_core(model, [&](ModelCore& core) {
         validate_constraint_expr(core, expr);
-        // The name is decided before anything is written, so a rejected name uses no number.
-        std::string name;
         bool automatic = true;
-        if (expr.name) {
-            const std::string_view trimmed = trim_white_space(*expr.name);
-            if (!trimmed.empty()) {
-                if (trimmed.front() == '_') {
-                    raise_value(
-                        "Constraint names must not start with '_'; names beginning with '_' are "
-                        "reserved for auto-generated constraints (_C1, _C2, ...).");
-                }
-                name.assign(trimmed);
-                automatic = false;
-            }
-        }
-        if (automatic) name = Msg() << "_C" << (core.auto_name_counter + 1);
         ConstraintRecord record;
-        record.name = std::move(name);
+        record.name = constraint_name(core, expr, automatic);
         record.terms = expr.terms;
         record.rhs = -expr.constant;
         record.sense = *expr.sense;
@@ -100,6 +107,20 @@ void set_objective(const std::shared_ptr<SharedModel>& model, const ExprValue& e
     ExprValue copy = expr;
     if (!copy.model.bound) copy.model = ModelRef::to(model);
     with_core(*model, [&](ModelCore& core) { core.objective = std::move(copy); });
+}
+
+std::optional<ExprValue> take_objective(SharedModel& model) {
+    std::optional<ExprValue> old;
+    with_core(model, [&](ModelCore& core) { old.swap(core.objective); });
+    return old;
+}
+
+void set_objective_sense(SharedModel& model, ObjSense sense) {
+    with_core(model, [&](ModelCore& core) { core.objective_sense = sense; });
+}
+
+ObjSense objective_sense(SharedModel& model) {
+    return with_core(model, [](const ModelCore& core) { return core.objective_sense; });
 }
 
 VarId add_column(const std::shared_ptr<SharedModel>& model, std::string name, double lb, double ub,
@@ -127,7 +148,7 @@ VarId add_column(const std::shared_ptr<SharedModel>& model, std::string name, do
             fresh_objective.emplace();
             fresh_objective->model = ModelRef::to(model);
         }
-        const VarId id = add_variable(core, std::move(name), lb, ub, category);
+        const VarId id = append_variable(core, std::move(name), lb, ub, category);
         for (const ColumnEntry& e : entries) {
             TermMap& terms = core.constraints[e.constraint].terms;
             if (e.coeff != 0.0) {
@@ -144,26 +165,36 @@ VarId add_column(const std::shared_ptr<SharedModel>& model, std::string name, do
     });
 }
 
-void remove_variables(ModelCore& core, std::span<const VarId> ids) {
-    const std::size_t n = core.variables.size();
-    for (VarId id : ids) {
-        if (id >= n) raise_variable_id(id, n);
-    }
-    std::vector<bool> drop(n, false);
-    for (VarId id : ids) drop[id] = true;
-    for (ConstraintRecord& c : core.constraints) c.terms.erase_flagged(drop);
-    if (core.objective) core.objective->terms.erase_flagged(drop);
-    for (SosGroup& g : core.sos_groups) {
-        std::erase_if(g.members, [&](const SosMember& m) { return m.id < n && drop[m.id]; });
-    }
+void remove_variables(SharedModel& model, std::span<const VarId> ids) {
+    with_core(model, [&](ModelCore& core) {
+        const std::size_t n = core.variables.size();
+        for (VarId id : ids) {
+            if (id >= n) raise_variable_id(id, n);
+        }
+        std::vector<bool> drop(n, false);
+        for (VarId id : ids) drop[id] = true;
+        for (ConstraintRecord& c : core.constraints) c.terms.erase_flagged(drop);
+        if (core.objective) core.objective->terms.erase_flagged(drop);
+        for (SosGroup& g : core.sos_groups) {
+            std::erase_if(g.members, [&](const SosMember& m) { return m.id < n && drop[m.id]; });
+        }
+    });
 }
 
-void add_sos_group(ModelCore& core, SosKind kind, std::optional<std::string> key,
+void add_sos_group(SharedModel& model, SosKind kind, std::optional<std::string> key,
                    std::vector<SosMember> members) {
-    SosGroup& g = core.sos_groups.emplace_back();
-    g.members = std::move(members);
-    g.key = std::move(key);
-    g.kind = kind;
+    with_core(model, [&](ModelCore& core) {
+        SosGroup& g = core.sos_groups.emplace_back();
+        g.members = std::move(members);
+        g.key = std::move(key);
+        g.kind = kind;
+    });
+}
+
+std::vector<SosGroup> take_sos_groups(SharedModel& model) {
+    std::vector<SosGroup> old;
+    with_core(model, [&](ModelCore& core) { old.swap(core.sos_groups); });
+    return old;
 }
 
 }  // namespace ondrel

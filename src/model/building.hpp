@@ -1,0 +1,58 @@
+// Building a model: variables, constraints, the objective and its sense, columns, removal of
+// variables and SOS groups. Each function taking a SharedModel is one whole operation and takes
+// the store's lock itself.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/store.hpp"
+
+namespace ondrel {
+
+// Every ASCII space becomes an underscore; nothing else changes.
+void apply_variable_name_rule(std::string& name) noexcept;
+
+VarId add_variable(SharedModel& model, std::string name, double lb, double ub, Category category);
+// Appends one variable per name (moved from), returns the first new id.
+VarId add_variables(SharedModel& model, std::span<std::string> names, double lb, double ub,
+                    Category category);
+
+// Checks an expression as a constraint body: sense, finite constant, then each term's
+// coefficient and id in term order. The caller holds the lock.
+void validate_constraint_expr(const ModelCore& core, const ExprValue& expr);
+
+// Checks that `expr` may be stored in `target` (unbound, or bound to that very store). Locks
+// nothing: it only compares stores.
+void check_expr_binding(const ExprValue& expr, const SharedModel& target,
+                        std::string_view different_text);
+
+ConstraintId add_constraint(SharedModel& model, const ExprValue& expr);
+
+void set_objective(const std::shared_ptr<SharedModel>& model, const ExprValue& expr);
+// Removes the objective and hands it back, so that it is released after the lock.
+std::optional<ExprValue> take_objective(SharedModel& model);
+void set_objective_sense(SharedModel& model, ObjSense sense);
+ObjSense objective_sense(SharedModel& model);
+
+struct ColumnEntry {
+    ConstraintId constraint;
+    double coeff;
+};
+VarId add_column(const std::shared_ptr<SharedModel>& model, std::string name, double lb, double ub,
+                 Category category, double obj_coeff, std::span<const ColumnEntry> entries);
+
+// Drops the variables `ids` from every constraint, the objective and every SOS group; the
+// variable records stay. Checks every id first.
+void remove_variables(SharedModel& model, std::span<const VarId> ids);
+
+void add_sos_group(SharedModel& model, SosKind kind, std::optional<std::string> key,
+                   std::vector<SosMember> members);
+// Removes every SOS group and hands them back, to be released after the lock.
+std::vector<SosGroup> take_sos_groups(SharedModel& model);
+
+}  // namespace ondrel

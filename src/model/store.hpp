@@ -1,0 +1,80 @@
+// The shared store: one ModelCore behind one lock, owned by Model objects through a
+// shared_ptr and reached by handles and expressions through weak references.
+//
+// Lock rule: a function that takes a `SharedModel&` (or a shared_ptr to one) is a whole
+// operation; it takes the store's lock itself, once, for exactly its store access. A function
+// that takes a `ModelCore&` is a helper of such an operation and expects the lock to be held.
+// Only plain C++ operations lock (through with_core); the binding files never do. The lock is
+// not re-entrant, and no Python code runs while it is held.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "base/errors.hpp"
+#include "model/records.hpp"
+
+namespace ondrel {
+
+struct SharedModel {
+    explicit SharedModel(std::string model_name) { core.name = std::move(model_name); }
+    std::mutex mutex;
+    ModelCore core;
+};
+
+inline constexpr std::string_view kLostHandleModel =
+    "The model this variable/constraint belongs to no longer exists. Do not reassign or delete "
+    "the DoRaduvar and then use its variables or constraints.";
+inline constexpr std::string_view kLostExprModel =
+    "The model this variable/expression belongs to no longer exists. Do not reassign or delete "
+    "the DoRaduvar and then use its variables or expressions.";
+
+// Turns a weak reference into a strong one, or raises the lost-model error with `lost_text`.
+inline std::shared_ptr<SharedModel> resolve(const std::weak_ptr<SharedModel>& ref,
+                                            std::string_view lost_text) {
+    std::shared_ptr<SharedModel> m = ref.lock();
+    if (!m) raise_value(std::string(lost_text));
+    return m;
+}
+
+// Runs f on the locked store and returns its result; the lock is released on every path.
+template <class F>
+decltype(auto) with_core(SharedModel& m, F&& f) {
+    std::lock_guard<std::mutex> guard(m.mutex);
+    return std::forward<F>(f)(m.core);
+}
+
+inline std::uint64_t store_identity(const SharedModel* m) noexcept {
+    return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(m));
+}
+
+[[noreturn]] void raise_variable_id(VarId id, std::size_t count);
+[[noreturn]] void raise_constraint_id(ConstraintId id, std::size_t count);
+
+inline VariableRecord& variable_at(ModelCore& core, VarId id) {
+    if (id >= core.variables.size()) raise_variable_id(id, core.variables.size());
+    return core.variables[id];
+}
+inline const VariableRecord& variable_at(const ModelCore& core, VarId id) {
+    if (id >= core.variables.size()) raise_variable_id(id, core.variables.size());
+    return core.variables[id];
+}
+inline ConstraintRecord& constraint_at(ModelCore& core, ConstraintId id) {
+    if (id >= core.constraints.size()) raise_constraint_id(id, core.constraints.size());
+    return core.constraints[id];
+}
+inline const ConstraintRecord& constraint_at(const ModelCore& core, ConstraintId id) {
+    if (id >= core.constraints.size()) raise_constraint_id(id, core.constraints.size());
+    return core.constraints[id];
+}
+
+// Name of a variable id, or the empty string for an id that names no variable.
+inline std::string_view variable_name_or_empty(const ModelCore& core, VarId id) noexcept {
+    return id < core.variables.size() ? std::string_view(core.variables[id].name) : std::string_view();
+}
+
+}  // namespace ondrel
