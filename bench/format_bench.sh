@@ -1,8 +1,15 @@
 #!/bin/sh
-# Builds the number-formatting micro-benchmark from the repository sources and runs it.
+# Builds the number-formatting micro-benchmark (CMake target format_bench, linked with the plain
+# library ondrel_core) in build/native and runs it. cmake and ninja come from .venv when present.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-out=${TMPDIR:-/tmp}/zemlo_format_bench.$$
-trap 'rm -f "$out"' EXIT
-${CXX:-g++} -std=c++20 -O2 -I"$root/src" "$root/bench/format_bench.cpp" "$root/src/format/number.cpp" -o "$out"
-"$out"
+bin="$root/.venv/bin"
+cmake=$( [ -x "$bin/cmake" ] && echo "$bin/cmake" || command -v cmake )
+generator=""
+if [ -x "$bin/ninja" ]; then generator="-G Ninja -DCMAKE_MAKE_PROGRAM=$bin/ninja"; fi
+build="$root/build/native"
+# shellcheck disable=SC2086
+"$cmake" -S "$root" -B "$build" $generator -DONDREL_PYTHON=OFF -DONDREL_NATIVE_TOOLS=ON \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS= >/dev/null
+"$cmake" --build "$build" --target format_bench >/dev/null
+"$build/format_bench"

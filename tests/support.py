@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import shutil
 import subprocess
+import sys
 from pathlib import Path
 
 import pytest
@@ -49,23 +50,42 @@ def accepts_terms_of(e, model):
     return "here"
 
 
-def build_native(tmp_path_factory, program: str, sources: list[str], flags: list[str],
-                 sanitize: bool = False) -> Path:
-    """Compiles tests/native/<program>.cpp with the given repository sources (paths relative to
-    the repository root) and returns the executable. Skips when g++ is missing. With
+def _tool(name: str) -> str | None:
+    """A build tool from the test environment's own bin folder (where the build tools are
+    installed), else from PATH."""
+    local = Path(sys.executable).parent / name
+    return str(local) if local.exists() else shutil.which(name)
+
+
+def _configure_and_build(build_dir: Path, target: str, flags: str) -> bool:
+    cmake, ninja = _tool("cmake"), _tool("ninja")
+    if cmake is None:
+        pytest.skip(f"cmake is not installed; {target} cannot be built")
+    configure = [cmake, "-S", str(ROOT), "-B", str(build_dir), "-DONDREL_PYTHON=OFF",
+                 "-DONDREL_NATIVE_TOOLS=ON", "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
+                 f"-DCMAKE_CXX_FLAGS={flags}"]
+    if ninja is not None:
+        configure += ["-G", "Ninja", f"-DCMAKE_MAKE_PROGRAM={ninja}"]
+    for command in (configure, [cmake, "--build", str(build_dir), "--target", target]):
+        if subprocess.run(command, capture_output=True, text=True).returncode != 0:
+            return False
+    return True
+
+
+def build_native(program: str, sanitize: bool = False) -> Path:
+    """Builds the CMake target `program` (a probe under tests/native, linked with the plain
+    library ondrel_core) in its own build tree under build/ and returns the executable. With
     `sanitize`, the address and undefined-behaviour sanitizers are used when the toolchain has
     them; only a toolchain without their runtimes falls back to a plain build."""
-    cxx = shutil.which("g++")
-    if cxx is None:
-        pytest.skip(f"g++ is not installed; {program} cannot be built")
-    exe = tmp_path_factory.mktemp(program) / program
-    command = [cxx, "-std=c++20", *flags, f"-I{ROOT / 'src'}", str(ROOT / "tests/native" / f"{program}.cpp"),
-               *(str(ROOT / s) for s in sources), "-o", str(exe)]
     if sanitize:
-        if subprocess.run(command + list(SANITIZERS), capture_output=True, text=True).returncode == 0:
-            return exe
-    subprocess.run(command, check=True, capture_output=True, text=True)
-    return exe
+        build_dir = ROOT / "build" / "native-sanitize"
+        if _configure_and_build(build_dir, program, " ".join(SANITIZERS)):
+            return build_dir / program
+    build_dir = ROOT / "build" / "native"
+    if not _configure_and_build(build_dir, program, ""):
+        # Run once more to show why.
+        subprocess.run([_tool("cmake") or "cmake", "--build", str(build_dir), "--target", program], check=True)
+    return build_dir / program
 
 
 def demo_model():

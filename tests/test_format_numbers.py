@@ -27,9 +27,9 @@ COLUMNS = ("number", "shortest", "coefficient", "repr", "mps")
 
 
 @pytest.fixture(scope="session")
-def render(tmp_path_factory):
+def render():
     """Return a function mapping a list of floats to a list of {column: text} dicts."""
-    exe = build_native(tmp_path_factory, "format_probe", ["src/format/number.cpp"], ["-O2"])
+    exe = build_native("format_probe")
 
     def run(xs):
         stdin = "".join(struct.pack(">d", x).hex() + "\n" for x in xs)

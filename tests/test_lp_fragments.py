@@ -28,9 +28,8 @@ def _hex(x: float) -> str:
 
 
 @pytest.fixture(scope="session")
-def fragment_probe(tmp_path_factory):
-    exe = build_native(tmp_path_factory, "fragment_probe",
-                       ["src/format/lp_fragments.cpp", "src/format/number.cpp"], ["-O2"])
+def fragment_probe():
+    exe = build_native("fragment_probe")
 
     def run(*fields):
         line = "\t".join(str(f) for f in fields) + "\n"

@@ -24,9 +24,8 @@ from zemlo import _ondrel as z
 
 
 @pytest.fixture(scope="session")
-def term_map_check(tmp_path_factory):
-    return build_native(tmp_path_factory, "term_map_check", ["src/model/term_map.cpp"],
-                        ["-O1", "-g", "-Wall", "-Wextra"], sanitize=True)
+def term_map_check():
+    return build_native("term_map_check", sanitize=True)
 
 
 @pytest.mark.parametrize("seed", [1, 2, 3, 4])

@@ -1,0 +1,56 @@
+"""The include-direction check over src/: it passes on the repository and catches each kind of
+violation on a small tree made for the purpose."""
+
+from __future__ import annotations
+
+import subprocess
+import sys
+
+import pytest
+
+from support import ROOT
+
+SCRIPT = ROOT / "tools" / "check_layers.py"
+
+
+def run_check(src):
+    return subprocess.run([sys.executable, str(SCRIPT), str(src)], capture_output=True, text=True)
+
+
+def test_repository_sources_depend_one_way():
+    r = run_check(ROOT / "src")
+    assert r.returncode == 0, r.stdout
+
+
+@pytest.mark.parametrize("path, text, complaint", [
+    ("model/a.hpp", '#include "io/output_file.hpp"\n', "from the later layer 'io'"),
+    ("base/a.hpp", '#include "model/store.hpp"\n', "from the later layer 'model'"),
+    ("format/a.cpp", '#include <Python.h>\n', "includes <Python.h>"),
+    ("expr/a.cpp", '#include "module/binding_py.hpp"\n', "binding header"),
+    ("io/a.cpp", '#include "io/io_py.hpp"\n', "binding header"),
+    ("model/a_py.cpp", "void f() { with_core(m, g); }\n", "calls with_core"),
+    ("module/kit.cpp", "void f() { with_core (m, g); }\n", "calls with_core"),
+    ("widgets/a.hpp", "\n", "not a known layer"),
+])
+def test_each_kind_of_violation_is_reported(tmp_path, path, text, complaint):
+    (tmp_path / "base").mkdir()
+    (tmp_path / "base" / "ok.hpp").write_text('#include <vector>\n#include "base/errors.hpp"\n')
+    target = tmp_path / path
+    target.parent.mkdir(exist_ok=True)
+    target.write_text(text)
+    r = run_check(tmp_path)
+    assert r.returncode == 1
+    assert r.stdout.count("\n") == 1 and complaint in r.stdout, r.stdout
+
+
+def test_allowed_includes_pass(tmp_path):
+    for path, text in [
+        ("io/w.cpp", '#include "base/errors.hpp"\n#include "model/store.hpp"\n#include "io/w.hpp"\n'),
+        ("io/w.hpp", '#include "format/number.hpp"\n'),
+        ("model/m_py.cpp", '#include <Python.h>\n#include "module/binding_py.hpp"\n#include "io/w.hpp"\n'),
+        ("module/kit_py.hpp", '#include "io/io_py.hpp"\n'),
+    ]:
+        (tmp_path / path).parent.mkdir(exist_ok=True)
+        (tmp_path / path).write_text(text)
+    r = run_check(tmp_path)
+    assert r.returncode == 0, r.stdout

@@ -1,0 +1,76 @@
+#!/usr/bin/env python3
+"""Checks that the sources under src/ depend one way.
+
+The folders of plain C++ form layers, each of which may include only itself and the layers
+before it:
+
+    base, model, format, expr, variable, constraint, io
+
+Plain files (every file not named *_py.* and not in module/) never include Python.h, a binding
+header (*_py.hpp) or anything from module/. Binding files (*_py.* and module/) sit on top and
+may include anything, but never take a store's lock themselves: `with_core` appears only in
+plain files.
+
+Prints one line per violation and exits 1 when there is any; exits 0 otherwise.
+"""
+
+from __future__ import annotations
+
+import re
+import sys
+from pathlib import Path
+
+LAYERS = ["base", "model", "format", "expr", "variable", "constraint", "io"]
+BINDING_FOLDER = "module"
+INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]', re.MULTILINE)
+LOCK_CALL = re.compile(r"\bwith_core\s*\(")
+
+
+def is_binding(path: Path) -> bool:
+    return path.parent.name == BINDING_FOLDER or path.stem.endswith("_py")
+
+
+def violations(src: Path) -> list[str]:
+    found = []
+    for path in sorted(src.glob("*/*")):
+        if path.suffix not in {".hpp", ".cpp", ".inc"}:
+            continue
+        folder = path.parent.name
+        rel = path.relative_to(src.parent)
+        if folder != BINDING_FOLDER and folder not in LAYERS:
+            found.append(f"{rel}: folder '{folder}' is not a known layer")
+            continue
+        text = path.read_text(encoding="utf-8")
+        binding = is_binding(path)
+        if binding:
+            if path.suffix == ".cpp" and LOCK_CALL.search(text):
+                found.append(f"{rel}: a binding file calls with_core; call a plain operation instead")
+            continue
+        for kind, target in INCLUDE.findall(text):
+            if kind == "<":
+                if target == "Python.h":
+                    found.append(f"{rel}: plain file includes <Python.h>")
+                continue
+            target_path = Path(target)
+            target_folder = target_path.parts[0] if len(target_path.parts) > 1 else folder
+            if target_folder == BINDING_FOLDER or target_path.stem.endswith("_py"):
+                found.append(f"{rel}: plain file includes binding header \"{target}\"")
+            elif target_folder not in LAYERS:
+                found.append(f"{rel}: includes \"{target}\" from unknown folder '{target_folder}'")
+            elif LAYERS.index(target_folder) > LAYERS.index(folder):
+                found.append(
+                    f"{rel}: layer '{folder}' includes \"{target}\" from the later layer '{target_folder}'"
+                )
+    return found
+
+
+def main() -> int:
+    src = Path(sys.argv[1]) if len(sys.argv) > 1 else Path(__file__).resolve().parents[1] / "src"
+    found = violations(src)
+    for line in found:
+        print(line)
+    return 1 if found else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
