@@ -2,15 +2,19 @@
 
 from __future__ import annotations
 
+import os
 import shutil
 import subprocess
 from pathlib import Path
+from typing import NoReturn
 
 import pytest
 
 from zemlo._ondrel import AffineExpr
 
 ROOT = Path(__file__).resolve().parents[1]
+# The netlib models (gzipped fixed MPS) live beside the repository, in ../shared/data/netlib.
+NETLIB = ROOT.parent / "shared" / "data" / "netlib"
 
 # What a handle (Variable, Constraint) and an expression say once their model is gone.
 LOST_HANDLE = (
@@ -22,6 +26,42 @@ LOST_EXPR = (
     "the DoRaduvar and then use its variables or expressions."
 )
 SANITIZERS = ("-fsanitize=address,undefined", "-fno-sanitize-recover=all")
+
+
+def missing(reason: str) -> NoReturn:
+    """Skips the running test for something this machine lacks (a solver, g++, the netlib
+    models). Under CI (the CI environment variable set) it fails the test instead: a CI run
+    must not pass with its solver and data checks quietly left out."""
+    if os.environ.get("CI"):
+        pytest.fail(f"{reason} (CI is set, so this fails instead of skipping)", pytrace=False)
+    pytest.skip(reason)
+
+
+def require_tool(name: str, package: str | None = None) -> str:
+    """The path of the program `name`; when it is not installed, the test skips (fails under
+    CI), naming the Debian `package` that provides it when that has another name."""
+    path = shutil.which(name)
+    if path is None:
+        missing(f"{name} ({package}) is not installed" if package else f"{name} is not installed")
+    return path
+
+
+def netlib_model(name: str) -> Path:
+    """The gzipped netlib model `name`; when it is not there, the test skips (fails under CI)."""
+    source = NETLIB / f"{name}.mps.gz"
+    if not NETLIB.is_dir():
+        missing(f"no netlib models: {NETLIB} does not exist")
+    if not source.is_file():
+        missing(f"netlib model {source} is not available")
+    return source
+
+
+def netlib_sources() -> list[Path]:
+    """Every gzipped netlib model, sorted, to parametrize tests at collection time. With none
+    there it gives one entry for a model that is not there, so the tests are still collected
+    and netlib_model() skips them (fails them under CI); an empty parametrization would be
+    skipped by pytest itself, whatever CI says."""
+    return sorted(NETLIB.glob("*.mps.gz")) or [NETLIB / "none.mps.gz"]
 
 
 def make_expr(terms=(), constant=0.0, sense=None, name=None):
@@ -52,12 +92,10 @@ def accepts_terms_of(e, model):
 def build_native(tmp_path_factory, program: str, sources: list[str], flags: list[str],
                  sanitize: bool = False) -> Path:
     """Compiles tests/native/<program>.cpp with the given repository sources (paths relative to
-    the repository root) and returns the executable. Skips when g++ is missing. With
-    `sanitize`, the address and undefined-behaviour sanitizers are used when the toolchain has
-    them; only a toolchain without their runtimes falls back to a plain build."""
-    cxx = shutil.which("g++")
-    if cxx is None:
-        pytest.skip(f"g++ is not installed; {program} cannot be built")
+    the repository root) and returns the executable. Skips (fails under CI) when g++ is
+    missing. With `sanitize`, the address and undefined-behaviour sanitizers are used when the
+    toolchain has them; only a toolchain without their runtimes falls back to a plain build."""
+    cxx = require_tool("g++")
     exe = tmp_path_factory.mktemp(program) / program
     command = [cxx, "-std=c++20", *flags, f"-I{ROOT / 'src'}", str(ROOT / "tests/native" / f"{program}.cpp"),
                *(str(ROOT / s) for s in sources), "-o", str(exe)]
