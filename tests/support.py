@@ -2,16 +2,20 @@
 
 from __future__ import annotations
 
+import os
 import shutil
 import subprocess
 import sys
 from pathlib import Path
+from typing import NoReturn
 
 import pytest
 
 from zemlo._ondrel import AffineExpr
 
 ROOT = Path(__file__).resolve().parents[1]
+# The netlib models (gzipped fixed MPS) live beside the repository, in ../shared/data/netlib.
+NETLIB = ROOT.parent / "shared" / "data" / "netlib"
 
 # What a handle (Variable, Constraint) and an expression say once their model is gone.
 LOST_HANDLE = (
@@ -23,6 +27,42 @@ LOST_EXPR = (
     "the DoRaduvar and then use its variables or expressions."
 )
 SANITIZERS = ("-fsanitize=address,undefined", "-fno-sanitize-recover=all")
+
+
+def missing(reason: str) -> NoReturn:
+    """Skips the running test for something this machine lacks (a solver, g++, the netlib
+    models). Under CI (the CI environment variable set) it fails the test instead: a CI run
+    must not pass with its solver and data checks quietly left out."""
+    if os.environ.get("CI"):
+        pytest.fail(f"{reason} (CI is set, so this fails instead of skipping)", pytrace=False)
+    pytest.skip(reason)
+
+
+def require_tool(name: str, package: str | None = None) -> str:
+    """The path of the program `name`; when it is not installed, the test skips (fails under
+    CI), naming the Debian `package` that provides it when that has another name."""
+    path = shutil.which(name)
+    if path is None:
+        missing(f"{name} ({package}) is not installed" if package else f"{name} is not installed")
+    return path
+
+
+def netlib_model(name: str) -> Path:
+    """The gzipped netlib model `name`; when it is not there, the test skips (fails under CI)."""
+    source = NETLIB / f"{name}.mps.gz"
+    if not NETLIB.is_dir():
+        missing(f"no netlib models: {NETLIB} does not exist")
+    if not source.is_file():
+        missing(f"netlib model {source} is not available")
+    return source
+
+
+def netlib_sources() -> list[Path]:
+    """Every gzipped netlib model, sorted, to parametrize tests at collection time. With none
+    there it gives one entry for a model that is not there, so the tests are still collected
+    and netlib_model() skips them (fails them under CI); an empty parametrization would be
+    skipped by pytest itself, whatever CI says."""
+    return sorted(NETLIB.glob("*.mps.gz")) or [NETLIB / "none.mps.gz"]
 
 
 def make_expr(terms=(), constant=0.0, sense=None, name=None):
@@ -58,9 +98,7 @@ def _tool(name: str) -> str | None:
 
 
 def _configure_and_build(build_dir: Path, target: str, flags: str) -> bool:
-    cmake, ninja = _tool("cmake"), _tool("ninja")
-    if cmake is None:
-        pytest.skip(f"cmake is not installed; {target} cannot be built")
+    cmake, ninja = _tool("cmake") or require_tool("cmake"), _tool("ninja")
     configure = [cmake, "-S", str(ROOT), "-B", str(build_dir), "-DONDREL_PYTHON=OFF",
                  "-DONDREL_NATIVE_TOOLS=ON", "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
                  f"-DCMAKE_CXX_FLAGS={flags}"]

@@ -6,18 +6,16 @@ from __future__ import annotations
 import gzip
 import math
 import os
-import shutil
 import subprocess
 from pathlib import Path
 
 import pytest
-from support import demo_model, make_expr
+from support import demo_model, make_expr, netlib_model, require_tool
 
 from zemlo._ondrel import AffineExpr, Category, Model, ObjSense, Sense, SosKind, Variable, read_mps, write_lp
 
 INF, NAN = math.inf, math.nan
 CONT, INT, BIN = Category.Continuous, Category.Integer, Category.Binary
-NETLIB = Path("/work/shared/data/netlib")
 
 DEMO_MIP = """\
 \\* demo *\\
@@ -370,13 +368,11 @@ def test_handles_refer_to_the_model_weakly(tmp_path):
 # ---------------------------------------------------------------------------------------------
 # A real solver reads the written files.
 
-needs_glpsol = pytest.mark.skipif(shutil.which("glpsol") is None, reason="glpsol (glpk-utils) is not installed")
-
-
 def glpsol_objective(tmp_path, flag, path):
     """Optimal objective value that glpsol reports for the model file."""
+    glpsol = require_tool("glpsol", "glpk-utils")
     solution = tmp_path / f"{Path(path).name}.sol"
-    run = subprocess.run(["glpsol", flag, str(path), "-w", str(solution)], capture_output=True, text=True)
+    run = subprocess.run([glpsol, flag, str(path), "-w", str(solution)], capture_output=True, text=True)
     assert run.returncode == 0, run.stdout + run.stderr
     status = next(line.split() for line in solution.read_text().splitlines() if line.startswith("s "))
     # "s bas ROWS COLS PRIMAL DUAL OBJ" for LPs, "s mip ROWS COLS STATUS OBJ" for MIPs
@@ -384,7 +380,6 @@ def glpsol_objective(tmp_path, flag, path):
     return float(status[-1])
 
 
-@needs_glpsol
 def test_demo_model_solves(tmp_path):
     m, _ = demo_model()
     m.clear_sos()  # glpsol reads no SOS section
@@ -411,12 +406,9 @@ def model_from_mps(result):
 
 # Models without RANGES, without an objective constant, without negative upper bounds on
 # columns with lower bound 0, and whose names are all valid LP names.
-@needs_glpsol
 @pytest.mark.parametrize("name", ["afiro", "kb2", "bore3d", "capri", "vtpbase", "recipe", "sctap1"])
 def test_netlib_models_keep_their_optimum(tmp_path, name):
-    source = NETLIB / f"{name}.mps.gz"
-    if not source.exists():
-        pytest.skip(f"{source} is not available")
+    source = netlib_model(name)
     mps = tmp_path / f"{name}.mps"
     mps.write_bytes(gzip.decompress(source.read_bytes()))
     m = model_from_mps(read_mps(str(mps), 1))

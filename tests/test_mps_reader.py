@@ -12,7 +12,6 @@ import gzip
 import math
 import os
 import re
-import shutil
 import subprocess
 import weakref
 from pathlib import Path
@@ -22,9 +21,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 from zemlo import _ondrel
-from support import DEMO_MPS
-
-NETLIB = Path(__file__).resolve().parents[1].parent / "shared" / "data" / "netlib"
+from support import DEMO_MPS, netlib_model, netlib_sources, require_tool
 
 WORKED_EXAMPLE_RECORDS = {
     "parameters": ("demo", 1),
@@ -708,7 +705,7 @@ def test_records_outlive_the_result(read):
 # ---------------------------------------------------------------------------------------------
 # Real files: the netlib models, compared with GLPK's glpsol reading the same files.
 
-NETLIB_FILES = sorted(NETLIB.glob("*.mps.gz"))
+NETLIB_FILES = netlib_sources()
 
 # forplan has blanks inside fixed-column names; read by tokens its lines shift, and a name
 # lands where a number belongs.
@@ -723,10 +720,9 @@ RANGES = {"boeing1", "boeing2", "nesm", "seba"}
 
 @pytest.fixture(scope="module")
 def netlib_dir(tmp_path_factory):
-    if not NETLIB_FILES:
-        pytest.skip(f"no netlib models at {NETLIB}")
+    sources = [netlib_model(model_name(source)) for source in NETLIB_FILES]
     directory = tmp_path_factory.mktemp("netlib")
-    for source in NETLIB_FILES:
+    for source in sources:
         (directory / source.name[: -len(".gz")]).write_bytes(gzip.decompress(source.read_bytes()))
     return directory
 
@@ -756,7 +752,7 @@ def glpsol(mps: Path, free_copy: Path) -> tuple[int, int, int]:
     """glpsol's row, column and non-zero counts for a file; also writes glpsol's free MPS
     rewrite of it to free_copy."""
     out = subprocess.run(
-        ["glpsol", "--mps", str(mps), "--check", "--wfreemps", str(free_copy)],
+        [require_tool("glpsol", "glpk-utils"), "--mps", str(mps), "--check", "--wfreemps", str(free_copy)],
         capture_output=True, text=True, check=True, timeout=300,
     ).stdout
     match = GLPSOL_COUNTS.search(out)
@@ -771,7 +767,6 @@ def close(a: float | None, b: float | None) -> bool:
     return math.isclose(a, b, rel_tol=1e-9, abs_tol=1e-12)
 
 
-@pytest.mark.skipif(shutil.which("glpsol") is None, reason="glpsol (Debian glpk-utils) not installed")
 @pytest.mark.parametrize(
     "source", [s for s in NETLIB_FILES if model_name(s) not in UNREADABLE], ids=model_name
 )
