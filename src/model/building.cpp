@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/growth.hpp"
 #include "base/utf8.hpp"
 
 namespace ondrel {
@@ -12,6 +13,10 @@ void apply_variable_name_rule(std::string& name) noexcept {
 }
 
 namespace {
+
+constexpr std::string_view kReservedConstraintName =
+    "Constraint names must not start with '_'; names beginning with '_' are reserved for "
+    "auto-generated constraints (_C1, _C2, ...).";
 
 VarId append_variable(ModelCore& core, std::string name, double lb, double ub, Category category) {
     apply_variable_name_rule(name);
@@ -32,11 +37,7 @@ std::string constraint_name(const ModelCore& core, const ExprValue& expr, bool& 
     if (expr.name) {
         const std::string_view trimmed = trim_white_space(*expr.name);
         if (!trimmed.empty()) {
-            if (trimmed.front() == '_') {
-                raise_value(
-                    "Constraint names must not start with '_'; names beginning with '_' are "
-                    "reserved for auto-generated constraints (_C1, _C2, ...).");
-            }
+            if (trimmed.front() == '_') raise_value(std::string(kReservedConstraintName));
             automatic = false;
             return std::string(trimmed);
         }
@@ -56,8 +57,36 @@ VarId add_variables(SharedModel& model, std::span<std::string> names, double lb,
                     Category category) {
     return with_core(model, [&](ModelCore& core) {
         const VarId first = core.variables.size();
-        core.variables.reserve(core.variables.size() + names.size());
+        grow_for(core.variables, names.size());
         for (std::string& n : names) append_variable(core, std::move(n), lb, ub, category);
+        return first;
+    });
+}
+
+VarId add_variables(SharedModel& model, const VariableColumns& columns) {
+    const std::size_t n = columns.names.size();
+    const auto check_length = [n](std::string_view what, std::size_t length) {
+        if (length != n) {
+            raise_value(Msg() << what << " length (" << length << ") must equal the number of names ("
+                              << n << ")");
+        }
+    };
+    check_length("lb", columns.lb.size());
+    check_length("ub", columns.ub.size());
+    check_length("categories", columns.categories.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        if (columns.categories[i] > static_cast<std::uint8_t>(Category::Binary)) {
+            raise_value(Msg() << "Variable " << i << ": invalid category code " << int{columns.categories[i]}
+                              << " (codes are 0 Continuous, 1 Integer, 2 Binary)");
+        }
+    }
+    return with_core(model, [&](ModelCore& core) {
+        const VarId first = core.variables.size();
+        grow_for(core.variables, n);
+        for (std::size_t i = 0; i < n; ++i) {
+            append_variable(core, std::move(columns.names[i]), columns.lb[i], columns.ub[i],
+                            static_cast<Category>(columns.categories[i]));
+        }
         return first;
     });
 }
@@ -100,6 +129,108 @@ ConstraintId add_constraint(SharedModel& model, const ExprValue& expr) {
         core.constraints.push_back(std::move(record));
         if (automatic) ++core.auto_name_counter;
         return id;
+    });
+}
+
+namespace {
+
+[[noreturn]] void raise_row(std::size_t row, std::string_view message) {
+    raise_value(Msg() << "Row " << row << ": " << message);
+}
+[[noreturn]] void raise_row(std::size_t row, const Msg& message) { raise_row(row, message.str()); }
+
+// The lengths and offsets of a batch, before any row is looked at.
+std::size_t check_row_layout(const ConstraintRows& rows) {
+    if (rows.starts.empty()) raise_value("starts must hold one offset per row plus a final one; it is empty");
+    const std::size_t n = rows.starts.size() - 1;
+    if (rows.ids.size() != rows.coeffs.size()) {
+        raise_value(Msg() << "ids length (" << rows.ids.size() << ") and coeffs length (" << rows.coeffs.size()
+                          << ") must match");
+    }
+    if (rows.senses.size() != n) {
+        raise_value(Msg() << "senses length (" << rows.senses.size() << ") must equal the number of rows (" << n << ")");
+    }
+    if (rows.rhs.size() != n) {
+        raise_value(Msg() << "rhs length (" << rows.rhs.size() << ") must equal the number of rows (" << n << ")");
+    }
+    if (rows.starts[0] != 0) raise_value(Msg() << "starts[0] must be 0, got " << rows.starts[0]);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (rows.starts[i + 1] < rows.starts[i]) {
+            raise_value(Msg() << "starts must not decrease: starts[" << i + 1 << "] = " << rows.starts[i + 1]
+                              << " is below starts[" << i << "] = " << rows.starts[i]);
+        }
+    }
+    if (rows.starts[n] != rows.ids.size()) {
+        raise_value(Msg() << "starts[" << n << "] = " << rows.starts[n] << " must equal the length of ids ("
+                          << rows.ids.size() << ")");
+    }
+    return n;
+}
+
+// Row i's explicit name after trimming, or nothing when it gets an automatic one.
+std::optional<std::string_view> row_name(const ConstraintRows& rows, std::size_t i) {
+    if (!rows.name) return std::nullopt;
+    const std::optional<std::string_view> given = rows.name(i);
+    if (!given) return std::nullopt;
+    const std::string_view trimmed = trim_white_space(*given);
+    if (trimmed.empty()) return std::nullopt;
+    return trimmed;
+}
+
+// Everything add_term_ids_coeffs and add_constraint would check for row i, in their order.
+void check_row(const ConstraintRows& rows, std::size_t i, std::size_t variables) {
+    for (std::size_t k = rows.starts[i]; k < rows.starts[i + 1]; ++k) {
+        if (rows.ids[k] >= variables) {
+            raise_row(i, Msg() << "variable id " << rows.ids[k] << " is out of range (model has " << variables
+                               << " variables)");
+        }
+        if (!std::isfinite(rows.coeffs[k])) raise_row(i, "non-finite coefficient in coeffs buffer");
+    }
+    if (rows.senses[i] > static_cast<std::uint8_t>(Sense::GreaterEqual)) {
+        raise_row(i, Msg() << "invalid sense code " << int{rows.senses[i]}
+                           << " (codes are 0 LessEqual, 1 Equal, 2 GreaterEqual)");
+    }
+    if (!std::isfinite(rows.rhs[i])) {
+        // The message shows the expression constant, which is the negated right-hand side.
+        raise_row(i, Msg() << "Invalid constraint RHS value: " << -rows.rhs[i]
+                           << ". Coefficients and bounds must be finite.");
+    }
+    const std::optional<std::string_view> name = row_name(rows, i);
+    if (name && name->front() == '_') raise_row(i, kReservedConstraintName);
+}
+
+}  // namespace
+
+ConstraintId add_constraints(SharedModel& model, const ConstraintRows& rows) {
+    const std::size_t n = check_row_layout(rows);
+    return with_core(model, [&](ModelCore& core) {
+        const std::size_t variables = core.variables.size();
+        for (std::size_t i = 0; i < n; ++i) check_row(rows, i, variables);
+
+        const ConstraintId first = core.constraints.size();
+        const std::uint64_t counter = core.auto_name_counter;
+        try {
+            grow_for(core.constraints, n);
+            for (std::size_t i = 0; i < n; ++i) {
+                ConstraintRecord& r = core.constraints.emplace_back();
+                if (const std::optional<std::string_view> name = row_name(rows, i)) {
+                    r.name.assign(*name);
+                } else {
+                    r.name = Msg() << "_C" << ++core.auto_name_counter;
+                }
+                const std::size_t begin = rows.starts[i];
+                r.terms.add_checked(rows.ids.data() + begin, rows.coeffs.data() + begin,
+                                    rows.starts[i + 1] - begin, variables);
+                r.rhs = rows.rhs[i];
+                r.sense = static_cast<Sense>(rows.senses[i]);
+            }
+        } catch (...) {
+            // Only memory can run out here; take back what was stored.
+            core.constraints.resize(first);
+            core.auto_name_counter = counter;
+            throw;
+        }
+        return first;
     });
 }
 

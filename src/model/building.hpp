@@ -3,6 +3,8 @@
 // the store's lock itself.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -22,6 +24,17 @@ VarId add_variable(SharedModel& model, std::string name, double lb, double ub, C
 VarId add_variables(SharedModel& model, std::span<std::string> names, double lb, double ub,
                     Category category);
 
+// Variables of their own bounds and categories, in one batch.
+struct VariableColumns {
+    std::span<std::string> names;           // moved from
+    std::span<const double> lb;             // one per name
+    std::span<const double> ub;             // one per name
+    std::span<const std::uint8_t> categories;  // Category codes, one per name
+};
+// Checks the lengths and every category code, then appends the variables; returns the first
+// new id. A failed call adds nothing.
+VarId add_variables(SharedModel& model, const VariableColumns& columns);
+
 // Checks an expression as a constraint body: sense, finite constant, then each term's
 // coefficient and id in term order. The caller holds the lock.
 void validate_constraint_expr(const ModelCore& core, const ExprValue& expr);
@@ -32,6 +45,24 @@ void check_expr_binding(const ExprValue& expr, const SharedModel& target,
                         std::string_view different_text);
 
 ConstraintId add_constraint(SharedModel& model, const ExprValue& expr);
+
+// A batch of constraints in compressed-row form: the terms of row i are the pairs
+// (ids[k], coeffs[k]) for k in [starts[i], starts[i + 1]).
+struct ConstraintRows {
+    std::span<const std::uint64_t> starts;  // rows + 1 offsets: 0, ..., ids.size()
+    std::span<const VarId> ids;
+    std::span<const double> coeffs;
+    std::span<const std::uint8_t> senses;   // Sense codes, one per row
+    std::span<const double> rhs;            // one per row, stored as given
+    // The name of row i, or nothing for an automatic name; an empty function makes every name
+    // automatic. Called twice per row (checking, then storing), always with the same answer.
+    std::function<std::optional<std::string_view>(std::size_t)> name;
+};
+// Stores each row as add_constraint stores an expression filled by add_term_ids_coeffs with
+// the row's pairs, with the row's sense, name and right-hand side. Everything is checked
+// before anything is stored (a failed call changes nothing); an error about one row starts
+// with "Row <i>: ". Returns the id of the first new constraint.
+ConstraintId add_constraints(SharedModel& model, const ConstraintRows& rows);
 
 void set_objective(const std::shared_ptr<SharedModel>& model, const ExprValue& expr);
 // Removes the objective and hands it back, so that it is released after the lock.

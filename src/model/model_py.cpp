@@ -62,8 +62,79 @@ PyObject* add_variables_batch(PyObject* self, PyObject* const* args, Py_ssize_t 
     return new_variable_range(m, first, count);
 }
 
+// range(first, first + count): the ids of a batch.
+PyObject* id_range(std::uint64_t first, std::size_t count) {
+    PyRef start = PyRef::steal(to_py(first));
+    PyRef stop = PyRef::steal(to_py(std::uint64_t{first + count}));
+    if (!start || !stop) return nullptr;
+    return PyObject_CallFunctionObjArgs(reinterpret_cast<PyObject*>(&PyRange_Type), start.get(), stop.get(), nullptr);
+}
+
+// A buffer argument must be C-contiguous; `what` describes the expected items.
+void require_c_contiguous(const BufferView& view, std::string_view name, std::string_view what) {
+    if (!view.c_contiguous()) raise_value(Msg() << name << " must be C-contiguous " << what);
+}
+constexpr std::string_view kU64Items = "unsigned 64-bit integers (e.g. array.array('Q'))";
+constexpr std::string_view kF64Items = "float64 (e.g. array.array('d'))";
+constexpr std::string_view kByteItems = "one-byte codes (e.g. bytes or array.array('B'))";
+
+constexpr char add_variables_arrays_doc[] =
+    "add_variables_arrays($self, names, lb, ub, categories)\n--\n\n"
+    "Add one variable per name, each with its own bounds and category: `lb` and `ub` are float64\n"
+    "buffers and `categories` a buffer of one-byte Category codes or a sequence of Category\n"
+    "members, all as long as `names`. Returns the range of the new variable ids; a failed call\n"
+    "adds nothing.";
+PyObject* add_variables_arrays(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr auto sig = ONDREL_SIGNATURE(add_variables_arrays_doc);
+    Arg<SeqOf<OwnedText>> names;
+    Arg<F64Buffer> lb, ub;
+    Arg<EnumCodesOf<Category>> categories;
+    if (!parse(sig, args, nargs, kw, names, lb, ub, categories)) return nullptr;
+    require_c_contiguous(lb.value, "lb", kF64Items);
+    require_c_contiguous(ub.value, "ub", kF64Items);
+    if (categories.value.from_buffer) require_c_contiguous(categories.value.buffer, "categories", kByteItems);
+    const VarId first = ondrel::add_variables(
+        *model_of(self), VariableColumns{names.value, lb.value.items<double>(), ub.value.items<double>(),
+                                         categories.value.codes()});
+    return id_range(first, names.value.size());
+}
+
 // ---------------------------------------------------------------------------------------------
 // Constraints, objective, columns, SOS groups.
+
+constexpr char add_constraints_batch_doc[] =
+    "add_constraints_batch($self, starts, ids, coeffs, senses, rhs, names=None)\n--\n\n"
+    "Add many constraints from compressed rows: row i has the terms ids[k] * coeffs[k] for k in\n"
+    "[starts[i], starts[i + 1]) (`starts` holds rows + 1 offsets, the first 0 and the last\n"
+    "len(ids)), the sense senses[i] (a buffer of one-byte Sense codes or a sequence of Sense\n"
+    "members) and the right-hand side rhs[i]; `names` is None for automatic names or one str or\n"
+    "None per row. Each row is stored as add_constraint stores an expression filled by\n"
+    "add_term_ids_coeffs. Everything is checked first: a failed call adds nothing. Returns the\n"
+    "range of the new constraint ids.";
+PyObject* add_constraints_batch(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr auto sig = ONDREL_SIGNATURE(add_constraints_batch_doc);
+    Arg<U64Buffer> starts, ids;
+    Arg<F64Buffer> coeffs;
+    Arg<EnumCodesOf<Sense>> senses;
+    Arg<F64Buffer> rhs;
+    Arg<OptionalNamesKind> names;  // omitted: None
+    if (!parse(sig, args, nargs, kw, starts, ids, coeffs, senses, rhs, names)) return nullptr;
+    require_c_contiguous(starts.value, "starts", kU64Items);
+    require_c_contiguous(ids.value, "ids", kU64Items);
+    require_c_contiguous(coeffs.value, "coeffs", kF64Items);
+    if (senses.value.from_buffer) require_c_contiguous(senses.value.buffer, "senses", kByteItems);
+    require_c_contiguous(rhs.value, "rhs", kF64Items);
+    const std::size_t count = starts.value.count() == 0 ? 0 : starts.value.count() - 1;
+    const OptionalNames& given = names.value;
+    if (given.items && given.size() != count) {
+        raise_value(Msg() << "names length (" << given.size() << ") must equal the number of rows (" << count << ")");
+    }
+    ConstraintRows rows{starts.value.items<std::uint64_t>(), ids.value.items<VarId>(), coeffs.value.items<double>(),
+                        senses.value.codes(), rhs.value.items<double>(), {}};
+    if (given.items) rows.name = [&given](std::size_t i) { return given.name(i); };
+    const ConstraintId first = ondrel::add_constraints(*model_of(self), rows);
+    return id_range(first, count);
+}
 
 constexpr char add_constraint_doc[] = "add_constraint($self, expr)\n--\n\n";
 PyObject* add_constraint(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
@@ -391,6 +462,7 @@ PyObject* copy_model(PyObject* self) { return new_model(ondrel::copy_model(*mode
 PyMethodDef model_methods[] = {
     ONDREL_FASTCALL("add_variable", add_variable, add_variable_doc),
     ONDREL_FASTCALL("add_variables_batch", add_variables_batch, add_variables_batch_doc),
+    ONDREL_FASTCALL("add_variables_arrays", add_variables_arrays, add_variables_arrays_doc),
     ONDREL_FASTCALL("set_variable_values", (set_by_id_method<set_variable_values_doc, SolutionField::VariableValue>), set_variable_values_doc),
     ONDREL_FASTCALL("set_variable_djs", (set_by_id_method<set_variable_djs_doc, SolutionField::VariableDj>), set_variable_djs_doc),
     ONDREL_FASTCALL("set_constraint_pis", (set_by_id_method<set_constraint_pis_doc, SolutionField::ConstraintPi>), set_constraint_pis_doc),
@@ -418,6 +490,7 @@ PyMethodDef model_methods[] = {
     ONDREL_FASTCALL("check_length_vars", check_length_vars, check_length_vars_doc),
     ONDREL_NOARGS("copy_model", copy_model, copy_model_doc),
     ONDREL_FASTCALL("add_constraint", add_constraint, add_constraint_doc),
+    ONDREL_FASTCALL("add_constraints_batch", add_constraints_batch, add_constraints_batch_doc),
     ONDREL_FASTCALL("set_objective", set_objective, set_objective_doc),
     ONDREL_NOARGS("clear_objective", clear_objective, clear_objective_doc),
     ONDREL_FASTCALL("set_sense", set_sense, set_sense_doc),

@@ -1,5 +1,7 @@
 #include "model/term_map.hpp"
 
+#include "base/growth.hpp"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -113,6 +115,7 @@ std::size_t TermMap::add_checked(const VarId* ids, const double* coeffs, std::si
                                  VarId limit) {
     const std::size_t total = terms_.size() + n;
     if (total <= kLinearLimit && !index_) {
+        grow_for(terms_, n);
         for (std::size_t i = 0; i < n; ++i) {
             if (ids[i] >= limit || !std::isfinite(coeffs[i])) return i;
             add(ids[i], coeffs[i]);
@@ -120,6 +123,7 @@ std::size_t TermMap::add_checked(const VarId* ids, const double* coeffs, std::si
         return n;
     }
     if (total > kMaxEntries) throw std::length_error("term map too large");
+    grow_for(terms_, n);
     std::size_t start = 0;
     // Filling a map that has no index yet (the usual case: a fresh expression) needs only to
     // know whether an id was seen before. A bitmap over the id range answers that with no
@@ -127,7 +131,6 @@ std::size_t TermMap::add_checked(const VarId* ids, const double* coeffs, std::si
     // lookup that needs one. The bitmap is used while it stays small next to the entries
     // (at most 8 bytes per pair); the first repeated id hands over to the indexed loop.
     if (!index_ && limit / 64 <= total) {
-        terms_.reserve(total);
         std::vector<std::uint64_t> seen(static_cast<std::size_t>(limit / 64) + 1, 0);
         for (const Term& t : terms_) {
             if (t.id < limit) seen[t.id >> 6] |= std::uint64_t{1} << (t.id & 63);

@@ -284,7 +284,27 @@ bool NameFloatMap::convert(PyObject* o, value_type& out) {
     return true;
 }
 
-bool BufferView::acquire(PyObject* o, bool want_double) {
+bool OptionalNamesKind::convert(PyObject* o, OptionalNames& out) {
+    out.items = PyRef();
+    if (o == Py_None) return true;
+    if (!check_sequence(o)) return false;
+    PyRef items = PyRef::steal(PySequence_Fast(o, "expected a sequence"));
+    if (!items) return false;
+    const Py_ssize_t n = PySequence_Fast_GET_SIZE(items.get());
+    PyObject** item = PySequence_Fast_ITEMS(items.get());
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        if (item[i] == Py_None) continue;
+        if (!PyUnicode_Check(item[i])) {
+            PyErr_Format(PyExc_TypeError, "expected str or None, got %.200s", type_name(item[i]));
+            return false;
+        }
+        if (PyUnicode_AsUTF8AndSize(item[i], nullptr) == nullptr) return false;
+    }
+    out.items = std::move(items);
+    return true;
+}
+
+bool BufferView::acquire(PyObject* o, BufferItem item) {
     reset();
     if (PyObject_GetBuffer(o, &view_, PyBUF_RECORDS_RO) < 0) return false;
     held_ = true;
@@ -294,27 +314,33 @@ bool BufferView::acquire(PyObject* o, bool want_double) {
         native = format.front() == '@';
         format.remove_prefix(1);
     }
-    bool format_ok;
-    if (want_double) {
-        format_ok = format == "d";
-    } else {
-        format_ok = format == "Q" ||
-                    (native && sizeof(long) == 8 && (format == "L" || format == "N"));
+    bool format_ok = false;
+    Py_ssize_t size = 8;
+    const char* expected = nullptr;
+    switch (item) {
+        case BufferItem::U64:
+            format_ok = format == "Q" || (native && sizeof(long) == 8 && (format == "L" || format == "N"));
+            expected = "unsigned 64-bit integers (item format 'Q', 8 bytes)";
+            break;
+        case BufferItem::F64:
+            format_ok = format == "d";
+            expected = "64-bit floats (item format 'd', 8 bytes)";
+            break;
+        case BufferItem::Byte:
+            format_ok = format == "B" || format == "b" || format == "c";
+            size = 1;
+            expected = "one-byte codes (item format 'B', 1 byte)";
+            break;
     }
-    if (!format_ok || view_.itemsize != 8) {
+    if (!format_ok || view_.itemsize != size) {
         const std::string got(format);
-        PyErr_Format(PyExc_BufferError,
-                     want_double
-                         ? "expected a buffer of 64-bit floats (item format 'd', 8 bytes), got "
-                           "item format '%s' with item size %zd"
-                         : "expected a buffer of unsigned 64-bit integers (item format 'Q', 8 "
-                           "bytes), got item format '%s' with item size %zd",
-                     got.c_str(), view_.itemsize);
+        PyErr_Format(PyExc_BufferError, "expected a buffer of %s, got item format '%s' with item size %zd",
+                     expected, got.c_str(), view_.itemsize);
         reset();
         return false;
     }
-    if (view_.len > 0 && reinterpret_cast<std::uintptr_t>(view_.buf) % 8 != 0) {
-        PyErr_SetString(PyExc_BufferError, "buffer items are not aligned to 8 bytes");
+    if (view_.len > 0 && reinterpret_cast<std::uintptr_t>(view_.buf) % static_cast<std::uintptr_t>(size) != 0) {
+        PyErr_SetString(PyExc_BufferError, "buffer items are not aligned to 8 bytes");  // 8-byte items only
         reset();
         return false;
     }

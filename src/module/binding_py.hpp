@@ -27,6 +27,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -301,7 +302,11 @@ struct NameFloatMap {
     static bool convert(PyObject* o, value_type& out);
 };
 
-// A buffer of 8-byte items (uint64 or double), read only, with the view released on scope exit.
+// What a buffer argument holds: unsigned 64-bit integers (item format 'Q', or 'L'/'N' where
+// those are 8 bytes), 64-bit floats ('d'), or one-byte codes ('B', 'b' or 'c').
+enum class BufferItem { U64, F64, Byte };
+
+// A read-only buffer of one item kind, with the view released on scope exit.
 class BufferView {
 public:
     BufferView() noexcept = default;
@@ -321,12 +326,17 @@ public:
     BufferView& operator=(const BufferView&) = delete;
     ~BufferView() { reset(); }
 
-    bool acquire(PyObject* o, bool want_double);
+    bool acquire(PyObject* o, BufferItem item);
     bool c_contiguous() const noexcept { return held_ && PyBuffer_IsContiguous(&view_, 'C'); }
     std::size_t count() const noexcept {
-        return held_ ? static_cast<std::size_t>(view_.len) / 8 : 0;
+        return held_ ? static_cast<std::size_t>(view_.len / view_.itemsize) : 0;
     }
     const void* data() const noexcept { return view_.buf; }
+    // The items as a span; the view must be C-contiguous and of T's kind.
+    template <class T>
+    std::span<const T> items() const noexcept {
+        return std::span<const T>(static_cast<const T*>(view_.buf), count());
+    }
 
 private:
     void reset() noexcept {
@@ -337,13 +347,35 @@ private:
     bool held_ = false;
 };
 
-struct U64Buffer {
+template <BufferItem Item>
+struct BufferOf {
     using value_type = BufferView;
-    static bool convert(PyObject* o, BufferView& out) { return out.acquire(o, false); }
+    static bool convert(PyObject* o, BufferView& out) { return out.acquire(o, Item); }
 };
-struct F64Buffer {
-    using value_type = BufferView;
-    static bool convert(PyObject* o, BufferView& out) { return out.acquire(o, true); }
+using U64Buffer = BufferOf<BufferItem::U64>;
+using F64Buffer = BufferOf<BufferItem::F64>;
+
+// None, or a sequence of str or None (a name each). The sequence is held as a list or tuple,
+// so its items and their UTF-8 texts stay alive and unchanged for the call: after conversion,
+// name(i) reads a text without creating anything.
+struct OptionalNames {
+    PyRef items;  // a list or tuple, or empty for None
+
+    std::size_t size() const noexcept {
+        return items ? static_cast<std::size_t>(PySequence_Fast_GET_SIZE(items.get())) : 0;
+    }
+    std::optional<std::string_view> name(std::size_t i) const noexcept {
+        PyObject* o = PySequence_Fast_ITEMS(items.get())[i];
+        if (o == Py_None) return std::nullopt;
+        Py_ssize_t len = 0;
+        const char* text = PyUnicode_AsUTF8AndSize(o, &len);  // cached by conversion
+        return std::string_view(text, static_cast<std::size_t>(len));
+    }
+};
+
+struct OptionalNamesKind {
+    using value_type = OptionalNames;
+    static bool convert(PyObject* o, OptionalNames& out);
 };
 
 // ---------------------------------------------------------------------------------------------

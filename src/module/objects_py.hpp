@@ -4,8 +4,10 @@
 
 #include "module/binding_py.hpp"
 
+#include <cstdint>
 #include <memory>
 #include <span>
+#include <vector>
 
 #include "base/enums.hpp"
 #include "model/store.hpp"
@@ -113,6 +115,35 @@ struct VariableRefKind {
         if (!VariableArg::convert(o, v)) return false;
         out.model = v->model;
         out.id = v->id;
+        return true;
+    }
+};
+
+// Codes of an enumeration for a batch: a buffer of one-byte codes (bytes, bytearray,
+// array('B'), a NumPy uint8 array), taken as is and checked by the operation, or a sequence of
+// members of E, copied into codes.
+struct EnumCodes {
+    BufferView buffer;
+    std::vector<std::uint8_t> copied;
+    bool from_buffer = false;
+
+    std::span<const std::uint8_t> codes() const noexcept {
+        return from_buffer ? buffer.items<std::uint8_t>() : std::span<const std::uint8_t>(copied);
+    }
+};
+
+template <class E>
+struct EnumCodesOf {
+    using value_type = EnumCodes;
+    static bool convert(PyObject* o, EnumCodes& out) {
+        if (PyObject_CheckBuffer(o)) {
+            out.from_buffer = true;
+            return out.buffer.acquire(o, BufferItem::Byte);
+        }
+        std::vector<E> members;
+        if (!SeqOf<EnumOf<E>>::convert(o, members)) return false;
+        out.copied.reserve(members.size());
+        for (E m : members) out.copied.push_back(static_cast<std::uint8_t>(m));
         return true;
     }
 };
