@@ -11,7 +11,7 @@ from typing import NoReturn
 
 import pytest
 
-from zemlo._ondrel import AffineExpr
+from zemlo._ondrel import AffineExpr, Sense
 
 ROOT = Path(__file__).resolve().parents[1]
 # The netlib models (gzipped fixed MPS) live beside the repository, in ../shared/data/netlib.
@@ -182,3 +182,44 @@ BOUNDS
  FR BND       w       
 ENDATA
 """
+
+
+def hexf(x):
+    """Floats as hex text, so that -0.0 differs from 0.0 and NaN equals NaN."""
+    return x.hex() if isinstance(x, float) else x
+
+
+def terms_of(pairs):
+    return [(v.id(), hexf(c)) for v, c in pairs]
+
+
+def snapshot(model):
+    """Everything the public API shows about a model, including the next automatic name."""
+    obj = model.get_objective()
+    copy = model.copy_model()  # continues the automatic numbering
+    return {
+        "counts": (model.num_variables, model.num_constraints),
+        "variables": [
+            (n, v.name, hexf(v.lb), hexf(v.ub), v.category, hexf(v.value), hexf(v.dj))
+            for n, v in model.variables_dict()
+        ],
+        "constraints": [
+            (n, c.name, hexf(c.rhs), c.sense, terms_of(c.items()), hexf(c.pi), hexf(c.slack))
+            for n, c in model.constraints_dict()
+        ],
+        "coefficients": [(a, b, hexf(c)) for a, b, c in model.coefficients()],
+        "objective": None
+        if obj is None
+        else (
+            terms_of(obj.terms_with_variables(model)),
+            hexf(obj.constant),
+            obj.name,
+            obj.sense,
+            accepts_terms_of(obj, model),
+        ),
+        "sense": model.get_sense(),
+        "sos": [(k, key, [(i, hexf(w)) for i, w in ms]) for k, key, ms in model.sos_export()],
+        "used": model.used_variable_ids(),
+        "summary": model.summary(),
+        "next_auto_name": copy.add_constraint(make_expr(sense=Sense.Equal)).name,
+    }

@@ -15,7 +15,7 @@ from hypothesis import strategies as st
 from hypothesis.stateful import RuleBasedStateMachine, invariant, rule
 
 from zemlo._ondrel import AffineExpr, Category, Model, ObjSense, Sense, SosKind
-from support import LOST_EXPR, LOST_HANDLE, accepts_terms_of, make_expr
+from support import LOST_EXPR, LOST_HANDLE, accepts_terms_of, hexf, make_expr, snapshot, terms_of
 
 INF = float("inf")
 NAN = float("nan")
@@ -34,51 +34,10 @@ WHITE_SPACE = (
 
 
 
-def _f(x):
-    """Floats as hex text, so that -0.0 differs from 0.0 and NaN equals NaN."""
-    return x.hex() if isinstance(x, float) else x
-
-
-def _terms(pairs):
-    return [(v.id(), _f(c)) for v, c in pairs]
-
-
 def _expr_state(e, model):
     # A model nobody else has accepts only an unbound expression.
-    return (_f(e.constant), e.name, e.sense, [_f(c) for c in e.values()],
+    return (hexf(e.constant), e.name, e.sense, [hexf(c) for c in e.values()],
             accepts_terms_of(e, model), accepts_terms_of(e, Model(None)))
-
-
-def snapshot(model):
-    """Everything the public API shows about a model, including the next automatic name."""
-    obj = model.get_objective()
-    copy = model.copy_model()  # continues the automatic numbering
-    return {
-        "counts": (model.num_variables, model.num_constraints),
-        "variables": [
-            (n, v.name, _f(v.lb), _f(v.ub), v.category, _f(v.value), _f(v.dj))
-            for n, v in model.variables_dict()
-        ],
-        "constraints": [
-            (n, c.name, _f(c.rhs), c.sense, _terms(c.items()), _f(c.pi), _f(c.slack))
-            for n, c in model.constraints_dict()
-        ],
-        "coefficients": [(a, b, _f(c)) for a, b, c in model.coefficients()],
-        "objective": None
-        if obj is None
-        else (
-            _terms(obj.terms_with_variables(model)),
-            _f(obj.constant),
-            obj.name,
-            obj.sense,
-            accepts_terms_of(obj, model),
-        ),
-        "sense": model.get_sense(),
-        "sos": [(k, key, [(i, _f(w)) for i, w in ms]) for k, key, ms in model.sos_export()],
-        "used": model.used_variable_ids(),
-        "summary": model.summary(),
-        "next_auto_name": copy.add_constraint(make_expr(sense=Sense.Equal)).name,
-    }
 
 
 @pytest.fixture
@@ -299,8 +258,8 @@ def test_add_column_sets_coefficients_in_existing_constraints(entries, expected)
     m.add_constraint(make_expr(sense=Sense.Equal))
     v = m.add_column("new col", -1, 2, Category.Integer, 0.0, entries)
     assert (v.id(), v.name, v.lb, v.ub, v.category, v.value) == (3, "new_col", -1.0, 2.0, Category.Integer, None)
-    assert [_terms(c.items()) for c in m.list_constraints()] == [
-        [(i, _f(k)) for i, k in terms] for terms in expected
+    assert [terms_of(c.items()) for c in m.list_constraints()] == [
+        [(i, hexf(k)) for i, k in terms] for terms in expected
     ]
     assert m.get_objective() is None
 
@@ -311,13 +270,13 @@ def test_add_column_appends_to_the_objective_and_creates_one_only_when_needed():
     assert m.get_objective() is None
     m.add_column("b", 0, 1, Category.Continuous, 3.0, [])
     obj = m.get_objective()
-    assert (_terms(obj.items()), obj.constant, obj.name, obj.sense) == ([(1, _f(3.0))], 0.0, None, None)
+    assert (terms_of(obj.items()), obj.constant, obj.name, obj.sense) == ([(1, hexf(3.0))], 0.0, None, None)
     m.set_objective(make_expr([(m.get_variable(0), 1.0)], 2.0, Sense.Equal, "o"))
     m.add_column("c", 0, 1, Category.Continuous, 0.0, [])
     m.add_column("d", 0, 1, Category.Continuous, -2.0, [])
     obj = m.get_objective()
-    assert (_terms(obj.items()), obj.constant, obj.name, obj.sense) == (
-        [(0, _f(1.0)), (3, _f(-2.0))], 2.0, "o", Sense.Equal)
+    assert (terms_of(obj.items()), obj.constant, obj.name, obj.sense) == (
+        [(0, hexf(1.0)), (3, hexf(-2.0))], 2.0, "o", Sense.Equal)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -330,9 +289,9 @@ def test_remove_variables_detaches_everywhere_and_keeps_order(w):
     before = snapshot(w.m)
     assert w.m.remove_variables([2, 0, 2]) is None
     after = snapshot(w.m)
-    assert [c[4] for c in after["constraints"]] == [[(1, _f(2.0))], [], [(3, _f(4.0))]]
-    assert after["objective"][0] == [(4, _f(4.0)), (3, _f(3.0))]
-    assert after["sos"] == [(2, "s", [(3, _f(2.0))]), (1, None, [])]
+    assert [c[4] for c in after["constraints"]] == [[(1, hexf(2.0))], [], [(3, hexf(4.0))]]
+    assert after["objective"][0] == [(4, hexf(4.0)), (3, hexf(3.0))]
+    assert after["sos"] == [(2, "s", [(3, hexf(2.0))]), (1, None, [])]
     # The records themselves stay, and so do their handles.
     for key in ("counts", "variables", "sense", "summary", "next_auto_name"):
         assert after[key] == before[key]
@@ -659,12 +618,12 @@ class BuildingMachine(RuleBasedStateMachine):
         snap = snapshot(self.m)
         assert [v[1] for v in snap["variables"]] == self.names
         assert [c[1:5] for c in snap["constraints"]] == [
-            (name, _f(rhs), sense, [(i, _f(k)) for i, k in terms.items()])
+            (name, hexf(rhs), sense, [(i, hexf(k)) for i, k in terms.items()])
             for name, rhs, sense, terms in self.cons
         ]
         assert snap["objective"] == (None if self.obj is None else (
-            [(i, _f(k)) for i, k in self.obj[0].items()], _f(self.obj[1]), self.obj[2], self.obj[3], "here"))
-        assert snap["sos"] == [(k, key, [(i, _f(wt)) for i, wt in ms]) for k, key, ms in self.sos]
+            [(i, hexf(k)) for i, k in self.obj[0].items()], hexf(self.obj[1]), self.obj[2], self.obj[3], "here"))
+        assert snap["sos"] == [(k, key, [(i, hexf(wt)) for i, wt in ms]) for k, key, ms in self.sos]
         assert snap["next_auto_name"] == f"_C{self.counter + 1}"
 
 

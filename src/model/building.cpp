@@ -153,6 +153,9 @@ std::size_t check_row_layout(const ConstraintRows& rows) {
     if (rows.rhs.size() != n) {
         raise_value(Msg() << "rhs length (" << rows.rhs.size() << ") must equal the number of rows (" << n << ")");
     }
+    if (rows.name && rows.name_count != n) {
+        raise_value(Msg() << "names length (" << rows.name_count << ") must equal the number of rows (" << n << ")");
+    }
     if (rows.starts[0] != 0) raise_value(Msg() << "starts[0] must be 0, got " << rows.starts[0]);
     for (std::size_t i = 0; i < n; ++i) {
         if (rows.starts[i + 1] < rows.starts[i]) {

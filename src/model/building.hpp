@@ -57,6 +57,7 @@ struct ConstraintRows {
     // The name of row i, or nothing for an automatic name; an empty function makes every name
     // automatic. Called twice per row (checking, then storing), always with the same answer.
     std::function<std::optional<std::string_view>(std::size_t)> name;
+    std::size_t name_count = 0;  // how many names the caller gave, when `name` is set
 };
 // Stores each row as add_constraint stores an expression filled by add_term_ids_coeffs with
 // the row's pairs, with the row's sense, name and right-hand side. Everything is checked

@@ -124,16 +124,12 @@ PyObject* add_constraints_batch(PyObject* self, PyObject* const* args, Py_ssize_
     require_c_contiguous(coeffs.value, "coeffs", kF64Items);
     if (senses.value.from_buffer) require_c_contiguous(senses.value.buffer, "senses", kByteItems);
     require_c_contiguous(rhs.value, "rhs", kF64Items);
-    const std::size_t count = starts.value.count() == 0 ? 0 : starts.value.count() - 1;
     const OptionalNames& given = names.value;
-    if (given.items && given.size() != count) {
-        raise_value(Msg() << "names length (" << given.size() << ") must equal the number of rows (" << count << ")");
-    }
     ConstraintRows rows{starts.value.items<std::uint64_t>(), ids.value.items<VarId>(), coeffs.value.items<double>(),
-                        senses.value.codes(), rhs.value.items<double>(), {}};
+                        senses.value.codes(), rhs.value.items<double>(), {}, given.size()};
     if (given.items) rows.name = [&given](std::size_t i) { return given.name(i); };
     const ConstraintId first = ondrel::add_constraints(*model_of(self), rows);
-    return id_range(first, count);
+    return id_range(first, rows.starts.size() - 1);
 }
 
 constexpr char add_constraint_doc[] = "add_constraint($self, expr)\n--\n\n";
