@@ -1,20 +1,55 @@
-"""Timing shared by the benchmarks (imported, not run on its own)."""
+"""Timing shared by the benchmarks (imported, not run on its own).
+
+Times are CPU seconds of this process (time.process_time: user plus system), which a busy
+shared machine disturbs far less than wall time; each figure is the minimum over rounds.
+"""
+
+from __future__ import annotations
 
 import gc
 import time
+from collections.abc import Callable
 
 
-def best_of(fn, repeat=5):
-    """Smallest wall time of `repeat` runs of fn() in seconds, each with the cyclic collector
+def _timed(fn: Callable[[], object]) -> float:
+    gc.collect()
+    gc.disable()
+    try:
+        t0 = time.process_time()
+        fn()
+        return time.process_time() - t0
+    finally:
+        gc.enable()
+
+
+def best_of(fn: Callable[[], object], repeat: int = 5) -> float:
+    """Smallest CPU time of `repeat` runs of fn() in seconds, each with the cyclic collector
     off after a full collection, so a collection started by earlier work is not timed."""
-    best = float("inf")
-    for _ in range(repeat):
-        gc.collect()
-        gc.disable()
-        try:
-            t0 = time.perf_counter()
-            fn()
-            best = min(best, time.perf_counter() - t0)
-        finally:
-            gc.enable()
+    return min(_timed(fn) for _ in range(repeat))
+
+
+def interleaved(fns: dict[str, Callable[[], object]], rounds: int = 3) -> dict[str, float]:
+    """The smallest CPU time of each function over `rounds` rounds, the functions taking turns
+    within each round, so that a slow spell of the machine hits all of them alike."""
+    best = {name: float("inf") for name in fns}
+    for _ in range(rounds):
+        for name, fn in fns.items():
+            best[name] = min(best[name], _timed(fn))
     return best
+
+
+class Targets:
+    """Collects missed targets, so a benchmark prints every figure and fails only at the end."""
+
+    def __init__(self) -> None:
+        self.missed: list[str] = []
+
+    def check(self, ok: bool, text: str) -> None:
+        print(f"{'':<4}target {text}: {'met' if ok else 'MISSED'}")
+        if not ok:
+            self.missed.append(text)
+
+    def exit_status(self) -> int:
+        for text in self.missed:
+            print(f"missed target: {text}")
+        return 1 if self.missed else 0
