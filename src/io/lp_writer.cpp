@@ -113,7 +113,7 @@ std::vector<VarId> write_file(const ModelCore& core, std::string_view path, cons
     std::vector<VarId> used = used_variable_ids(core);
     used.erase(std::lower_bound(used.begin(), used.end(), static_cast<VarId>(n)), used.end());
 
-    OutputFile out(path, "failed to write whole buffer");
+    OutputFile out(path, "failed to write whole buffer", options.interrupt);
     out.append("\\* ");
     out.append(core.name);
     out.append(" *\\\n");

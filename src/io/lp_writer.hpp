@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/interrupt.hpp"
 #include "model/store.hpp"
 
 namespace ondrel::io {
@@ -14,6 +15,7 @@ struct LpWriteOptions {
     std::uint64_t max_length = 0;     // longest allowed variable name, in UTF-8 bytes
     std::string_view obj_name;        // label of the objective line
     std::string_view dummy_var_name;  // variable that empty constraints are written with; "" for none
+    InterruptCheck interrupt = nullptr;  // called between blocks of output
 };
 
 // Writes the model to `path` as a CPLEX LP file, holding the store's lock for the whole write.

@@ -242,7 +242,7 @@ MpsFileNames write_file(const ModelCore& core, std::string_view path, const MpsW
         }
     }
 
-    OutputFile out(path, "failed to write the buffered data");
+    OutputFile out(path, "failed to write the buffered data", options.interrupt);
 
     if (options.with_objsense) {
         line(out, "OBJSENSE");

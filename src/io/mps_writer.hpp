@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/interrupt.hpp"
 #include "model/store.hpp"
 
 namespace ondrel::io {
@@ -17,6 +18,7 @@ struct MpsWriteOptions {
     bool rename = false;          // generated names: MODEL, OBJ, X0000000.., C0000000..
     std::string_view model_name;  // NAME line text unless renaming
     std::string_view obj_name;    // objective row name unless renaming
+    InterruptCheck interrupt = nullptr;  // called between blocks of output
 };
 
 // The names a written file uses, owned, so they outlive the store's lock.

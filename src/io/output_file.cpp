@@ -11,22 +11,31 @@
 
 namespace ondrel::io {
 
-OutputFile::OutputFile(std::string_view path, const char* zero_write_message) : zero_write_message_(zero_write_message) {
+OutputFile::OutputFile(std::string_view path, const char* zero_write_message, InterruptCheck interrupt)
+    : zero_write_message_(zero_write_message), interrupt_(interrupt) {
     if (path.find('\0') != std::string_view::npos) raise_runtime("Cannot create file: path contains a NUL character");
     const std::string c_path(path);
     buf_.reset(new char[kBufferSize]);
-    do {
+    // Opening a FIFO waits for a reader; a signal may interrupt the wait.
+    for (;;) {
         fd_ = ::open(c_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    } while (fd_ < 0 && errno == EINTR);
+        if (fd_ >= 0 || errno != EINTR) break;
+        check_interrupt(interrupt_);
+    }
     if (fd_ < 0) raise_runtime("Cannot create file: " + os_error_text(errno));
 }
 
 OutputFile::~OutputFile() {
     if (fd_ < 0) return;
+    // Only reached on a failure path (finish() closes the file otherwise): write out what is
+    // buffered, but never wait on a write a signal interrupts, and call no interrupt check, as
+    // the failure is already on its way.
+    interrupt_ = nullptr;
+    stop_on_signal_ = true;
     try {
         flush();
     } catch (...) {
-        // Only reached when an earlier error is already being reported.
+        // The earlier error is the one reported.
     }
     ::close(fd_);
 }
@@ -35,7 +44,10 @@ void OutputFile::write_all(const char* p, std::size_t n, const char* zero_messag
     while (n != 0) {
         const ssize_t w = ::write(fd_, p, n);
         if (w < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR && !stop_on_signal_) {
+                check_interrupt(interrupt_);
+                continue;
+            }
             raise_runtime(os_error_text(errno));
         }
         if (w == 0) raise_runtime(zero_message);
@@ -50,6 +62,7 @@ void OutputFile::flush() {
     const std::size_t n = used_;
     used_ = 0;
     write_all(buf_.get(), n, zero_write_message_);
+    check_interrupt(interrupt_);
 }
 
 void OutputFile::append_slow(const char* p, std::size_t n) {

@@ -7,13 +7,15 @@
 #include <string>
 #include <string_view>
 
+#include "base/interrupt.hpp"
+
 namespace ondrel::io {
 
 // A file created (or truncated) for writing, with a 1 MiB buffer in front of it.
 //
 // Every failure throws ondrel::Error of kind Runtime: "Cannot create file: " + the error text
 // when the file cannot be opened, the error text alone when a write fails. Writes interrupted
-// by a signal are retried. The destructor writes out what is buffered (ignoring errors: it
+// by a signal are retried (after the interrupt check). The destructor writes out what is buffered (ignoring errors: it
 // runs on failure paths, after the first error is already on its way) and closes the file, so
 // a failed writer leaves everything it produced before the failure on disk.
 class OutputFile {
@@ -23,7 +25,9 @@ public:
     // `zero_write_message` is the error text for a write of the buffer that the system
     // accepts no bytes of. A path holding a NUL character names no file that could be
     // created and fails like any other path that cannot be opened.
-    OutputFile(std::string_view path, const char* zero_write_message);
+    // `interrupt` is called after each block written out and after a write interrupted by a
+    // signal; when it throws, the write stops there.
+    OutputFile(std::string_view path, const char* zero_write_message, InterruptCheck interrupt = nullptr);
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -62,6 +66,8 @@ private:
     std::unique_ptr<char[]> buf_;
     std::size_t used_ = 0;
     const char* zero_write_message_;
+    InterruptCheck interrupt_;
+    bool stop_on_signal_ = false;  // set while unwinding: a write interrupted by a signal fails
 };
 
 }  // namespace ondrel::io

@@ -25,7 +25,8 @@ PyObject* write_lp(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     Arg<Text> dummy_var_name;
     if (!parse(sig, args, nargs, kwnames, model, filename, mip, max_length, obj_name, dummy_var_name)) return nullptr;
 
-    const io::LpWriteOptions options{mip.value, max_length.value, obj_name.value, dummy_var_name.value};
+    const io::LpWriteOptions options{mip.value, max_length.value, obj_name.value, dummy_var_name.value,
+                                     check_signals};
 
     const std::shared_ptr<SharedModel> shared = model.value->model;
     const std::vector<VarId> ids = io::write_lp_file(*shared, filename.value, options);

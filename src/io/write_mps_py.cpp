@@ -35,6 +35,7 @@ PyObject* write_mps(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
     options.rename = rename.value;
     options.model_name = model_name.value;
     options.obj_name = obj_name.value;
+    options.interrupt = check_signals;
 
     // The whole write runs under the store's lock; the names come back owned, and the Python
     // result is built only after the lock is released.

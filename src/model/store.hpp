@@ -8,11 +8,13 @@
 // not re-entrant, and no Python code runs while it is held.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 
 #include "base/errors.hpp"
@@ -23,8 +25,16 @@ namespace ondrel {
 struct SharedModel {
     explicit SharedModel(std::string model_name) { core.name = std::move(model_name); }
     std::mutex mutex;
+    // The thread holding `mutex` through with_core, if any. A file writer holds the lock while
+    // it lets signal handlers run (its interrupt check); a handler that then reaches the same
+    // store must get an error, not wait forever on a lock its own thread holds.
+    std::atomic<std::thread::id> holder{};
     ModelCore core;
 };
+
+inline constexpr std::string_view kModelInUse =
+    "The model is in use by an operation that is still running on this thread (a signal handler "
+    "cannot use the model that is being written)";
 
 inline constexpr std::string_view kLostHandleModel =
     "The model this variable/constraint belongs to no longer exists. Do not reassign or delete "
@@ -41,10 +51,18 @@ inline std::shared_ptr<SharedModel> resolve(const std::weak_ptr<SharedModel>& re
     return m;
 }
 
-// Runs f on the locked store and returns its result; the lock is released on every path.
+// Runs f on the locked store and returns its result; the lock is released on every path. A
+// call from the thread that already holds the lock raises RuntimeError instead of deadlocking.
 template <class F>
 decltype(auto) with_core(SharedModel& m, F&& f) {
+    const std::thread::id self = std::this_thread::get_id();
+    if (m.holder.load(std::memory_order_relaxed) == self) raise_runtime(std::string(kModelInUse));
     std::lock_guard<std::mutex> guard(m.mutex);
+    struct Holding {
+        SharedModel& m;
+        explicit Holding(SharedModel& model, std::thread::id id) : m(model) { m.holder.store(id, std::memory_order_relaxed); }
+        ~Holding() { m.holder.store(std::thread::id(), std::memory_order_relaxed); }
+    } holding(m, self);
     return std::forward<F>(f)(m.core);
 }
 

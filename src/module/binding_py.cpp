@@ -347,6 +347,10 @@ bool BufferView::acquire(PyObject* o, BufferItem item) {
     return true;
 }
 
+void check_signals() {
+    if (PyErr_CheckSignals() < 0) throw PythonErrorSet{};
+}
+
 void set_error_from_current_exception() noexcept {
     try {
         throw;

@@ -505,6 +505,10 @@ inline PyObject* str_list(const std::vector<std::string>& items) {
 // Thrown by binding code when a Python exception is already set and should propagate as is.
 struct PythonErrorSet {};
 
+// The interrupt check handed to long plain operations: runs the signal handlers of pending
+// signals and throws PythonErrorSet when one raised (KeyboardInterrupt after Ctrl-C).
+void check_signals();
+
 // Sets the Python exception for the C++ exception being handled (call inside catch).
 void set_error_from_current_exception() noexcept;
 
