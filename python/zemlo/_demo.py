@@ -1,7 +1,7 @@
 """A short tour of the native core: build a small model, show what it holds, write it as CPLEX
 LP and fixed MPS files and read the MPS file back.
 
-Run with ``python -m zemlo``.
+Run with ``zemlo demo``.
 """
 
 import tempfile
@@ -12,6 +12,7 @@ from zemlo._ondrel import AffineExpr, Category, Model, ObjSense, Sense, read_mps
 
 
 def main() -> None:
+    """Print the tour on standard output."""
     m = Model("demo")
     x = m.add_variable("x", 0.0, float("inf"), Category.Continuous)
     y, z = m.add_variables_batch(["y", "z"], 0.0, 10.0, Category.Integer)
@@ -39,11 +40,7 @@ def main() -> None:
         lp, mps = Path(tmp) / "demo.lp", Path(tmp) / "demo.mps"
         written = write_lp(m, str(lp), True, 255, "OBJ", "__dummy")
         print(f"\n{lp.name} ({len(written)} variables written):\n{lp.read_text()}")
-        columns, rows, objective, _ = write_mps(m, str(mps), -1, True, False, False, "demo", "OBJ")
-        print(f"{mps.name} (columns {columns}, rows {rows}, objective row {objective}):\n{mps.read_text()}")
+        columns, rows, objective_row, _ = write_mps(m, str(mps), -1, True, False, False, "demo", "OBJ")
+        print(f"{mps.name} (columns {columns}, rows {rows}, objective row {objective_row}):\n{mps.read_text()}")
         back = read_mps(str(mps), -1)
         print("read back:", [(v.name, v.cat, v.lowBound, v.upBound) for v in back.variables])
-
-
-if __name__ == "__main__":
-    main()
