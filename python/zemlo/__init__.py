@@ -3,7 +3,8 @@
 Build a model with `Model`, its variables and `AffineExpr` expressions, or load one from an MPS
 file with `load_mps`; write it as a CPLEX LP file (`write_lp`) or a fixed MPS file
 (`write_mps`); hand it to a solver with `solve`, which stores the solver's answer in the model
-and checks it against the model's own bounds and constraints.
+and checks it against the model's own bounds and constraints (`check_solution` runs that check
+on whatever solution the model holds).
 
 The classes and functions of the native core `zemlo._ondrel` are available here under the same
 names.
@@ -31,7 +32,7 @@ from zemlo._ondrel import (
     write_lp,
     write_mps,
 )
-from zemlo._solve import SolveResult, SolverError, solve
+from zemlo._solve import SolutionCheck, SolveResult, SolverError, check_solution, solve
 
 try:
     __version__: str = version("zemlo")
@@ -60,4 +61,6 @@ __all__ = [
     "solve",
     "SolveResult",
     "SolverError",
+    "check_solution",
+    "SolutionCheck",
 ]

@@ -165,6 +165,8 @@ def solve(model: Model, solver: str = "highs", time_limit: float | None = None) 
     with tempfile.TemporaryDirectory(prefix="zemlo-solve-") as tmp:
         path = os.path.join(tmp, "model.mps")
         columns, rows, _, _ = write_mps(model, path, 1, True, False, True, "MODEL", "OBJ")
+        if solver == "glpk":
+            _bound_open_integers(path, model, columns)
         started = time.perf_counter()
         answer = runner(path, tmp, len(columns), len(rows), maximize, time_limit)
         seconds = time.perf_counter() - started
@@ -486,12 +488,18 @@ def _glpk_raw(path: str, n_cols: int, n_rows: int, log: str) -> _Answer:
             status = "other"
         has_solution = primal == "f"
         objective = float(head[6])
+    # glpsol's last message in capitals says more than the codes of an undefined solution.
+    messages = [line.strip() for line in log.splitlines() if _GLPK_MESSAGE.fullmatch(line.strip())]
+    if messages:
+        words = messages[-1]
     if "TIME LIMIT EXCEEDED" in log and status != "optimal":
         status = "time limit"
     elif status == "other" and "NO PRIMAL FEASIBLE SOLUTION" in log:
         status, has_solution = "infeasible", False
     elif status == "other" and "UNBOUNDED" in log:
         status, has_solution = "unbounded", False
+    elif status == "other" and "NO DUAL FEASIBLE SOLUTION" in log:
+        status, has_solution = "infeasible or unbounded", False
     if not has_solution or status in ("infeasible", "unbounded"):
         return _Answer(status, words)
     col_values = [0.0] * n_cols
@@ -514,6 +522,33 @@ def _glpk_raw(path: str, n_cols: int, n_rows: int, log: str) -> _Answer:
             if row_duals is not None and dual is not None:
                 row_duals[index - skip] = dual
     return _Answer(status, words, objective, col_values, col_duals, activities, row_duals)
+
+
+_GLPK_MESSAGE = re.compile(r"[A-Z][A-Z ;]*(SOLUTION|FOUND|EXCEEDED|TERMINATED)[A-Z ;]*")
+
+
+def _bound_open_integers(path: str, model: Model, columns: Sequence[str]) -> None:
+    """Gives every integer column without an upper bound an explicit PL bound in the file.
+
+    glpsol takes an integer column whose BOUNDS lines set no upper bound (the file has an LO
+    line for it) as binary, bounded by 1; a PL line makes its upper bound infinite again while
+    keeping its lower bound.
+    """
+    used = model.list_variables_by_ids(model.used_variable_ids())
+    lines = [
+        f" PL BND       {name}\n"
+        for name, v in zip(columns, used)
+        if v.category is not Category.Continuous and v.ub == math.inf and math.isfinite(v.lb)
+    ]
+    if not lines:
+        return
+    end = b"ENDATA\n"
+    with open(path, "r+b") as f:
+        f.seek(-len(end), os.SEEK_END)
+        if f.read() != end:
+            raise SolverError("the model file does not end with ENDATA")
+        f.seek(-len(end), os.SEEK_END)
+        f.write("".join(lines).encode() + end)
 
 
 _PROGRAMS = {"cbc": "cbc", "glpk": "glpsol"}
