@@ -21,7 +21,7 @@ import tempfile
 import time
 from collections.abc import Iterator, Sequence
 from dataclasses import dataclass, field
-from typing import Any, Literal
+from typing import Any
 
 from zemlo._ondrel import Category, Model, ObjSense, Sense, write_mps
 
@@ -29,7 +29,8 @@ __all__ = ["SOLVERS", "SolutionCheck", "SolveResult", "SolverError", "check_solu
 
 SOLVERS = ("highs", "cbc", "glpk")
 
-Status = Literal["optimal", "infeasible", "unbounded", "infeasible or unbounded", "time limit", "other"]
+# The statuses a SolveResult can have.
+STATUSES = ("optimal", "infeasible", "unbounded", "infeasible or unbounded", "time limit", "other")
 
 # How to get each solver when it is missing.
 INSTALL_HINTS = {
@@ -90,7 +91,7 @@ class SolveResult:
     from it. `seconds` is the solver's wall-clock time.
     """
 
-    status: Status
+    status: str
     solver: str
     solver_status: str
     solver_objective: float | None
@@ -132,7 +133,7 @@ class SolveResult:
 class _Answer:
     """A solver's answer by position: columns in file order, rows in constraint order."""
 
-    status: Status
+    status: str
     solver_status: str
     objective: float | None = None
     col_values: Sequence[float] | None = None
@@ -305,7 +306,7 @@ def _run_highs(path: str, tmp: str, n_cols: int, n_rows: int, maximize: bool, ti
         h.run()
     model_status = h.getModelStatus()
     words = h.modelStatusToString(model_status)
-    statuses: dict[object, Status] = {
+    statuses: dict[object, str] = {
         highspy.HighsModelStatus.kOptimal: "optimal",
         highspy.HighsModelStatus.kInfeasible: "infeasible",
         highspy.HighsModelStatus.kUnbounded: "unbounded",
@@ -374,7 +375,7 @@ def _run_cbc(path: str, tmp: str, n_cols: int, n_rows: int, maximize: bool, time
     return answer
 
 
-def _cbc_status(words: str) -> Status:
+def _cbc_status(words: str) -> str:
     if words.startswith("Optimal"):
         return "optimal"
     if "nfeasible" in words:
@@ -472,7 +473,7 @@ def _glpk_raw(path: str, n_cols: int, n_rows: int, log: str) -> _Answer:
     if kind == "mip":
         code = head[4]
         words = {"o": "INTEGER OPTIMAL", "f": "INTEGER FEASIBLE", "n": "INTEGER EMPTY"}.get(code, "INTEGER UNDEFINED")
-        status: Status = "optimal" if code == "o" else "infeasible" if code == "n" else "other"
+        status: str = "optimal" if code == "o" else "infeasible" if code == "n" else "other"
         has_solution = code in ("o", "f")
         objective = float(head[5])
     else:
