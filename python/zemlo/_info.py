@@ -13,18 +13,20 @@ from typing import Any
 from zemlo._load import WHITE_SPACE, file_sense
 from zemlo._ondrel import MpsResult, ObjSense
 
-# CPLEX LP names: letters, digits and these symbols; no digit or period first; at most 255
-# characters.
+# CPLEX LP names: letters, digits and these symbols; no digit, period or sign first; at most
+# 255 characters. A reader fails on other characters, or splits the name where they stand.
 LP_SYMBOLS = "!\"#$%&()/,.;?@_`'{}|~"
 LP_NAME_CHARS = re.compile(r"[A-Za-z0-9" + re.escape(LP_SYMBOLS) + r"]*")
 LP_MAX_NAME = 255
-# Words an LP reader takes as section keywords or numbers where a name may stand.
+# Words an LP reader takes for a keyword at the start of a line, where the LP writer puts row
+# names and the names listed under Generals and Binaries.
 LP_KEYWORDS = frozenset(
-    """minimize maximize minimum maximum min max subject such st s.t. st. bounds bound
-    general generals gen integer integers int binary binaries bin semi semis semi-continuous
-    sos end free inf infinity nan""".split()
+    """st s.t. st. bound bounds gen general generals int integer integers bin binary binaries
+    semi semis semi-continuous sos end subject such""".split()
 )
-NUMBER_LIKE = re.compile(r"[eE][0-9]")
+MIN_MAX = re.compile(r"(min|max)(i(m(um|ize)?)?)?")
+# Names a reader may take for a number.
+NUMBER_LIKE = re.compile(r"[eE][0-9].*|inf|infinity|nan")
 
 EXAMPLES = 5  # names shown per note
 
@@ -68,8 +70,11 @@ def lp_name_problem(name: str) -> str | None:
         return "leading digit, period or sign"
     if LP_NAME_CHARS.fullmatch(name) is None:
         return "characters"
-    if name.lower() in LP_KEYWORDS or NUMBER_LIKE.match(name):
-        return "keyword or number-like"
+    lower = name.lower()
+    if lower in LP_KEYWORDS or MIN_MAX.fullmatch(lower):
+        return "keyword"
+    if NUMBER_LIKE.fullmatch(lower):
+        return "number-like"
     return None
 
 
@@ -208,12 +213,17 @@ def describe(path: str | os.PathLike[str], plain: str, result: MpsResult) -> Fil
     note("reserved row names", "row names beginning with '_' are reserved: load with drop_cons_names", reserved)
 
     lp_problems: dict[str, list[str]] = {}
-    for name in [c.name for c in columns] + [r.name for r in rows if r.name is not None]:
+    all_names = [c.name for c in columns] + [r.name for r in rows if r.name is not None]
+    for name in all_names + ([objective.name] if objective.name else []):
         problem = lp_name_problem(name)
         if problem is not None:
             lp_problems.setdefault(problem, []).append(name)
     for problem, names in lp_problems.items():
-        note(f"LP names: {problem}", f"names an LP file cannot carry ({problem}): convert with --rename", names)
+        if problem == "number-like":
+            message = "names some LP readers take for numbers: convert with --rename to be safe"
+        else:
+            message = f"names an LP file cannot carry ({problem}): convert with --rename"
+        note(f"LP names: {problem}", message, names)
 
     for kind, message, names in [
         ("empty rows", "rows without coefficients", empty_rows),

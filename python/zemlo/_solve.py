@@ -25,7 +25,7 @@ from typing import Any
 
 from zemlo._ondrel import Category, Model, ObjSense, Sense, write_mps
 
-__all__ = ["SOLVERS", "SolutionCheck", "SolveResult", "SolverError", "check_solution", "solve"]
+__all__ = ["SOLVERS", "STATUSES", "SolutionCheck", "SolveResult", "SolverError", "check_solution", "require", "solve"]
 
 SOLVERS = ("highs", "cbc", "glpk")
 
@@ -161,7 +161,7 @@ def solve(model: Model, solver: str = "highs", time_limit: float | None = None) 
     if time_limit is not None and not (time_limit > 0 and math.isfinite(time_limit)):
         raise ValueError(f"time limit must be a positive number of seconds, not {time_limit!r}")
     runner = _RUNNERS[solver]
-    _require(solver)
+    require(solver)
     maximize = model.get_sense() is ObjSense.Maximize
     with tempfile.TemporaryDirectory(prefix="zemlo-solve-") as tmp:
         path = os.path.join(tmp, "model.mps")
@@ -183,7 +183,8 @@ def solve(model: Model, solver: str = "highs", time_limit: float | None = None) 
     return SolveResult(answer.status, solver, answer.solver_status, solver_objective, values, check, seconds)
 
 
-def _require(solver: str) -> None:
+def require(solver: str) -> None:
+    """Raises SolverError, saying how to get it, when `solver` is not installed."""
     if solver == "highs":
         try:
             import highspy  # noqa: F401

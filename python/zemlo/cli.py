@@ -24,7 +24,7 @@ from typing import IO, Any, NoReturn
 from zemlo._info import describe, render
 from zemlo._load import load_mps, plain_file
 from zemlo._ondrel import Model, ObjSense, read_mps, write_lp, write_mps
-from zemlo._solve import SOLVERS, SolveResult, SolverError, solve
+from zemlo._solve import SOLVERS, SolveResult, SolverError, require, solve
 
 PROG = "zemlo"
 # Reading or writing files above this size reports its time on standard error.
@@ -312,7 +312,8 @@ def cmd_convert(args: argparse.Namespace, progress: Progress) -> int:
         raise UsageError(f"{', '.join(misplaced)} cannot be used when writing {fmt.upper()}")
     _refuse_existing(args.output, args.force)
     model = read_model(args.input, progress, drop_cons_names=args.drop_cons_names)
-    obj_name = args.obj_name or objective_name(model) or "OBJ"
+    # Generated names replace the objective's too, unless one is asked for.
+    obj_name = args.obj_name or (None if args.rename else objective_name(model)) or "OBJ"
     mip = not args.relax
     started = time.perf_counter()
     with output_file(args.output) as plain:
@@ -346,6 +347,7 @@ def cmd_solve(args: argparse.Namespace, progress: Progress) -> int:
         if not lower.endswith((".csv", ".json")):
             raise UsageError(f"{args.solution}: the solution file must end in .csv or .json (and may end in .gz)")
         _refuse_existing(args.solution, args.force)
+    require(args.solver)
     model = read_model(args.file, progress)
     progress.say(f"solving {args.file} with {args.solver}")
     result = solve(model, args.solver, args.time_limit)
