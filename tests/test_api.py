@@ -56,6 +56,14 @@ def test_every_public_helper_says_what_it_takes_and_returns():
     assert "os.PathLike" in zemlo.load_mps.__doc__
 
 
+def test_the_readme_shows_the_example_that_runs():
+    # tests/test_solve.py runs examples/quickstart.py; the README shows its code.
+    readme = (ROOT / "README.md").read_text()
+    shown = readme.split("```python\n", 1)[1].split("```", 1)[0]
+    example = (ROOT / "examples" / "quickstart.py").read_text().split('"""\n\n', 1)[1]
+    assert shown == example + "# optimal 2200.0 {'chairs': 24.0, 'tables': 14.0} True\n"
+
+
 @pytest.mark.parametrize("python", ["3.11", "3.12", "3.13"])
 def test_examples_and_package_pass_mypy_strict(tmp_path_factory, python):
     pytest.importorskip("mypy")
