@@ -54,20 +54,25 @@ def _version() -> str:
 
 def build_parser() -> argparse.ArgumentParser:
     """The command's argument parser, with its four subcommands."""
-    common = _Parser(add_help=False)
-    common.add_argument("-q", "--quiet", action="store_true", default=argparse.SUPPRESS,
-                        help="print no progress on standard error")
-    common.add_argument("--debug", action="store_true", default=argparse.SUPPRESS,
-                        help="show the traceback of a failure")
+    def common_options(default: Any) -> _Parser:
+        # -q and --debug go before or after the command. Each parser gets its own actions: the
+        # command's leave the value alone unless given, so the main parser's value stands.
+        options = _Parser(add_help=False)
+        options.add_argument("-q", "--quiet", action="store_true", default=default,
+                             help="print no progress on standard error")
+        options.add_argument("--debug", action="store_true", default=default,
+                             help="show the traceback of a failure")
+        return options
 
+    common = common_options(argparse.SUPPRESS)
     parser = _Parser(
         prog=PROG,
-        parents=[common],
+        parents=[common_options(False)],
         description="Describe, convert and solve linear and mixed-integer models in MPS files "
         "(plain or gzip-compressed).",
         epilog="Run 'zemlo COMMAND --help' for the options of a command.",
     )
-    parser.set_defaults(quiet=False, debug=False, command=None)
+    parser.set_defaults(command=None)
     parser.add_argument("--version", action="version", version=f"{PROG} {_version()}")
     commands = parser.add_subparsers(title="commands", metavar="COMMAND", parser_class=_Parser)
 
