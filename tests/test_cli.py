@@ -112,13 +112,16 @@ RESERVED = "NAME r\nROWS\n N obj\n L _r1\nCOLUMNS\n x _r1 1\nENDATA\n"
     (("info", "cut.mps.gz"), {"cut.mps.gz": gzip.compress(BAD_ROWS.encode())[:20]},
      "zemlo: error: cut.mps.gz: Compressed file ended before the end-of-stream marker was reached"),
     (("convert", AFIRO, "no/such/dir/out.lp"), {}, "zemlo: error: No such directory:"),
+    (("convert", AFIRO, "r.lp", "--max-name-length", "2"), {},
+     'zemlo: error: Variable names too long for Lp format: ["X01"'),
 ])
 def test_failures_exit_1_with_one_line(tmp_path, args, files, message):
     for name, content in files.items():
         (tmp_path / name).write_bytes(content if isinstance(content, bytes) else content.encode())
     line = one_line_error(zemlo(*args, cwd=tmp_path), 1)
     assert line.startswith(message)
-    assert not (tmp_path / "r.lp").exists()
+    # Nothing is left behind: no output, no half-written temporary file.
+    assert sorted(p.name for p in tmp_path.iterdir()) == sorted(files)
 
 
 def test_debug_shows_the_traceback(tmp_path):

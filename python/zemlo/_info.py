@@ -57,6 +57,7 @@ class FileInfo:
     notes: list[Note]
 
     def as_dict(self) -> dict[str, Any]:
+        """The info as plain values, for JSON."""
         return asdict(self)
 
 

@@ -174,6 +174,7 @@ class Progress:
         self.quiet = quiet
 
     def say(self, message: str) -> None:
+        """Prints "zemlo: MESSAGE" on standard error unless quiet."""
         if not self.quiet:
             print(f"{PROG}: {message}", file=sys.stderr, flush=True)
 
@@ -229,26 +230,24 @@ def output_file(path: str) -> Iterator[str]:
     directory = os.path.dirname(os.path.abspath(path))
     if not os.path.isdir(directory):
         raise FileNotFoundError(2, "No such directory", directory)
-    with tempfile.TemporaryDirectory(prefix="zemlo-") as tmp:
-        plain = os.path.join(tmp, "plain")
-        yield plain
-        fd, staged = tempfile.mkstemp(prefix=".zemlo-", dir=directory)
-        try:
-            with os.fdopen(fd, "wb") as raw:
-                if path.lower().endswith(".gz"):
-                    with open(plain, "rb") as src, gzip.GzipFile(
-                        filename="", mode="wb", fileobj=raw, mtime=0
-                    ) as dst:
+    fd, staged = tempfile.mkstemp(prefix=".zemlo-", dir=directory)
+    os.close(fd)
+    try:
+        if path.lower().endswith(".gz"):
+            with tempfile.TemporaryDirectory(prefix="zemlo-") as tmp:
+                plain = os.path.join(tmp, "plain")
+                yield plain
+                with open(plain, "rb") as src, open(staged, "wb") as raw:
+                    with gzip.GzipFile(filename="", mode="wb", fileobj=raw, mtime=0) as dst:
                         shutil.copyfileobj(src, dst, 1 << 20)
-                else:
-                    with open(plain, "rb") as src:
-                        shutil.copyfileobj(src, raw, 1 << 20)
-            os.chmod(staged, 0o666 & ~_umask())
-            os.replace(staged, path)
-        except BaseException:
-            with contextlib.suppress(OSError):
-                os.unlink(staged)
-            raise
+        else:
+            yield staged  # written in place, then renamed
+        os.chmod(staged, 0o666 & ~_umask())
+        os.replace(staged, path)
+    except BaseException:
+        with contextlib.suppress(OSError):
+            os.unlink(staged)
+        raise
 
 
 def _umask() -> int:
@@ -274,6 +273,7 @@ def model_name(model: Model) -> str:
 
 
 def objective_name(model: Model) -> str | None:
+    """The objective's name, or None without an objective or a name."""
     objective = model.get_objective()
     return None if objective is None else objective.name
 
@@ -282,6 +282,7 @@ def objective_name(model: Model) -> str | None:
 
 
 def cmd_info(args: argparse.Namespace, progress: Progress) -> int:
+    """`zemlo info FILE [--json]`: prints the file's sizes and notes; returns the exit status."""
     _check_readable(args.file)
     started = time.perf_counter()
     try:
@@ -300,6 +301,7 @@ def cmd_info(args: argparse.Namespace, progress: Progress) -> int:
 
 
 def cmd_convert(args: argparse.Namespace, progress: Progress) -> int:
+    """`zemlo convert IN OUT`: loads IN and writes OUT as LP or MPS; returns the exit status."""
     fmt = _format_of(args.output)
     if fmt == "lp":
         given = (("--objsense", args.objsense), ("--model-name", args.model_name))
@@ -347,6 +349,8 @@ def _rename(model: Model) -> None:
 
 
 def cmd_solve(args: argparse.Namespace, progress: Progress) -> int:
+    """`zemlo solve FILE`: solves, prints the checked answer; returns the exit status, raising
+    SolutionRejected when the solution fails the check."""
     if args.solution is not None:
         lower = args.solution.lower().removesuffix(".gz")
         if not lower.endswith((".csv", ".json")):
@@ -466,6 +470,7 @@ def _write_json(
 
 
 def cmd_demo(args: argparse.Namespace, progress: Progress) -> int:
+    """`zemlo demo`: the tour of the Python API on standard output."""
     from zemlo._demo import main as tour
 
     tour()
