@@ -150,7 +150,9 @@ def solve(model: Model, solver: str = "highs", time_limit: float | None = None) 
     `glpsol` programs. What the solver reports is stored in the model: variable values and
     reduced costs, constraint duals and slacks (right-hand side minus the row's activity);
     variables no row or objective uses get the value `Variable.value_or_default()`. The
-    stored solution is then checked with `check_solution`. `time_limit` is in seconds.
+    stored solution is then checked with `check_solution`. `time_limit` is in seconds. When
+    the solver gives no solution (infeasible, unbounded), the model's stored values stay as
+    they were.
 
     Returns a SolveResult. Raises ValueError for an unknown solver or a time limit that is not
     positive, SolverError when the solver is missing or fails, and RuntimeError when the model
@@ -295,16 +297,16 @@ def _run_highs(path: str, tmp: str, n_cols: int, n_rows: int, maximize: bool, ti
     import highspy
 
     highs_class: Any = highspy.Highs  # its constructor carries no annotations
-    with _native_stdout_discarded():
+    with _native_stdout_discarded():  # only the banner, before the output can be turned off
         h = highs_class()
         h.setOptionValue("output_flag", False)
-        if time_limit is not None:
-            h.setOptionValue("time_limit", float(time_limit))
-        if h.readModel(path) == highspy.HighsStatus.kError:
-            raise SolverError("HiGHS could not read the model file")
-        if maximize:
-            h.changeObjectiveSense(highspy.ObjSense.kMaximize)
-        h.run()
+    if time_limit is not None:
+        h.setOptionValue("time_limit", float(time_limit))
+    if h.readModel(path) == highspy.HighsStatus.kError:
+        raise SolverError("HiGHS could not read the model file")
+    if maximize:
+        h.changeObjectiveSense(highspy.ObjSense.kMaximize)
+    h.run()
     model_status = h.getModelStatus()
     words = h.modelStatusToString(model_status)
     statuses: dict[object, str] = {
