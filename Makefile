@@ -1,5 +1,6 @@
 # Entry points. Each target does its own set-up: a virtual environment in .venv with
-# Python 3.12, the build tools, and an install of the package from this tree.
+# Python 3.12, the build tools, and an install of the package from this tree with the extras
+# that target needs.
 
 PYTHON ?= $(shell pyenv which python3.12 2>/dev/null || command -v python3.12 || echo python3.12)
 VENV := .venv
@@ -22,8 +23,10 @@ install: $(VPY)
 test: install
 	$(VPY) -m pytest -q
 
-demo: install
-	$(VPY) -m zemlo
+# The demo needs the package and its default solver only, not the test tools.
+demo: $(VPY)
+	$(VPY) -m pip install -q --no-build-isolation ".[solve]"
+	$(VENV)/bin/zemlo solve examples/afiro.mps.gz
 
 bench: install
 	@for f in bench/bench_*.py; do echo "== $$f"; $(VPY) $$f || exit 1; done

@@ -47,6 +47,19 @@ def require_tool(name: str, package: str | None = None) -> str:
     return path
 
 
+def require_solver(solver: str) -> None:
+    """Skips (fails under CI) unless the solver `zemlo solve` names `solver` is installed:
+    highs (the highspy package), cbc or glpk (their Debian programs)."""
+    if solver == "highs":
+        try:
+            import highspy  # noqa: F401
+        except ImportError:
+            missing("highspy is not installed (pip install 'zemlo[solve]')")
+        return
+    program, package = {"cbc": ("cbc", "coinor-cbc"), "glpk": ("glpsol", "glpk-utils")}[solver]
+    require_tool(program, package)
+
+
 def netlib_model(name: str) -> Path:
     """The gzipped netlib model `name`; when it is not there, the test skips (fails under CI)."""
     source = NETLIB / f"{name}.mps.gz"

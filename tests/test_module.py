@@ -249,7 +249,7 @@ def test_models_sharing_a_store_see_each_others_changes():
 
 
 def test_demo_runs_and_round_trips_its_files():
-    run = subprocess.run([sys.executable, "-m", "zemlo"], capture_output=True, text=True, timeout=60)
+    run = subprocess.run([sys.executable, "-m", "zemlo", "demo"], capture_output=True, text=True, timeout=60)
     assert run.returncode == 0, run.stderr
     assert "capacity: x + y <= 4\n" in run.stdout
     assert "\nEnd\n" in run.stdout and "\nENDATA\n" in run.stdout

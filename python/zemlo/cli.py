@@ -1,0 +1,524 @@
+"""The `zemlo` command: describe, convert and solve MPS files, and show a tour of the API.
+
+Exit status: 0 on success, 1 when the work fails (a file that cannot be read or written, a
+solver that fails or whose solution fails the check), 2 on a usage error. Every failure is one
+line on standard error; `--debug` shows the traceback instead.
+"""
+
+from __future__ import annotations
+
+import argparse
+import contextlib
+import csv
+import gzip
+import json
+import math
+import os
+import shutil
+import sys
+import tempfile
+import time
+from collections.abc import Iterator, Sequence
+from typing import IO, Any, NoReturn
+
+from zemlo._info import describe, render
+from zemlo._load import load_mps, plain_file
+from zemlo._ondrel import Model, ObjSense, read_mps, write_lp, write_mps
+from zemlo._solve import SOLVERS, SolveResult, SolverError, require, solve
+
+PROG = "zemlo"
+# Reading or writing files above this size reports its time on standard error.
+LONG_WORK_BYTES = 4 << 20
+
+
+class UsageError(Exception):
+    """A command line that names something the command cannot do (exit status 2)."""
+
+
+class ReadFailed(Exception):
+    """A file that cannot be read as an MPS file (exit status 1)."""
+
+
+class _Parser(argparse.ArgumentParser):
+    """An argument parser whose usage errors are one line on standard error."""
+
+    def error(self, message: str) -> NoReturn:
+        self.exit(2, f"{self.prog}: error: {message} (see {self.prog} --help)\n")
+
+
+def _version() -> str:
+    from zemlo import __version__
+
+    return __version__
+
+
+def build_parser() -> argparse.ArgumentParser:
+    """The command's argument parser, with its four subcommands."""
+    def common_options(default: Any) -> _Parser:
+        # -q and --debug go before or after the command. Each parser gets its own actions: the
+        # command's leave the value alone unless given, so the main parser's value stands.
+        options = _Parser(add_help=False)
+        options.add_argument("-q", "--quiet", action="store_true", default=default,
+                             help="print no progress on standard error")
+        options.add_argument("--debug", action="store_true", default=default,
+                             help="show the traceback of a failure")
+        return options
+
+    common = common_options(argparse.SUPPRESS)
+    parser = _Parser(
+        prog=PROG,
+        parents=[common_options(False)],
+        description="Describe, convert and solve linear and mixed-integer models in MPS files "
+        "(plain or gzip-compressed).",
+        epilog="Run 'zemlo COMMAND --help' for the options of a command.",
+    )
+    parser.set_defaults(command=None)
+    parser.add_argument("--version", action="version", version=f"{PROG} {_version()}")
+    commands = parser.add_subparsers(title="commands", metavar="COMMAND", parser_class=_Parser)
+
+    info = commands.add_parser(
+        "info", parents=[common], help="sizes of an MPS file and what to check before solving it",
+        description="Print the name, rows by sense, columns by category and bound kind, non-zeros "
+        "and objective of an MPS file, and notes on what a solver or an LP file may not take.",
+    )
+    info.add_argument("file", metavar="FILE", help="MPS file, may end in .gz")
+    info.add_argument("--json", action="store_true", help="print JSON for programs")
+    info.set_defaults(command=cmd_info)
+
+    convert = commands.add_parser(
+        "convert", parents=[common], help="convert an MPS file to a CPLEX LP or MPS file",
+        description="Load an MPS file into a model and write it as a CPLEX LP file (OUT ending in "
+        ".lp) or a fixed MPS file (OUT ending in .mps); either may end in .gz. An existing OUT is "
+        "only replaced with --force.",
+    )
+    convert.add_argument("input", metavar="IN", help="MPS file, may end in .gz")
+    convert.add_argument("output", metavar="OUT", help="file to write: .lp, .mps, .lp.gz or .mps.gz")
+    convert.add_argument("--force", action="store_true", help="replace OUT if it exists")
+    convert.add_argument("--rename", action="store_true",
+                         help="write generated names (X0000000, ... for columns, C0000000, ... for rows)")
+    convert.add_argument("--relax", action="store_true", help="write integer columns as continuous ones")
+    convert.add_argument("--obj-name", metavar="NAME", help="name of the objective row (default: the file's)")
+    convert.add_argument("--model-name", metavar="NAME", help="MPS only: NAME line text (default: the file's)")
+    convert.add_argument("--objsense", action="store_true",
+                         help="MPS only: write an OBJSENSE section rather than negating a maximised objective")
+    convert.add_argument("--max-name-length", type=_non_negative, default=255, metavar="N",
+                         help="LP only: fail on a column name longer than N bytes (default 255)")
+    convert.add_argument("--dummy-var-name", default="__dummy", metavar="NAME",
+                         help="LP only: variable used to write rows without coefficients (default __dummy)")
+    convert.add_argument("--drop-cons-names", action="store_true",
+                         help="give the rows automatic names (_C1, _C2, ...) instead of the file's")
+    convert.set_defaults(command=cmd_convert)
+
+    solve_ = commands.add_parser(
+        "solve", parents=[common], help="solve an MPS file with a real solver and check the answer",
+        description="Load an MPS file, hand the model to a solver, store its answer in the model and "
+        "check it against the model's own bounds, integrality and constraints. Exits with 1 when "
+        "the solver fails or its solution misses the model by more than the tolerance.",
+    )
+    solve_.add_argument("file", metavar="FILE", help="MPS file, may end in .gz")
+    solve_.add_argument("--solver", choices=SOLVERS, default="highs",
+                        help="highs (default, needs the highspy package), cbc or glpk (their programs)")
+    solve_.add_argument("--time-limit", type=_positive, metavar="S", help="stop the solver after S seconds")
+    solve_.add_argument("--solution", metavar="OUT",
+                        help="write the solution to OUT: .csv or .json, may end in .gz")
+    solve_.add_argument("--force", action="store_true", help="replace the --solution file if it exists")
+    solve_.add_argument("--tolerance", type=_non_negative_float, default=1e-6, metavar="T",
+                        help="largest violation the check accepts (default 1e-6)")
+    solve_.add_argument("--show", type=_non_negative, default=20, metavar="N",
+                        help="print at most N non-zero values (default 20)")
+    solve_.set_defaults(command=cmd_solve)
+
+    demo = commands.add_parser(
+        "demo", parents=[common], help="a short tour of the Python API",
+        description="Build a small model, print what it holds, write it as LP and MPS files and "
+        "read the MPS file back.",
+    )
+    demo.set_defaults(command=cmd_demo)
+    return parser
+
+
+def _non_negative(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
+    if value < 0:
+        raise argparse.ArgumentTypeError(f"must not be negative: {text}")
+    return value
+
+
+def _non_negative_float(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
+    if not (value >= 0 and math.isfinite(value)):
+        raise argparse.ArgumentTypeError(f"must be a finite number not below 0: {text}")
+    return value
+
+
+def _positive(text: str) -> float:
+    value = _non_negative_float(text)
+    if value == 0:
+        raise argparse.ArgumentTypeError("must be above 0")
+    return value
+
+
+# --- progress and files ---------------------------------------------------------------------
+
+
+class Progress:
+    """Progress lines on standard error, unless quiet."""
+
+    def __init__(self, quiet: bool) -> None:
+        self.quiet = quiet
+
+    def say(self, message: str) -> None:
+        """Prints "zemlo: MESSAGE" on standard error unless quiet."""
+        if not self.quiet:
+            print(f"{PROG}: {message}", file=sys.stderr, flush=True)
+
+
+def size_text(n: int) -> str:
+    """A byte count for people: 812 bytes, 12.3 kB, 4.6 MB."""
+    if n < 1000:
+        return f"{n} bytes"
+    value = float(n)
+    for unit in ("kB", "MB", "GB"):
+        value /= 1000
+        if value < 999.95:
+            break
+    return f"{value:.1f} {unit}"
+
+
+def _check_readable(path: str) -> None:
+    lower = path.lower()
+    if lower.endswith(".lp") or lower.endswith(".lp.gz"):
+        raise UsageError(f"{path}: zemlo reads MPS files only")
+    if not os.path.exists(path):
+        raise FileNotFoundError(2, "No such file or directory", path)
+    if os.path.isdir(path):
+        raise IsADirectoryError(21, "Is a directory", path)
+
+
+def read_model(path: str, progress: Progress, drop_cons_names: bool = False) -> Model:
+    """load_mps with a progress line for a large file."""
+    _check_readable(path)
+    size = os.path.getsize(path)
+    started = time.perf_counter()
+    try:
+        model = load_mps(path, drop_cons_names=drop_cons_names)
+    except (RuntimeError, ValueError, EOFError) as exc:
+        raise ReadFailed(f"{path}: {exc}") from exc
+    if size > LONG_WORK_BYTES:
+        progress.say(
+            f"read {path} ({size_text(size)}) in {time.perf_counter() - started:.2f} s: "
+            f"{model.num_constraints} rows, {model.num_variables} columns"
+        )
+    return model
+
+
+def _refuse_existing(path: str, force: bool) -> None:
+    if os.path.exists(path) and not force:
+        raise UsageError(f"{path} exists; use --force to replace it")
+
+
+@contextlib.contextmanager
+def output_file(path: str) -> Iterator[str]:
+    """Yields a temporary path to write the plain text of `path` to; on success it becomes
+    `path`, gzip-compressed when `path` ends in .gz. A failure leaves `path` untouched."""
+    directory = os.path.dirname(os.path.abspath(path))
+    if not os.path.isdir(directory):
+        raise FileNotFoundError(2, "No such directory", directory)
+    fd, staged = tempfile.mkstemp(prefix=".zemlo-", dir=directory)
+    os.close(fd)
+    try:
+        if path.lower().endswith(".gz"):
+            with tempfile.TemporaryDirectory(prefix="zemlo-") as tmp:
+                plain = os.path.join(tmp, "plain")
+                yield plain
+                with open(plain, "rb") as src, open(staged, "wb") as raw:
+                    with gzip.GzipFile(filename="", mode="wb", fileobj=raw, mtime=0) as dst:
+                        shutil.copyfileobj(src, dst, 1 << 20)
+        else:
+            yield staged  # written in place, then renamed
+        os.chmod(staged, 0o666 & ~_umask())
+        os.replace(staged, path)
+    except BaseException:
+        with contextlib.suppress(OSError):
+            os.unlink(staged)
+        raise
+
+
+def _umask() -> int:
+    mask = os.umask(0)
+    os.umask(mask)
+    return mask
+
+
+def _format_of(path: str) -> str:
+    lower = path.lower()
+    if lower.endswith(".gz"):
+        lower = lower[:-3]
+    for suffix in (".lp", ".mps"):
+        if lower.endswith(suffix):
+            return suffix[1:]
+    raise UsageError(f"{path}: cannot tell the format; OUT must end in .lp, .mps, .lp.gz or .mps.gz")
+
+
+def model_name(model: Model) -> str:
+    """The model's name, as its summary shows it."""
+    text = model.summary()
+    return text[len("Model(name=") : text.rindex(", vars=")]
+
+
+def objective_name(model: Model) -> str | None:
+    """The objective's name, or None without an objective or a name."""
+    objective = model.get_objective()
+    return None if objective is None else objective.name
+
+
+# --- commands --------------------------------------------------------------------------------
+
+
+def cmd_info(args: argparse.Namespace, progress: Progress) -> int:
+    """`zemlo info FILE [--json]`: prints the file's sizes and notes; returns the exit status."""
+    _check_readable(args.file)
+    started = time.perf_counter()
+    try:
+        with plain_file(args.file) as plain:
+            info = describe(args.file, plain, read_mps(plain, 1))
+    except (RuntimeError, ValueError, EOFError) as exc:
+        raise ReadFailed(f"{args.file}: {exc}") from exc
+    if info.bytes > LONG_WORK_BYTES:
+        progress.say(f"read {args.file} ({size_text(info.bytes)}) in {time.perf_counter() - started:.2f} s")
+    if args.json:
+        json.dump(info.as_dict(), sys.stdout, indent=2)
+        sys.stdout.write("\n")
+    else:
+        sys.stdout.write(render(info))
+    return 0
+
+
+def cmd_convert(args: argparse.Namespace, progress: Progress) -> int:
+    """`zemlo convert IN OUT`: loads IN and writes OUT as LP or MPS; returns the exit status."""
+    fmt = _format_of(args.output)
+    if fmt == "lp":
+        given = (("--objsense", args.objsense), ("--model-name", args.model_name))
+        misplaced = [flag for flag, used in given if used]
+    else:
+        misplaced = [
+            flag
+            for flag, given in (
+                ("--max-name-length", args.max_name_length != 255),
+                ("--dummy-var-name", args.dummy_var_name != "__dummy"),
+            )
+            if given
+        ]
+    if misplaced:
+        raise UsageError(f"{', '.join(misplaced)} cannot be used when writing {fmt.upper()}")
+    _refuse_existing(args.output, args.force)
+    model = read_model(args.input, progress, drop_cons_names=args.drop_cons_names)
+    # Generated names replace the objective's too, unless one is asked for.
+    obj_name = args.obj_name or (None if args.rename else objective_name(model)) or "OBJ"
+    mip = not args.relax
+    started = time.perf_counter()
+    with output_file(args.output) as plain:
+        if fmt == "lp":
+            if args.rename:
+                _rename(model)
+            write_lp(model, plain, mip, args.max_name_length, obj_name, args.dummy_var_name)
+        else:
+            mps_sense = -1 if model.get_sense() is ObjSense.Maximize else 1
+            name = args.model_name if args.model_name is not None else model_name(model)
+            write_mps(model, plain, mps_sense, mip, args.objsense, args.rename, name, obj_name)
+    size = os.path.getsize(args.output)
+    progress.say(
+        f"wrote {args.output} ({size_text(size)}, {model.num_constraints} rows, "
+        f"{len(model.used_variable_ids())} columns) in {time.perf_counter() - started:.2f} s"
+    )
+    return 0
+
+
+def _rename(model: Model) -> None:
+    """Gives every variable and constraint a generated name, as the MPS writer's --rename."""
+    for i, variable in enumerate(model.list_variables()):
+        variable.set_name(f"X{i:07d}")
+    for i, constraint in enumerate(model.list_constraints()):
+        constraint.set_name(f"C{i:07d}")
+
+
+def cmd_solve(args: argparse.Namespace, progress: Progress) -> int:
+    """`zemlo solve FILE`: solves, prints the checked answer; returns the exit status, raising
+    SolutionRejected when the solution fails the check."""
+    if args.solution is not None:
+        lower = args.solution.lower().removesuffix(".gz")
+        if not lower.endswith((".csv", ".json")):
+            raise UsageError(f"{args.solution}: the solution file must end in .csv or .json (and may end in .gz)")
+        _refuse_existing(args.solution, args.force)
+    require(args.solver)
+    model = read_model(args.file, progress)
+    progress.say(f"solving {args.file} with {args.solver}")
+    result = solve(model, args.solver, args.time_limit)
+    progress.say(f"{args.solver} finished in {result.seconds:.2f} s")
+    out = sys.stdout
+    integers = sum(1 for v in model.list_variables() if v.is_integer() or v.is_binary())
+    out.write(
+        f"model       {model_name(model)}: {model.num_constraints} rows, {model.num_variables} columns "
+        f"({integers} integer), {'maximize' if model.get_sense() is ObjSense.Maximize else 'minimize'}\n"
+    )
+    out.write(f"solver      {result.solver} ({result.solver_status}), {result.seconds:.2f} s\n")
+    out.write(f"status      {result.status}\n")
+    check = result.check
+    if check is None:
+        out.write("solution    none\n")
+    else:
+        out.write(f"objective   {_num(check.objective)} (solver: {_num(result.solver_objective)})\n")
+        verdict = "passed" if check.feasible(args.tolerance) else "FAILED"
+        out.write(
+            f"check       {verdict} at tolerance {args.tolerance:g}: largest bound violation "
+            f"{_small(check.max_bound_violation)}{_at(check.worst_variable)}, integrality violation "
+            f"{_small(check.max_integrality_violation)}, constraint violation "
+            f"{_small(check.max_constraint_violation)}{_at(check.worst_constraint)}\n"
+        )
+        if check.missing_values or check.unevaluated_constraints:
+            out.write(f"            {check.missing_values} variables without a value\n")
+        nonzero = [(name, value) for name, value in result.values.items() if value != 0]
+        out.write(f"values      {len(nonzero)} of {len(result.values)} variables are non-zero\n")
+        shown = nonzero[: args.show]
+        width = max((len(name) for name, _ in shown), default=0)
+        for name, value in shown:
+            out.write(f"  {name:<{width}}  {_num(value)}\n")
+        if len(nonzero) > args.show:
+            out.write(f"  ... {len(nonzero) - args.show} more (write them all with --solution FILE)\n")
+    out.flush()
+    if args.solution is not None:
+        write_solution(args.solution, model, result)
+        progress.say(f"wrote {args.solution}")
+    if check is not None and not check.feasible(args.tolerance):
+        raise SolutionRejected(
+            f"the {result.solver} solution misses the model by more than {args.tolerance:g} "
+            f"(bound {_small(check.max_bound_violation)}, integrality {_small(check.max_integrality_violation)}, "
+            f"constraint {_small(check.max_constraint_violation)})"
+        )
+    return 0
+
+
+class SolutionRejected(Exception):
+    """The solver's solution failed the model's check (exit status 1)."""
+
+
+def _num(x: float | None) -> str:
+    """Numbers as Python's shortest round-trip text."""
+    if x is None:
+        return "none"
+    if math.isfinite(x) and x == int(x) and abs(x) < 1e16:
+        return str(int(x))
+    return repr(x)
+
+
+def _small(x: float) -> str:
+    """A violation: three significant digits are enough."""
+    return "0" if x == 0 else f"{x:.3g}"
+
+
+def _at(name: str | None) -> str:
+    return "" if name is None else f" ({name})"
+
+
+def write_solution(path: str, model: Model, result: SolveResult) -> None:
+    """Writes the stored solution as CSV (kind, name, value, reduced_cost, dual, slack) or JSON."""
+    variables = [(v.name, v.value, v.dj) for v in model.list_variables()]
+    constraints = [(c.name, c.value(), c.pi, c.slack) for c in model.list_constraints()]
+    with output_file(path) as plain:
+        with open(plain, "w", encoding="utf-8", newline="") as f:
+            if path.lower().removesuffix(".gz").endswith(".json"):
+                _write_json(f, result, variables, constraints)
+            else:
+                writer = csv.writer(f, lineterminator="\n")
+                writer.writerow(["kind", "name", "value", "reduced_cost", "dual", "slack"])
+                for name, value, dj in variables:
+                    writer.writerow(["variable", name, _cell(value), _cell(dj), "", ""])
+                for name, value, pi, slack in constraints:
+                    writer.writerow(["constraint", name, _cell(value), "", _cell(pi), _cell(slack)])
+
+
+def _cell(x: float | None) -> str:
+    return "" if x is None else repr(x)
+
+
+def _write_json(
+    f: IO[str],
+    result: SolveResult,
+    variables: Sequence[tuple[str, float | None, float | None]],
+    constraints: Sequence[tuple[str, float | None, float | None, float | None]],
+) -> None:
+    document: dict[str, Any] = {
+        "solver": result.solver,
+        "status": result.status,
+        "solver_status": result.solver_status,
+        "objective": result.objective,
+        "solver_objective": result.solver_objective,
+        "check": None if result.check is None else vars(result.check),
+        "variables": [{"name": n, "value": v, "reduced_cost": d} for n, v, d in variables],
+        "constraints": [
+            {"name": n, "activity_minus_rhs": v, "dual": p, "slack": s} for n, v, p, s in constraints
+        ],
+    }
+    json.dump(document, f, indent=1, allow_nan=True)
+    f.write("\n")
+
+
+def cmd_demo(args: argparse.Namespace, progress: Progress) -> int:
+    """`zemlo demo`: the tour of the Python API on standard output."""
+    from zemlo._demo import main as tour
+
+    tour()
+    return 0
+
+
+# --- entry point -----------------------------------------------------------------------------
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    """Run the command with `argv` (default: the process's arguments); returns the exit status."""
+    parser = build_parser()
+    args = parser.parse_args(argv)
+    if args.command is None:
+        parser.error("no command given; choose one of info, convert, solve, demo")
+    try:
+        status: int = args.command(args, Progress(args.quiet))
+        sys.stdout.flush()
+        return status
+    except BrokenPipeError:
+        # The reader of our output went away (`zemlo info big.mps | head -1`): stop quietly.
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+        return 1
+    except KeyboardInterrupt:
+        if args.debug:
+            raise
+        print(f"{PROG}: interrupted", file=sys.stderr)
+        return 130
+    except UsageError as exc:
+        if args.debug:
+            raise
+        print(f"{PROG}: error: {exc} (see {PROG} --help)", file=sys.stderr)
+        return 2
+    except Exception as exc:
+        if args.debug:
+            raise
+        print(f"{PROG}: error: {_message(exc)}", file=sys.stderr)
+        return 1
+
+
+def _message(exc: Exception) -> str:
+    """One line that says what failed."""
+    if isinstance(exc, OSError) and exc.strerror:
+        where = f": {exc.filename}" if exc.filename else ""
+        return f"{exc.strerror}{where}"
+    if isinstance(exc, (SolverError, SolutionRejected, ReadFailed, RuntimeError, ValueError, OSError, EOFError)):
+        text = str(exc) or type(exc).__name__
+    else:
+        text = f"{type(exc).__name__}: {exc} (run with --debug for the traceback)"
+    return " ".join(text.split())

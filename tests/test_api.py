@@ -1,0 +1,75 @@
+"""The public face of the package: its names, its version, its docstrings and its types."""
+
+import inspect
+import subprocess
+import sys
+import tomllib
+from importlib.metadata import version
+from pathlib import Path
+
+import pytest
+
+import zemlo
+from zemlo import _ondrel
+
+ROOT = Path(__file__).resolve().parents[1]
+HELPERS = ["load_mps", "solve", "SolveResult", "SolverError", "check_solution", "SolutionCheck"]
+
+
+def test_the_package_exposes_the_native_names_and_its_helpers():
+    assert zemlo.__all__ == [*_ondrel.__all__, *HELPERS]
+    for name in _ondrel.__all__:
+        assert getattr(zemlo, name) is getattr(_ondrel, name)
+    namespace: dict[str, object] = {}
+    exec("from zemlo import *", namespace)
+    assert set(namespace) - {"__builtins__"} == set(zemlo.__all__)
+
+
+def test_version_has_one_source():
+    with open(ROOT / "pyproject.toml", "rb") as f:
+        declared = tomllib.load(f)["project"]["version"]
+    assert zemlo.__version__ == version("zemlo") == declared
+
+
+def public_members(obj):
+    for name, member in vars(obj).items():
+        if name.startswith("_"):
+            continue
+        if isinstance(member, property):
+            yield f"{obj.__name__}.{name}", member.fget
+        elif inspect.isfunction(member):
+            yield f"{obj.__name__}.{name}", member
+
+
+def test_every_public_helper_says_what_it_takes_and_returns():
+    from zemlo import cli
+
+    documented = [zemlo, cli, cli.main]
+    for name in HELPERS:
+        helper = getattr(zemlo, name)
+        documented.append(helper)
+        if inspect.isclass(helper):
+            documented += [member for _, member in public_members(helper)]
+    missing = [getattr(obj, "__qualname__", getattr(obj, "__name__", obj)) for obj in documented
+               if not (obj.__doc__ or "").strip()]
+    assert missing == []
+    assert "os.PathLike" in zemlo.load_mps.__doc__
+
+
+def test_the_readme_shows_the_example_that_runs():
+    # tests/test_solve.py runs examples/quickstart.py; the README shows its code.
+    readme = (ROOT / "README.md").read_text()
+    shown = readme.split("```python\n", 1)[1].split("```", 1)[0]
+    example = (ROOT / "examples" / "quickstart.py").read_text().split('"""\n\n', 1)[1]
+    assert shown == example + "# optimal 2200.0 {'chairs': 24.0, 'tables': 14.0} True\n"
+
+
+@pytest.mark.parametrize("python", ["3.11", "3.12", "3.13"])
+def test_examples_and_package_pass_mypy_strict(tmp_path_factory, python):
+    cache = tmp_path_factory.getbasetemp() / f"mypy-cache-{python}"
+    run = subprocess.run(
+        [sys.executable, "-m", "mypy", "--strict", "--python-version", python, "--cache-dir", str(cache),
+         *sorted(str(p) for p in (ROOT / "examples").glob("*.py")), str(ROOT / "python" / "zemlo")],
+        capture_output=True, text=True, cwd=ROOT, timeout=600,
+    )
+    assert run.returncode == 0, run.stdout + run.stderr

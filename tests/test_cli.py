@@ -1,0 +1,438 @@
+"""The zemlo command, run as a user runs it: a subprocess, its exit status, its standard output
+and error, and the files it writes, which glpsol and clp read back."""
+
+import gzip
+import json
+import os
+import re
+import subprocess
+import sys
+from importlib.metadata import version
+from pathlib import Path
+
+import pytest
+
+from zemlo import AffineExpr, Category, Model, ObjSense, Sense, read_mps, write_mps
+from support import netlib_model, require_solver, require_tool
+
+ROOT = Path(__file__).resolve().parents[1]
+EXAMPLES = ROOT / "examples"
+AFIRO = EXAMPLES / "afiro.mps.gz"
+
+
+@pytest.fixture
+def glpsol_installed():
+    require_tool("glpsol", "glpk-utils")
+
+
+@pytest.fixture
+def clp_installed():
+    require_tool("clp", "coinor-clp")
+
+
+needs_glpsol = pytest.mark.usefixtures("glpsol_installed")
+needs_clp = pytest.mark.usefixtures("clp_installed")
+
+
+def zemlo(*args, env=None, cwd=None):
+    """Runs `python -m zemlo ARGS`."""
+    return subprocess.run([sys.executable, "-m", "zemlo", *map(str, args)], capture_output=True,
+                          text=True, timeout=600, env=env, cwd=cwd)
+
+
+def one_line_error(run, status):
+    assert run.returncode == status, (run.stdout, run.stderr)
+    assert "Traceback" not in run.stderr
+    lines = run.stderr.splitlines()
+    assert len(lines) == 1, run.stderr
+    return lines[0]
+
+
+def netlib(name: str) -> Path:
+    return netlib_model(name)
+
+
+def plain_copy(source: Path, tmp_path: Path) -> Path:
+    target = tmp_path / source.name.removesuffix(".gz")
+    target.write_bytes(gzip.decompress(source.read_bytes()))
+    return target
+
+
+def glpsol_objective(path: Path, fmt: str, tmp_path: Path) -> float:
+    """glpsol's optimum for a file read as --lp, --mps or --freemps, from its solution file."""
+    raw = tmp_path / f"{path.name}.sol"
+    run = subprocess.run(["glpsol", fmt, str(path), "-w", str(raw)], capture_output=True, text=True, timeout=300)
+    assert run.returncode == 0, run.stdout
+    status = next(line.split() for line in raw.read_text().splitlines() if line.startswith("s "))
+    assert status[4] in ("f", "o"), status  # a feasible basis or an optimal integer solution
+    return float(status[-1])
+
+
+# --- the command line itself -----------------------------------------------------------------
+
+
+@pytest.mark.parametrize("command", ["", "info", "convert", "solve", "demo"])
+def test_help_everywhere(command):
+    run = zemlo(*command.split(), "--help")
+    assert run.returncode == 0 and run.stderr == ""
+    assert run.stdout.startswith(f"usage: zemlo {command}".rstrip())
+    if not command:
+        for sub in ("info", "convert", "solve", "demo"):
+            assert f"\n    {sub} " in run.stdout
+
+
+def test_version_from_metadata_through_both_entry_points():
+    script = Path(sys.executable).with_name("zemlo")
+    assert script.exists()
+    for run in (zemlo("--version"), subprocess.run([script, "--version"], capture_output=True, text=True)):
+        assert (run.returncode, run.stdout) == (0, f"zemlo {version('zemlo')}\n")
+
+
+@pytest.mark.parametrize(("args", "message"), [
+    ((), "zemlo: error: no command given; choose one of info, convert, solve, demo"),
+    (("bogus",), "invalid choice: 'bogus'"),
+    (("--bogus",), "unrecognized arguments: --bogus"),
+    (("solve",), "zemlo solve: error: the following arguments are required: FILE"),
+    (("solve", AFIRO, "--solver", "simplex"), "argument --solver: invalid choice: 'simplex'"),
+    (("solve", AFIRO, "--time-limit", "0"), "argument --time-limit: must be above 0"),
+    (("solve", AFIRO, "--time-limit", "soon"), "argument --time-limit: not a number: 'soon'"),
+    (("solve", AFIRO, "--solution", "out.txt"), "out.txt: the solution file must end in .csv or .json"),
+    (("convert", AFIRO, "out.txt"), "out.txt: cannot tell the format"),
+    (("convert", AFIRO, "out.lp", "--objsense"), "--objsense cannot be used when writing LP"),
+    (("convert", AFIRO, "out.mps", "--max-name-length", "8"), "--max-name-length cannot be used when writing MPS"),
+    (("info", "model.lp"), "model.lp: zemlo reads MPS files only"),
+])
+def test_usage_errors_exit_2_with_one_line(tmp_path, args, message):
+    line = one_line_error(zemlo(*args, cwd=tmp_path), 2)
+    assert message in line and line.startswith("zemlo")
+
+
+BAD_ROWS = "NAME bad\nROWS\n N obj\n X r1\nENDATA\n"
+RESERVED = "NAME r\nROWS\n N obj\n L _r1\nCOLUMNS\n x _r1 1\nENDATA\n"
+
+
+@pytest.mark.parametrize(("args", "files", "message"), [
+    (("info", "missing.mps"), {}, "zemlo: error: No such file or directory: missing.mps"),
+    (("solve", "missing.mps.gz"), {}, "zemlo: error: No such file or directory: missing.mps.gz"),
+    (("info", "bad.mps"), {"bad.mps": BAD_ROWS}, "zemlo: error: bad.mps: Unknown row type: X"),
+    (("convert", "r.mps", "r.lp"), {"r.mps": RESERVED}, "zemlo: error: r.mps: row '_r1' cannot become a constraint"),
+    (("info", "cut.mps.gz"), {"cut.mps.gz": gzip.compress(BAD_ROWS.encode())[:20]},
+     "zemlo: error: cut.mps.gz: Compressed file ended before the end-of-stream marker was reached"),
+    (("convert", AFIRO, "no/such/dir/out.lp"), {}, "zemlo: error: No such directory:"),
+    (("convert", AFIRO, "r.lp", "--max-name-length", "2"), {},
+     'zemlo: error: Variable names too long for Lp format: ["X01"'),
+])
+def test_failures_exit_1_with_one_line(tmp_path, args, files, message):
+    for name, content in files.items():
+        (tmp_path / name).write_bytes(content if isinstance(content, bytes) else content.encode())
+    line = one_line_error(zemlo(*args, cwd=tmp_path), 1)
+    assert line.startswith(message)
+    # Nothing is left behind: no output, no half-written temporary file.
+    assert sorted(p.name for p in tmp_path.iterdir()) == sorted(files)
+
+
+def test_debug_shows_the_traceback(tmp_path):
+    run = zemlo("info", "missing.mps", "--debug", cwd=tmp_path)
+    assert run.returncode == 1
+    assert "Traceback" in run.stderr and "FileNotFoundError" in run.stderr
+
+
+def many_values_model(path: Path, n: int) -> None:
+    """min sum x_i with 1 <= x_i: n non-zero values to print."""
+    m = Model("many")
+    xs = m.add_variables_batch([f"x{i}" for i in range(n)], 1.0, 2.0, Category.Continuous)
+    objective = AffineExpr()
+    for x in xs:
+        objective.add_term(x, 1.0)
+    m.set_objective(objective)
+    write_mps(m, str(path), 1, True, False, False, "many", "OBJ")
+
+
+def test_output_into_a_closed_pipe_is_no_failure_to_report(tmp_path):
+    solver = "highs"
+    require_solver(solver)
+    many_values_model(tmp_path / "many.mps", 20000)
+    # As `zemlo solve many.mps --show 20000 | head -1`: the reader leaves after one line.
+    process = subprocess.Popen([sys.executable, "-m", "zemlo", "solve", "many.mps", "--solver", solver,
+                                "--show", "20000", "-q"], cwd=tmp_path, stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, text=True)
+    first = process.stdout.readline()
+    process.stdout.close()
+    stderr = process.stderr.read()
+    process.wait(timeout=300)
+    assert first.startswith("model       many")
+    assert stderr == ""
+    assert process.returncode == 1
+
+
+def test_quiet_silences_progress(tmp_path):
+    loud = zemlo("convert", AFIRO, tmp_path / "a.lp")
+    assert loud.returncode == 0
+    assert re.fullmatch(r"zemlo: wrote .*a\.lp \(\d+ bytes, 27 rows, 32 columns\) in \d+\.\d\d s\n", loud.stderr)
+    # -q before or after the command.
+    for args, out in ((("-q", "convert"), "b.lp"), (("convert", "-q"), "c.lp")):
+        quiet = zemlo(*args, AFIRO, tmp_path / out)
+        assert (quiet.returncode, quiet.stderr, quiet.stdout) == (0, "", "")
+        assert (tmp_path / out).read_bytes() == (tmp_path / "a.lp").read_bytes()
+
+
+# --- convert ---------------------------------------------------------------------------------
+
+
+def test_gzip_out_and_in_and_force(tmp_path):
+    for name in ("afiro.mps.gz", "afiro.lp.gz", "afiro.mps"):
+        assert zemlo("convert", AFIRO, tmp_path / name).returncode == 0
+    assert gzip.decompress((tmp_path / "afiro.mps.gz").read_bytes()) == (tmp_path / "afiro.mps").read_bytes()
+    assert gzip.decompress((tmp_path / "afiro.lp.gz").read_bytes()).startswith(b"\\* AFIRO *\\\nMinimize\n")
+    again = zemlo("info", tmp_path / "afiro.mps.gz", "--json")
+    assert json.loads(again.stdout)["rows"]["total"] == 27
+
+    target = tmp_path / "afiro.mps"
+    target.write_text("keep me")
+    line = one_line_error(zemlo("convert", AFIRO, target), 2)
+    assert line.startswith(f"zemlo: error: {target} exists; use --force to replace it")
+    assert target.read_text() == "keep me"
+    assert zemlo("convert", AFIRO, target, "--force").returncode == 0
+    assert target.read_bytes() == gzip.decompress((tmp_path / "afiro.mps.gz").read_bytes())
+
+
+CONVERTIBLE = ["afiro", "adlittle", "sc50a", "kb2", "share2b", "bore3d"]
+
+
+@needs_glpsol
+@pytest.mark.parametrize("name", CONVERTIBLE)
+def test_converted_lp_keeps_the_optimum(tmp_path, name):
+    source = netlib(name)
+    expected = glpsol_objective(plain_copy(source, tmp_path), "--mps", tmp_path)
+    assert zemlo("convert", source, tmp_path / "renamed.lp", "--rename").returncode == 0
+    assert "C0000000" in (tmp_path / "renamed.lp").read_text()
+    outputs = ["renamed.lp"]
+    # Where info finds no name an LP file cannot carry, the file's own names work as well.
+    info = json.loads(zemlo("info", source, "--json").stdout)
+    if not any(note["kind"].startswith("LP names") for note in info["notes"]):
+        assert zemlo("convert", source, tmp_path / "named.lp").returncode == 0
+        outputs.append("named.lp")
+    for out in outputs:
+        assert glpsol_objective(tmp_path / out, "--lp", tmp_path) == pytest.approx(expected, rel=1e-9, abs=1e-9)
+
+
+@needs_clp
+@pytest.mark.parametrize("name", CONVERTIBLE)
+def test_converted_mps_keeps_the_optimum_for_clp(tmp_path, name):
+    source = netlib(name)
+    out = tmp_path / "out.mps"
+    assert zemlo("convert", source, out, "--rename").returncode == 0
+    runs = [subprocess.run(["clp", str(path), "-solve"], capture_output=True, text=True, timeout=300).stdout
+            for path in (plain_copy(source, tmp_path), out)]
+    optimum = [float(re.search(r"Optimal objective\s+(\S+)", run).group(1)) for run in runs]
+    assert optimum[1] == pytest.approx(optimum[0], rel=1e-9, abs=1e-9)
+
+
+def workshop_file(path: Path) -> None:
+    """max 45 c + 80 t, 5 c + 20 t <= 400, 10 c + 15 t <= 450, c and t integer: 2200."""
+    m = Model("workshop")
+    c = m.add_variable("c", 0.0, 40.0, Category.Integer)
+    t = m.add_variable("t", 0.0, float("inf"), Category.Integer)
+    objective = AffineExpr()
+    objective.add_term(c, 45.0)
+    objective.add_term(t, 80.0)
+    m.set_objective(objective)
+    m.set_sense(ObjSense.Maximize)
+    for name, a, b, available in (("wood", 5.0, 20.0, 400.0), ("labour", 10.0, 15.0, 450.0)):
+        row = AffineExpr()
+        row.add_term(c, a)
+        row.add_term(t, b)
+        row.set_constant(-available)
+        row.set_sense(Sense.LessEqual)
+        row.set_name(name)
+        m.add_constraint(row)
+    write_mps(m, str(path), -1, True, False, False, "workshop", "profit")
+
+
+@needs_glpsol
+def test_a_maximising_file_converts_either_way(tmp_path):
+    workshop_file(tmp_path / "w.mps")
+    for out, flags in (("a.mps", ("--objsense",)), ("b.mps", ()), ("c.lp", ())):
+        assert zemlo("convert", tmp_path / "w.mps", tmp_path / out, *flags).returncode == 0
+    # Without OBJSENSE the objective is written negated and minimised: the file comes back as
+    # it was. The LP file says Maximize.
+    assert (tmp_path / "b.mps").read_text() == (tmp_path / "w.mps").read_text()
+    assert glpsol_objective(tmp_path / "c.lp", "--lp", tmp_path) == 2200
+    # glpsol and clp read no OBJSENSE section in front of NAME, and glpsol bounds integer
+    # columns without an UP line by 1; HiGHS reads both MPS files as written.
+    assert (tmp_path / "a.mps").read_text().startswith("OBJSENSE\n MAX\nNAME          workshop\n")
+    import highspy
+    for out, optimum in (("a.mps", 2200), ("b.mps", -2200)):
+        h = highspy.Highs()
+        h.setOptionValue("output_flag", False)
+        h.readModel(str(tmp_path / out))
+        h.run()
+        assert h.getInfo().objective_function_value == optimum
+
+
+# --- info ------------------------------------------------------------------------------------
+
+
+GLPSOL_COUNTS = re.compile(r"^(\d+) rows?, (\d+) columns?, (\d+) non-zeros?$", re.M)
+
+
+@needs_glpsol
+@pytest.mark.parametrize("name", ["afiro", "adlittle", "kb2", "boeing1", "pilot87", "maros-r7"])
+def test_info_counts_match_glpsol(tmp_path, name):
+    source = netlib(name)
+    check = subprocess.run(["glpsol", "--mps", str(plain_copy(source, tmp_path)), "--check"],
+                           capture_output=True, text=True, timeout=300).stdout
+    rows, columns, nonzeros = map(int, GLPSOL_COUNTS.search(check).groups())
+    run = zemlo("info", source, "--json")
+    assert run.returncode == 0, run.stderr
+    info = json.loads(run.stdout)
+    # glpsol counts the objective as a row and its coefficients as non-zeros.
+    assert info["rows"]["total"] + 1 == rows
+    assert info["columns"]["total"] == columns
+    assert info["nonzeros"] + info["objective"]["terms"] == nonzeros
+    assert sum(info["rows"][k] for k in ("less-or-equal", "equal", "greater-or-equal")) == info["rows"]["total"]
+    assert sum(info["bounds"].values()) == info["columns"]["total"]
+    assert ("RANGES section" in {n["kind"] for n in info["notes"]}) == (name == "boeing1")
+
+
+def test_info_notes_what_a_solver_or_lp_file_may_not_take(tmp_path):
+    path = tmp_path / "notes.mps"
+    path.write_text(
+        "NAME notes\nROWS\n N cost\n L 2fast\n L r:1\n E empty\n G st\n L 2fast\n"
+        "COLUMNS\n    MARK 'MARKER' 'INTORG'\n    n cost 1 st 1\n    MARK 'MARKER' 'INTEND'\n"
+        "    x 2fast 1\n    y r:1 1\n    x st 1\n"
+        "RHS\n    RHS cost 5 st 1\nBOUNDS\n FR BND y\n FX BND x 3\nENDATA\n"
+    )
+    run = zemlo("info", path, "--json")
+    info = json.loads(run.stdout)
+    notes = {n["kind"]: n["examples"] for n in info["notes"]}
+    assert notes == {
+        "objective constant": [],
+        "repeated rows": ["2fast"],
+        "split columns": ["x"],
+        "LP names: leading digit, period or sign": ["2fast"],
+        "LP names: characters": ["r:1"],
+        "LP names: keyword": ["st"],
+        "empty rows": ["empty"],
+        "free columns": ["y"],
+        "fixed columns": ["x"],
+        "integer columns without upper bound": ["n"],
+    }
+    assert info["objective"] == {"row": "cost", "terms": 1, "constant": -5.0}
+    text = zemlo("info", path).stdout
+    assert "  names an LP file cannot carry (characters): convert with --rename: 1 (r:1)\n" in text
+
+
+@needs_glpsol
+@pytest.mark.parametrize(("name", "fit"), [
+    ("2fast", False), ("r:1", False), ("a-b", False), ("x+y", False), (".5", False), ("a[1]", False),
+    ("\u00fc", False), ("st", False), ("end", False), ("Bounds", False), ("MAXIM", False), ("gen", False),
+    ("fine_name", True), ("x.y", True), ("#a!b", True), ("Z9", True), ("subj", True), ("maximal", True),
+])
+def test_info_calls_unfit_the_names_glpsol_misreads_in_an_lp_file(tmp_path, name, fit):
+    # A name as the LP writer places it: a column after a coefficient, a row label at the start
+    # of a line. The file carries the name when glpsol reads both back unchanged; it fails, or
+    # splits the name into a coefficient and other names, where info says it cannot.
+    from zemlo._info import lp_name_problem
+
+    lp, back = tmp_path / "n.lp", tmp_path / "n.mps"
+    lp.write_text(f"Minimize\nobj: 2 {name}\nSubject To\n{name}: 3 {name} >= 1\nEnd\n", encoding="utf-8")
+    run = subprocess.run(["glpsol", "--lp", str(lp), "--check", "--wfreemps", str(back)], capture_output=True)
+    if run.returncode == 0:
+        result = read_mps(str(back), 1)
+        read_back = ([v.name for v in result.variables], [c.name for c in result.constraints]) == ([name], [name])
+    else:
+        read_back = False
+    assert read_back is fit
+    assert (lp_name_problem(name) is None) is fit
+
+
+# --- solve -----------------------------------------------------------------------------------
+
+
+SOLVERS = ("highs", "cbc", "glpk")
+
+
+@pytest.fixture(params=SOLVERS)
+def solver(request):
+    """Each solver `zemlo solve` knows; a missing one skips (fails under CI)."""
+    require_solver(request.param)
+    return request.param
+
+
+@pytest.mark.parametrize(("example", "optimum"), [("afiro.mps.gz", -464.7531428571429), ("facility.mps", 2900.0)])
+def test_solve_prints_a_checked_optimum(tmp_path, solver, example, optimum):
+    out = tmp_path / "solution.json.gz"
+    run = zemlo("solve", EXAMPLES / example, "--solver", solver, "--time-limit", "120", "--solution", out)
+    assert run.returncode == 0, run.stderr
+    assert "status      optimal\n" in run.stdout
+    printed = float(re.search(r"^objective   (\S+)", run.stdout, re.M).group(1))
+    assert printed == pytest.approx(optimum, rel=1e-9)
+    assert re.search(r"^check       passed at tolerance 1e-06", run.stdout, re.M)
+    document = json.loads(gzip.decompress(out.read_bytes()))
+    assert document["objective"] == printed and document["status"] == "optimal"
+    assert len(document["variables"]) == (32 if example.startswith("afiro") else 40)
+    assert run.stderr.startswith("zemlo: solving") and f"zemlo: wrote {out}\n" in run.stderr
+
+
+def test_solution_csv(tmp_path):
+    require_solver("glpk")
+    out = tmp_path / "s.csv"
+    assert zemlo("solve", EXAMPLES / "facility.mps", "--solver", "glpk", "--solution", out, "-q").returncode == 0
+    lines = out.read_text().splitlines()
+    assert lines[0] == "kind,name,value,reduced_cost,dual,slack"
+    assert "variable,open_east,1.0,," in "\n".join(lines)
+    assert len(lines) == 1 + 40 + 20
+    again = zemlo("solve", EXAMPLES / "facility.mps", "--solver", "glpk", "--solution", out)
+    assert one_line_error(again, 2).startswith(f"zemlo: error: {out} exists; use --force")
+
+
+FAKE_GLPSOL = """#!/bin/sh
+# Answers every model of one row and two columns with x = 5, y = 0: x + y <= 4 is broken.
+while [ $# -gt 0 ]; do if [ "$1" = "-w" ]; then out="$2"; fi; shift; done
+printf 's bas 1 2 f f 5\\ni 1 b 5 0\\nj 1 b 5 0\\nj 2 l 0 0\\ne o f\\n' > "$out"
+echo "OPTIMAL LP SOLUTION FOUND"
+"""
+
+
+def test_a_wrong_answer_from_the_solver_fails_the_check(tmp_path):
+    m = Model("tiny")
+    x = m.add_variable("x", 0.0, 10.0, Category.Continuous)
+    y = m.add_variable("y", 0.0, 10.0, Category.Continuous)
+    objective = AffineExpr()
+    objective.add_term(x, -1.0)
+    objective.add_term(y, -1.0)
+    m.set_objective(objective)
+    row = AffineExpr.from_variable(x)
+    row.add_term(y, 1.0)
+    row.set_constant(-4.0)
+    row.set_sense(Sense.LessEqual)
+    row.set_name("limit")
+    m.add_constraint(row)
+    write_mps(m, str(tmp_path / "tiny.mps"), 1, True, False, False, "tiny", "OBJ")
+    bin_dir = tmp_path / "bin"
+    bin_dir.mkdir()
+    (bin_dir / "glpsol").write_text(FAKE_GLPSOL)
+    (bin_dir / "glpsol").chmod(0o755)
+    env = {**os.environ, "PATH": f"{bin_dir}{os.pathsep}{os.environ.get('PATH', '')}"}
+    run = zemlo("solve", "tiny.mps", "--solver", "glpk", "-q", env=env, cwd=tmp_path)
+    line = one_line_error(run, 1)
+    assert line == ("zemlo: error: the glpk solution misses the model by more than 1e-06 "
+                    "(bound 0, integrality 0, constraint 1)")
+    assert "check       FAILED at tolerance 1e-06: largest bound violation 0, integrality violation 0, " \
+           "constraint violation 1 (limit)" in run.stdout
+    assert zemlo("solve", "tiny.mps", "--solver", "glpk", "--tolerance", "1", env=env, cwd=tmp_path).returncode == 0
+
+
+def test_a_missing_solver_is_named_with_how_to_get_it(tmp_path):
+    shadow = tmp_path / "shadow"
+    shadow.mkdir()
+    (shadow / "highspy.py").write_text("raise ImportError('highspy is not installed here')\n")
+    cases = [
+        ("highs", {"PYTHONPATH": str(shadow)}, "pip install 'zemlo[solve]'"),
+        ("cbc", {"PATH": str(tmp_path)}, "apt-get install coinor-cbc"),
+        ("glpk", {"PATH": str(tmp_path)}, "apt-get install glpk-utils"),
+    ]
+    for solver, extra, hint in cases:
+        line = one_line_error(zemlo("solve", AFIRO, "--solver", solver, env={**os.environ, **extra}), 1)
+        assert line.startswith("zemlo: error: the ") and line.endswith(hint), line

@@ -1,0 +1,244 @@
+"""zemlo.load_mps: an MPS file into a Model.
+
+The netlib models go through write_mps -> load_mps -> write_mps and must come back byte for
+byte; small files written here pin the objective sense rules, bounds, categories, right-hand
+sides and the failures.
+"""
+
+import gzip
+import math
+import re
+from pathlib import Path
+
+import pytest
+
+import zemlo
+from zemlo import Category, Model, ObjSense, Sense, load_mps, write_lp, write_mps
+from support import netlib_model, netlib_sources
+
+NETLIB_FILES = netlib_sources()
+INF = math.inf
+
+
+def write(model: Model, path, *, objsense=False, name="M", obj_name=None):
+    maximize = model.get_sense() is ObjSense.Maximize
+    objective = model.get_objective()
+    obj_name = obj_name or (objective.name if objective is not None and objective.name else "OBJ")
+    write_mps(model, str(path), -1 if maximize else 1, True, objsense, False, name, obj_name)
+    return Path(path).read_bytes()
+
+
+@pytest.mark.parametrize("source", NETLIB_FILES, ids=lambda p: p.name.removesuffix(".mps.gz"))
+def test_netlib_models_round_trip_byte_for_byte(tmp_path, source):
+    name = source.name.removesuffix(".mps.gz")
+    source = netlib_model(name)
+    if name == "forplan":  # blanks inside its names shift the tokens
+        with pytest.raises(RuntimeError, match="Parse error"):
+            load_mps(source)
+        return
+    first = load_mps(source)  # read straight from the .gz file
+    a = write(first, tmp_path / "a.mps", name=name)
+    again = load_mps(tmp_path / "a.mps")
+    assert write(again, tmp_path / "b.mps", name=name) == a
+    assert (again.num_variables, again.num_constraints) == (first.num_variables, first.num_constraints)
+
+
+MODEL_FILE = """\
+NAME          SMALL
+ROWS
+ N  PROFIT
+ L  cap
+ G  need
+ E  bal
+ L  spare
+COLUMNS
+    MARK      'MARKER'                 'INTORG'
+    n         cap        2.0   PROFIT    -1.5
+    b         need       1.0
+    MARK      'MARKER'                 'INTEND'
+    x         cap        1.0   need      3.0
+    x         bal        1.0
+    x         cap        0.5
+    y         bal       -1.0
+    f         bal        2.0   PROFIT     4.0
+RHS
+    RHS       cap        10.0  need      -2.5
+    RHS       bal        0.0
+BOUNDS
+ UP BND       n          7.0
+ BV BND       b
+ MI BND       y
+ UP BND       y          3.0
+ FR BND       f
+ FX BND       x          2.5
+ENDATA
+"""
+
+
+def test_a_file_becomes_the_model_it_describes(tmp_path):
+    path = tmp_path / "small.mps"
+    path.write_text(MODEL_FILE)
+    m = load_mps(str(path))
+
+    rows = {c.name: c for c in m.list_constraints()}
+    assert list(rows) == ["cap", "need", "bal", "spare"]
+    assert [(c.sense, c.rhs) for c in rows.values()] == [
+        (Sense.LessEqual, 10.0), (Sense.GreaterEqual, -2.5), (Sense.Equal, 0.0), (Sense.LessEqual, 0.0)]
+    # x appears twice in cap: the coefficients add up, as in an expression.
+    assert [(v.name, k) for v, k in rows["cap"].items()] == [("n", 2.0), ("x", 1.5)]
+    assert rows["spare"].items() == []
+
+    columns = {v.name: v for v in m.list_variables()}
+    assert [(n, v.lb, v.ub, v.category) for n, v in columns.items()] == [
+        ("n", 0.0, 7.0, Category.Integer),
+        ("b", 0.0, 1.0, Category.Integer),  # a 0..1 integer stays Integer
+        ("x", 2.5, 2.5, Category.Continuous),
+        ("y", -INF, 3.0, Category.Continuous),
+        ("f", -INF, INF, Category.Continuous),
+    ]
+    objective = m.get_objective()
+    assert objective is not None and objective.name == "PROFIT"
+    assert objective.var_name_coeffs() == [("n", -1.5), ("f", 4.0)]
+    assert m.get_sense() is ObjSense.Minimize
+    assert m.summary() == "Model(name=SMALL, vars=5, constraints=4, objective=set)"
+
+
+def test_written_bytes_survive_a_load(tmp_path):
+    # The model's own LP text is the witness: sense, objective, rows, bounds and integrality.
+    path = tmp_path / "small.mps"
+    path.write_text(MODEL_FILE)
+    m = load_mps(path)
+    write(m, tmp_path / "again.mps", name="SMALL")
+    back = load_mps(tmp_path / "again.mps")
+    for model, lp in ((m, "a.lp"), (back, "b.lp")):
+        write_lp(model, str(tmp_path / lp), True, 255, "PROFIT", "__dummy")
+    assert (tmp_path / "a.lp").read_bytes() == (tmp_path / "b.lp").read_bytes()
+
+
+def maximising_model() -> Model:
+    m = Model("maxi")
+    x = m.add_variable("x", 0.0, 4.0, Category.Continuous)
+    y = m.add_variable("y", -1.0, INF, Category.Integer)
+    z = m.add_variable("z", 0.0, 1.0, Category.Binary)
+    objective = zemlo.AffineExpr()
+    for var, coeff in ((x, 3.0), (y, -2.0), (z, 0.5)):
+        objective.add_term(var, coeff)
+    objective.set_name("gain")
+    m.set_objective(objective)
+    m.set_sense(ObjSense.Maximize)
+    row = zemlo.AffineExpr.from_variable(x)
+    row.add_term(y, 1.0)
+    row.set_constant(-6.0)
+    row.set_sense(Sense.LessEqual)
+    row.set_name("limit")
+    m.add_constraint(row)
+    return m
+
+
+@pytest.mark.parametrize("objsense", [False, True], ids=["negated", "OBJSENSE"])
+def test_a_maximising_model_loads_back_maximising(tmp_path, objsense):
+    m = maximising_model()
+    path = tmp_path / "max.mps"
+    write(m, path, objsense=objsense, name="maxi")
+    back = load_mps(path)
+    assert back.get_sense() is ObjSense.Maximize
+    assert back.get_objective().var_name_coeffs() == [("x", 3.0), ("y", -2.0), ("z", 0.5)]
+    for model, lp in ((m, "a.lp"), (back, "b.lp")):
+        write_lp(model, str(tmp_path / lp), True, 255, "gain", "__dummy")
+    assert (tmp_path / "a.lp").read_bytes() == (tmp_path / "b.lp").read_bytes()
+
+
+SENSE_BODY = """\
+NAME          S
+ROWS
+ N  obj
+ L  r
+COLUMNS
+    x         obj        2.0   r          1.0
+RHS
+    RHS       r          1.0
+ENDATA
+"""
+
+
+@pytest.mark.parametrize(
+    ("head", "given", "sense", "coeff"),
+    [
+        ("", None, ObjSense.Minimize, 2.0),
+        ("OBJSENSE\n    MAX\n", None, ObjSense.Maximize, 2.0),
+        ("OBJSENSE\n    MAXIMIZE\n", None, ObjSense.Maximize, 2.0),
+        ("OBJSENSE MAX\n", None, ObjSense.Maximize, 2.0),
+        ("OBJSENSE\n    MIN\n", None, ObjSense.Minimize, 2.0),
+        ("OBJSENSE MINIMIZE\n", None, ObjSense.Minimize, 2.0),
+        ("*SENSE:Maximize\n", None, ObjSense.Maximize, -2.0),
+        ("*SENSE:Minimize\n", None, ObjSense.Minimize, 2.0),
+        ("* SENSE:Maximize\n", None, ObjSense.Minimize, 2.0),  # a plain comment
+        # An explicit sense wins, and the objective is taken as written.
+        ("OBJSENSE\n    MAX\n", ObjSense.Minimize, ObjSense.Minimize, 2.0),
+        ("*SENSE:Maximize\n", ObjSense.Maximize, ObjSense.Maximize, 2.0),
+        ("", ObjSense.Maximize, ObjSense.Maximize, 2.0),
+    ],
+)
+def test_objective_sense(tmp_path, head, given, sense, coeff):
+    path = tmp_path / "s.mps"
+    path.write_text(head + SENSE_BODY)
+    m = load_mps(path, sense=given)
+    assert m.get_sense() is sense
+    assert m.get_objective().var_name_coeffs() == [("x", coeff)]
+
+
+def test_sense_lines_after_rows_are_not_looked_for(tmp_path):
+    # Only the head of the file is scanned: a sense comment further down is data to the reader.
+    path = tmp_path / "s.mps"
+    path.write_text(SENSE_BODY.replace("ENDATA\n", "ENDATA\n*SENSE:Maximize\nOBJSENSE MAX\n"))
+    assert load_mps(path).get_sense() is ObjSense.Minimize
+
+
+@pytest.mark.parametrize("compress, name", [(False, "m.mps"), (True, "m.mps.gz"), (True, "m.mps")])
+@pytest.mark.parametrize("as_path", [False, True])
+def test_paths_and_gzip(tmp_path, compress, name, as_path):
+    path = tmp_path / name
+    data = SENSE_BODY.encode()
+    path.write_bytes(gzip.compress(data) if compress else data)
+    m = load_mps(path if as_path else str(path))
+    assert [c.name for c in m.list_constraints()] == ["r"]
+
+
+def test_a_reserved_row_name_fails_naming_the_row(tmp_path):
+    path = tmp_path / "r.mps"
+    path.write_text(re.sub(r"\br\b", "_r", SENSE_BODY))
+    with pytest.raises(ValueError, match=r"row '_r' cannot become a constraint.*drop_cons_names"):
+        load_mps(path)
+    m = load_mps(path, drop_cons_names=True)
+    assert [c.name for c in m.list_constraints()] == ["_C1"]
+    assert m.get_objective().name is None
+
+
+@pytest.mark.parametrize(
+    ("old", "new", "message"),
+    [
+        ("r          1.0\nRHS", "r          inf\nRHS", r"row 'r': non-finite coefficient"),
+        ("RHS       r          1.0", "RHS       r          nan", r"row 'r': Invalid constraint RHS value: NaN"),
+        ("obj        2.0", "obj        -inf", r"objective row 'obj': non-finite coefficient"),
+    ],
+    ids=["coefficient", "rhs", "objective"],
+)
+def test_non_finite_numbers_fail_naming_the_row(tmp_path, old, new, message):
+    path = tmp_path / "n.mps"
+    text = SENSE_BODY.replace(old, new)
+    assert text != SENSE_BODY
+    path.write_text(text)
+    with pytest.raises(ValueError, match=message):
+        load_mps(path)
+
+
+def test_failures_before_reading(tmp_path):
+    with pytest.raises(FileNotFoundError):
+        load_mps(tmp_path / "missing.mps")
+    path = tmp_path / "s.mps"
+    path.write_text(SENSE_BODY)
+    with pytest.raises(TypeError, match="ObjSense"):
+        load_mps(path, sense=-1)
+    with pytest.raises(ValueError, match="unknown sense 'SIDEWAYS'"):
+        path.write_text("OBJSENSE\n    SIDEWAYS\n" + SENSE_BODY)
+        load_mps(path)
