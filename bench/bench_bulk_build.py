@@ -10,7 +10,8 @@ of 1 to 10 random terms each (about 5.5 on average), every sense, random right-h
 * HiGHS through highspy: addVars + addRows from NumPy arrays (no names).
 
 Then the peak memory of the batch build against the model it leaves (measured in a child
-process), and add_variables_batch in batches of 100 against one batch.
+process), add_variables_batch in batches of 100 against one batch, and load_mps against
+read_mps alone on a file of 2,000,000 non-zeros.
 """
 
 from __future__ import annotations
@@ -163,6 +164,31 @@ def bench_small_batches(targets):
     targets.check(t["many"] <= 1.5 * t["one"], "batches of 100 within 1.5x of one batch")
 
 
+def bench_load_mps(targets):
+    """load_mps against read_mps alone on a file of 2,000,000 non-zeros (200,000 columns,
+    about 364,000 rows), written by write_mps from a batch-built model."""
+    import tempfile
+
+    from zemlo import load_mps, read_mps, write_mps
+
+    n_vars, n_rows = 200_000, 364_000
+    rows = make_rows(n_rows, n_vars, seed=2)
+    with tempfile.TemporaryDirectory() as tmp:
+        path = f"{tmp}/bench.mps"
+        m = Model("bench")
+        m.add_variables_arrays([f"x{i}" for i in range(n_vars)], np.zeros(n_vars), np.full(n_vars, 10.0),
+                               bytes(n_vars))
+        m.add_constraints_batch(rows["starts"], rows["ids"], rows["coeffs"], rows["senses"], rows["rhs"],
+                                rows["names"])
+        write_mps(m, path, 1, False, False, False, "bench", "OBJ")
+        del m
+        nnz = len(rows["ids"])
+        t = interleaved({"read": lambda: read_mps(path, 1), "load": lambda: load_mps(path)}, rounds=3)
+    print(f"load_mps on {nnz:,} non-zeros: read_mps {t['read'] / nnz * 1e9:6.1f} ns/non-zero, "
+          f"load_mps {t['load'] / nnz * 1e9:6.1f} ns/non-zero ({t['load'] / t['read']:4.2f}x)")
+    targets.check(t["load"] <= 1.5 * t["read"], "load_mps within 1.5x of read_mps")
+
+
 def main():
     if sys.argv[1:] == ["--memory-child"]:
         peak_memory_child()
@@ -172,6 +198,7 @@ def main():
     bench_build(targets, n_rows)
     bench_memory(targets)
     bench_small_batches(targets)
+    bench_load_mps(targets)
     return targets.exit_status()
 
 

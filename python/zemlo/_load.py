@@ -11,7 +11,7 @@ import tempfile
 from array import array
 from collections.abc import Iterator, Sequence
 
-from zemlo._ondrel import AffineExpr, Category, Model, MpsResult, MpsVariable, ObjSense, Sense, read_mps
+from zemlo._ondrel import AffineExpr, Model, MpsResult, ObjSense, read_mps
 
 __all__ = ["load_mps"]
 
@@ -24,9 +24,6 @@ WHITE_SPACE = (
     "\t\n\v\f\r \x85\xa0\u1680\u2000\u2001\u2002\u2003\u2004\u2005\u2006\u2007\u2008\u2009"
     "\u200a\u2028\u2029\u202f\u205f\u3000"
 )
-
-# Row senses as the reader encodes them (-1 for L, 0 for E, 1 for G) to the model's senses.
-ROW_SENSES = {-1: Sense.LessEqual, 0: Sense.Equal, 1: Sense.GreaterEqual}
 
 MAXIMIZE_WORDS = {"MAX", "MAXIMIZE"}
 MINIMIZE_WORDS = {"MIN", "MINIMIZE"}
@@ -141,42 +138,35 @@ def load_mps(
 
 
 def model_from_records(result: MpsResult, sense: ObjSense, negated: bool) -> Model:
-    """Builds the Model for the records `read_mps` returned; `negated` flips the objective."""
+    """Builds the Model for the records `read_mps` returned, through the batch paths;
+    `negated` flips the objective. A row the Model refuses raises ValueError naming it."""
     columns = result.variables
     rows = result.constraints
-
-    # Everything a Model refuses is found before the first record is built.
-    names: list[str | None] = []
-    for row in rows:
-        name = row.name
-        if name is not None and name.strip(WHITE_SPACE).startswith("_"):
-            raise ValueError(
-                f"row {name!r} cannot become a constraint: names beginning with '_' are reserved "
-                "for automatic constraint names (load with drop_cons_names=True to rename all rows)"
-            )
-        names.append(name)
-
     index = {column.name: i for i, column in enumerate(columns)}
 
     starts = array("Q", [0])
     ids = array("Q")
     coeffs = array("d")
-    senses = bytearray()
-    rhs = array("d")
     for row in rows:
-        for term in row.coefficients:
-            ids.append(index[term.name])
-            coeffs.append(term.value)
+        terms = row.coefficients
+        ids.extend([index[t.name] for t in terms])
+        coeffs.extend([t.value for t in terms])
         starts.append(len(ids))
-        senses.append(int(ROW_SENSES[row.sense]))
-        rhs.append(-row.constant)
+    senses = bytes([row.sense + 1 for row in rows])  # -1, 0, 1 for L, E, G: Sense codes 0, 1, 2
+    rhs = array("d", [-row.constant for row in rows])
+    names = [row.name for row in rows]
 
     objective = result.objective
     obj_ids = array("Q", [index[t.name] for t in objective.coefficients])
     obj_coeffs = array("d", [-t.value if negated else t.value for t in objective.coefficients])
 
     model = Model(result.parameters.name)
-    _add_columns(model, columns)
+    model.add_variables_arrays(
+        [c.name for c in columns],
+        array("d", [-INF if c.lowBound is None else c.lowBound for c in columns]),
+        array("d", [INF if c.upBound is None else c.upBound for c in columns]),
+        bytes([1 if c.cat == "Integer" else 0 for c in columns]),
+    )
     expr = AffineExpr()
     try:
         expr.add_term_ids_coeffs(model, obj_ids, obj_coeffs)
@@ -186,54 +176,24 @@ def model_from_records(result: MpsResult, sense: ObjSense, negated: bool) -> Mod
         expr.set_name(objective.name)
     model.set_objective(expr)
     model.set_sense(sense)
-    _add_rows(model, starts, ids, coeffs, senses, rhs, names)
+    try:
+        model.add_constraints_batch(starts, ids, coeffs, senses, rhs, names)
+    except ValueError as exc:
+        raise _row_error(exc, names) from None
     return model
 
 
-def _add_columns(model: Model, columns: Sequence[MpsVariable]) -> None:
-    """Adds one variable per column record: all in one batch with the reader's default bounds
-    (0, +inf, Continuous), then the bounds and categories that differ are set one by one."""
-    handles = model.add_variables_batch([c.name for c in columns], 0.0, INF, Category.Continuous)
-    for handle, column in zip(handles, columns):
-        low, up = column.lowBound, column.upBound
-        if low != 0.0:
-            handle.set_lb(-INF if low is None else low)
-        if up is not None:
-            handle.set_ub(up)
-        if column.cat == "Integer":
-            handle.set_category(Category.Integer)
-
-
-def _add_rows(
-    model: Model,
-    starts: array[int],
-    ids: array[int],
-    coeffs: array[float],
-    senses: bytes | bytearray,
-    rhs: array[float],
-    names: Sequence[str | None] | None,
-) -> None:
-    """Adds one constraint per compressed row: row r has the terms ids[starts[r]:starts[r+1]]
-    with coeffs of the same slice, the Sense whose code is senses[r], the right-hand side
-    rhs[r] and the name names[r] (None, or no `names` at all, for an automatic name).
-
-    This is the contract of a batch method on Model; until the Model has one, the rows go
-    through add_constraint one by one. A failure names the row.
-    """
-    by_code = {int(s): s for s in (Sense.LessEqual, Sense.Equal, Sense.GreaterEqual)}
-    ids_view = memoryview(ids)
-    coeffs_view = memoryview(coeffs)
-    for r in range(len(starts) - 1):
-        begin, end = starts[r], starts[r + 1]
-        name = None if names is None else names[r]
-        expr = AffineExpr()
-        try:
-            expr.add_term_ids_coeffs(model, ids_view[begin:end], coeffs_view[begin:end])
-            expr.set_sense(by_code[senses[r]])
-            expr.set_constant(-rhs[r])
-            if name is not None:
-                expr.set_name(name)
-            model.add_constraint(expr)
-        except ValueError as exc:
-            label = repr(name) if name is not None else f"number {r + 1}"
-            raise ValueError(f"row {label}: {exc}") from None
+def _row_error(exc: ValueError, names: Sequence[str | None]) -> ValueError:
+    """The batch's error about row i, reworded to name the row as the file does."""
+    text = str(exc)
+    head, sep, rest = text.partition(": ")
+    if not (sep and head.startswith("Row ") and head[4:].isdigit()):
+        return exc
+    r = int(head[4:])
+    name = names[r]
+    label = repr(name) if name is not None else f"number {r + 1}"
+    if rest.startswith("Constraint names must not start with '_'"):
+        rest = ("names beginning with '_' are reserved for automatic constraint names (load with "
+                "drop_cons_names=True to rename all rows)")
+        return ValueError(f"row {label} cannot become a constraint: {rest}")
+    return ValueError(f"row {label}: {rest}")
