@@ -73,7 +73,83 @@ int decimal_exponent(double a) noexcept {
     return static_cast<int>(std::floor(std::log10(a)));
 }
 
+// The shortest round-trip digits of a finite, non-zero x: the digits without sign, point or
+// trailing zeros, and the decimal exponent of the first one.
+constexpr double kSmallestNormal = std::numeric_limits<double>::min();
+
+struct ShortestDigits {
+    char digits[17];
+    int count;
+    int exponent;
+};
+
+ShortestDigits shortest_digits(double x) noexcept {
+    // Shortest digits in exponent form, for example "-1.2345e+02", "5e-324", "1e+23".
+    char sci[32];
+    const char* const end = std::to_chars(sci, sci + sizeof sci, x, std::chars_format::scientific).ptr;
+    const char* p = sci;
+    if (*p == '-') ++p;
+    ShortestDigits d;
+    d.count = 0;
+    d.digits[d.count++] = *p++;
+    if (*p == '.') {
+        ++p;
+        while (*p != 'e') d.digits[d.count++] = *p++;
+    }
+    ++p;  // 'e'
+    const bool negative_exponent = *p++ == '-';
+    d.exponent = 0;
+    std::from_chars(p, end, d.exponent);
+    if (negative_exponent) d.exponent = -d.exponent;
+    return d;
+}
+
+// The digits written positionally: "0.00ddd", "ddd000" or "dd.ddd".
+char* put_positional(const ShortestDigits& d, char* out) noexcept {
+    const int int_digits = d.exponent + 1;  // digits before the point
+    const auto n = static_cast<std::size_t>(d.count);
+    if (int_digits <= 0) {
+        out = put(out, "0.", 2);
+        std::memset(out, '0', static_cast<std::size_t>(-int_digits));
+        out += -int_digits;
+        return put(out, d.digits, n);
+    }
+    const auto whole = static_cast<std::size_t>(int_digits);
+    if (whole >= n) {
+        out = put(out, d.digits, n);
+        std::memset(out, '0', whole - n);
+        return out + (whole - n);
+    }
+    out = put(out, d.digits, whole);
+    *out++ = '.';
+    return put(out, d.digits + whole, n - whole);
+}
+
+// "d.ddd" followed by zeros up to `fraction` fraction digits (none: trailing zeros trimmed),
+// then "e" and the exponent without "+" or leading zeros.
+char* put_exponent_form(const ShortestDigits& d, int fraction, char* out) noexcept {
+    *out++ = d.digits[0];
+    const auto rest = static_cast<std::size_t>(d.count - 1);
+    if (rest > 0 || fraction > 0) *out++ = '.';
+    out = put(out, d.digits + 1, rest);
+    if (fraction > d.count - 1) {
+        const auto zeros = static_cast<std::size_t>(fraction - (d.count - 1));
+        std::memset(out, '0', zeros);
+        out += zeros;
+    }
+    *out++ = 'e';
+    if (d.exponent < 0) *out++ = '-';
+    return put_unsigned(static_cast<std::uint64_t>(d.exponent < 0 ? -d.exponent : d.exponent), out);
+}
+
 }  // namespace
+
+// A note on the shortest digits used below: when the shortest round-trip digits of a normal
+// (not subnormal) x have at most k significant digits, rounding x to k significant digits gives exactly those digits
+// (padded with zeros). x lies within half an ulp of that decimal, and an ulp (about 2^-52 of
+// x) is far below the spacing of k-digit decimals for k <= 15, so no other k-digit decimal is
+// as close and no tie can arise. The shortest digits are much cheaper to find than a
+// correctly rounded fixed-count conversion, which is kept for the remaining numbers.
 
 char* format_number(double x, char* out) noexcept {
     if (x == 0) {
@@ -93,7 +169,17 @@ char* format_number(double x, char* out) noexcept {
     }
 
     const int e = decimal_exponent(a);
-    if (e < -4 || e > 11) return put_scientific13(x, out, out + kNumberTextMax, true);
+    if (a < kSmallestNormal) return put_scientific13(x, out, out + kNumberTextMax, true);
+    const ShortestDigits d = shortest_digits(x);
+    if (e < -4 || e > 11) {
+        if (d.count > 13) return put_scientific13(x, out, out + kNumberTextMax, true);
+        if (x < 0) *out++ = '-';
+        return put_exponent_form(d, 0, out);
+    }
+    if (d.count <= 12) {
+        if (x < 0) *out++ = '-';
+        return put_positional(d, out);
+    }
 
     // Positional with 11 - e fraction digits. Rounding may carry into one more integer digit
     // (999999999999.5 gives 1000000000000); that text stands.
@@ -119,41 +205,8 @@ char* format_shortest(double x, char* out) noexcept {
         }
     }
 
-    // Shortest digits in exponent form, for example "-1.2345e+02", "5e-324", "1e+23".
-    char sci[32];
-    const char* const sci_end = std::to_chars(sci, sci + sizeof sci, x, std::chars_format::scientific).ptr;
-    const char* p = sci;
-    if (*p == '-') *out++ = *p++;
-    char digits[17];
-    std::size_t ndigits = 0;
-    digits[ndigits++] = *p++;
-    if (*p == '.') {
-        ++p;
-        while (*p != 'e') digits[ndigits++] = *p++;
-    }
-    ++p;  // 'e'
-    const bool negative_exponent = *p++ == '-';
-    int exponent = 0;
-    std::from_chars(p, sci_end, exponent);
-    if (negative_exponent) exponent = -exponent;
-
-    // The first digit has the place value 10^exponent; `int_digits` digits precede the point.
-    const int int_digits = exponent + 1;
-    const auto n = static_cast<int>(ndigits);
-    if (int_digits <= 0) {
-        out = put(out, "0.", 2);
-        std::memset(out, '0', static_cast<std::size_t>(-int_digits));
-        out += -int_digits;
-        return put(out, digits, ndigits);
-    }
-    if (int_digits >= n) {
-        out = put(out, digits, ndigits);
-        std::memset(out, '0', static_cast<std::size_t>(int_digits - n));
-        return out + (int_digits - n);
-    }
-    out = put(out, digits, static_cast<std::size_t>(int_digits));
-    *out++ = '.';
-    return put(out, digits + int_digits, static_cast<std::size_t>(n - int_digits));
+    if (std::signbit(x)) *out++ = '-';
+    return put_positional(shortest_digits(x), out);
 }
 
 char* format_coefficient(double x, char* out) noexcept {
@@ -203,7 +256,11 @@ char* format_mps_number(double x, char* out) noexcept {
             return put_unsigned(k - 1, out);
         }
     }
-    return put_scientific13(x, out, last, false);
+    if (a < kSmallestNormal) return put_scientific13(x, out, last, false);
+    const ShortestDigits d = shortest_digits(x);
+    if (d.count > 13) return put_scientific13(x, out, last, false);
+    if (std::signbit(x)) *out++ = '-';  // "-0.000000000000e0" after the blank for negative zero
+    return put_exponent_form(d, 12, out);
 }
 
 void append_shortest(std::string& s, double x) {

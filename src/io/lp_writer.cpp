@@ -1,6 +1,7 @@
 #include "io/lp_writer.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <span>
 #include <string_view>
@@ -10,6 +11,7 @@
 #include "format/number.hpp"
 #include "io/output_file.hpp"
 #include "base/numeric.hpp"
+#include "model/name_order.hpp"
 #include "model/names.hpp"
 #include "model/queries.hpp"
 #include "model/variable_rules.hpp"
@@ -57,49 +59,138 @@ void write_name_section(OutputFile& out, const ModelCore& core, std::span<const 
     }
 }
 
-void write_constraints(OutputFile& out, const ModelCore& core, std::string_view dummy_var_name) {
-    struct Entry {
-        std::string_view name;
-        std::size_t index;
-    };
-    std::vector<Entry> order;
-    order.reserve(core.constraints.size());
-    for (std::size_t i = 0; i < core.constraints.size(); ++i) order.push_back({core.constraints[i].name, i});
-    std::stable_sort(order.begin(), order.end(), [](const Entry& a, const Entry& b) { return name_bytes_less(a.name, b.name); });
+// Each variable's rank in name order and its name, in one 16-byte slot: the writer looks up
+// both for every term, in an order unrelated to the ids, so one cache line access each (names
+// of up to 8 bytes sit in the slot; longer ones in the name table). Rank 0 stays free for an id
+// that names no variable, whose empty name sorts first.
+class VariableNames {
+public:
+    explicit VariableNames(const NameOrder& names) : names_(names), slots_(names.size()) {
+        const std::vector<std::uint32_t>& order = names.order();
+        for (std::size_t p = 0; p < order.size(); ++p) slots_[order[p]].rank = static_cast<std::uint32_t>(p + 1);
+        for (std::size_t i = 0; i < slots_.size(); ++i) {
+            const std::string_view name = names.name(i);
+            Slot& s = slots_[i];
+            s.size = static_cast<std::uint32_t>(std::min<std::size_t>(name.size(), 0xFFFFFFFF));
+            if (name.size() <= sizeof s.text) {
+                if (!name.empty()) std::memcpy(s.text, name.data(), name.size());
+            } else {
+                s.index = i;
+            }
+        }
+    }
+    void prefetch(VarId id) const noexcept {
+        if (id < slots_.size()) __builtin_prefetch(&slots_[id]);
+    }
+    std::uint32_t rank_of(VarId id) const noexcept { return id < slots_.size() ? slots_[id].rank : 0; }
+    std::string_view name_of(VarId id) const noexcept {
+        if (id >= slots_.size()) return {};
+        const Slot& s = slots_[id];
+        return s.size <= sizeof s.text ? std::string_view(s.text, s.size) : names_.name(s.index);
+    }
 
-    std::vector<NamedTerm> terms;  // one list reused for every constraint
-    bool dummy_written = false;
-    for (const Entry& e : order) {
-        const ConstraintRecord& c = core.constraints[e.index];
-        if (!c.terms.empty()) {
-            terms.clear();
-            for (const Term& t : c.terms) terms.push_back(NamedTerm{variable_name_or_empty(core, t.id), t.coeff});
-            sort_terms_by_name(terms);
-            write_constraint_fragment(out, std::span<const NamedTerm>(terms), c.name, c.sense, c.rhs, false);
-            continue;
-        }
-        // No terms: written against the dummy variable, which a line of its own fixes at 0.
-        if (!dummy_written && !dummy_var_name.empty()) {
-            out.append("_dummy: 1 ");
-            out.append(dummy_var_name);
-            out.append(" = 0\n");
-            dummy_written = true;
-        }
-        out.append(c.name);
-        out.append(": 1 ");
+private:
+    struct Slot {
+        std::uint32_t rank = 0;
+        std::uint32_t size = 0;
+        union {
+            char text[8];
+            std::uint64_t index;  // of a longer name in the name table
+        };
+    };
+    static_assert(sizeof(Slot) == 16);
+    const NameOrder& names_;
+    std::vector<Slot> slots_;
+};
+
+struct RankedTerm {
+    std::uint32_t rank;
+    VarId id;
+    double coeff;
+};
+
+// The terms of `terms` sorted by name into `ranked` (reused from row to row).
+void rank_terms(const TermMap& terms, const VariableNames& names, std::vector<RankedTerm>& ranked) {
+    ranked.clear();
+    for (const Term& t : terms) ranked.push_back(RankedTerm{names.rank_of(t.id), t.id, t.coeff});
+    if (ranked.size() <= 16) {
+        sort_by_rank(ranked);
+    } else {
+        // Ids that name no variable share rank 0 and keep their order.
+        std::stable_sort(ranked.begin(), ranked.end(), [](const RankedTerm& a, const RankedTerm& b) { return a.rank < b.rank; });
+    }
+}
+
+void name_terms(const std::vector<RankedTerm>& ranked, const VariableNames& names, std::vector<NamedTerm>& named) {
+    named.clear();
+    for (const RankedTerm& t : ranked) named.push_back(NamedTerm{names.name_of(t.id), t.coeff});
+}
+
+void write_empty_constraint(OutputFile& out, const ConstraintRecord& c, std::string_view dummy_var_name,
+                            bool& dummy_written) {
+    // No terms: written against the dummy variable, which a line of its own fixes at 0.
+    if (!dummy_written && !dummy_var_name.empty()) {
+        out.append("_dummy: 1 ");
         out.append(dummy_var_name);
-        out.put(' ');
-        out.append(sense_symbol(c.sense));
-        out.put(' ');
-        put_number(out, c.rhs);
-        out.put('\n');
+        out.append(" = 0\n");
+        dummy_written = true;
+    }
+    out.append(c.name);
+    out.append(": 1 ");
+    out.append(dummy_var_name);
+    out.put(' ');
+    out.append(sense_symbol(c.sense));
+    out.put(' ');
+    put_number(out, c.rhs);
+    out.put('\n');
+}
+
+// The constraints in name order. The records, their terms and the name slots of their terms
+// lie far apart in memory, so the loop works as a pipeline: while row k is written, row k + 1
+// is ranked (its slots were fetched a few steps before) and the slots of row k + 4 are
+// fetched, after its terms and record were fetched further ahead.
+void write_constraints(OutputFile& out, const ModelCore& core, const std::vector<std::uint32_t>& order,
+                       const VariableNames& names, std::string_view dummy_var_name) {
+    const std::size_t n = order.size();
+    const auto record = [&](std::size_t k) -> const ConstraintRecord& { return core.constraints[order[k]]; };
+    constexpr std::size_t kRecordAhead = 16, kTermsAhead = 8, kSlotsAhead = 4;
+    const auto fetch_ahead = [&](std::size_t k) {
+        if (k + kRecordAhead < n) __builtin_prefetch(&record(k + kRecordAhead));
+        if (k + kTermsAhead < n) __builtin_prefetch(record(k + kTermsAhead).terms.begin());
+        if (k + kSlotsAhead < n) {
+            for (const Term& t : record(k + kSlotsAhead).terms) names.prefetch(t.id);
+        }
+    };
+    std::vector<RankedTerm> current, next;  // reused for every constraint
+    std::vector<NamedTerm> named;
+    bool dummy_written = false;
+    for (std::size_t k = 0; k < std::min<std::size_t>(n, kRecordAhead); ++k) __builtin_prefetch(&record(k));
+    for (std::size_t k = 0; k < std::min<std::size_t>(n, kSlotsAhead); ++k) {
+        for (const Term& t : record(k).terms) names.prefetch(t.id);
+    }
+    if (n > 0) rank_terms(record(0).terms, names, current);
+    for (std::size_t k = 0; k < n; ++k) {
+        fetch_ahead(k);
+        if (k + 1 < n) rank_terms(record(k + 1).terms, names, next);
+        const ConstraintRecord& c = record(k);
+        if (c.terms.empty()) {
+            write_empty_constraint(out, c, dummy_var_name, dummy_written);
+        } else {
+            name_terms(current, names, named);
+            write_constraint_fragment(out, std::span<const NamedTerm>(named), c.name, c.sense, c.rhs, false);
+        }
+        current.swap(next);
     }
 }
 
 std::vector<VarId> write_file(const ModelCore& core, std::string_view path, const LpWriteOptions& options) {
-    check_duplicate_variable_names(core);
-    check_duplicate_constraint_names(core);
+    // Sorting the names finds repeats on the way; the exact checks only run to report them.
+    const NameOrder variable_order(core.variables);
+    if (variable_order.has_repeat()) check_duplicate_variable_names(core);
+    const NameOrder constraint_order(core.constraints);
+    if (constraint_order.has_repeat()) check_duplicate_constraint_names(core);
     check_variable_name_lengths(core, options.max_length);
+    const VariableNames names(variable_order);
 
     const std::size_t n = core.variables.size();
     // An objective term naming no variable would be written with an empty name, which no
@@ -122,15 +213,15 @@ std::vector<VarId> write_file(const ModelCore& core, std::string_view path, cons
 
     if (!core.objective) raise_value("No objective set");
     {
+        std::vector<RankedTerm> ranked;
         std::vector<NamedTerm> terms;
-        terms.reserve(core.objective->terms.size());
-        for (const Term& t : core.objective->terms) terms.push_back(NamedTerm{core.variables[t.id].name, t.coeff});
-        sort_terms_by_name(terms);
+        rank_terms(core.objective->terms, names, ranked);
+        name_terms(ranked, names, terms);
         write_affine_fragment(out, std::span<const NamedTerm>(terms), options.obj_name, false, 0.0);
     }
 
     out.append("Subject To\n");
-    write_constraints(out, core, options.dummy_var_name);
+    write_constraints(out, core, constraint_order.order(), names, options.dummy_var_name);
 
     bool bounds_header = false;
     for (const VarId id : used) {
