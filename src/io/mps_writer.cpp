@@ -85,6 +85,9 @@ void number_line(OutputFile& out, std::string_view a, std::string_view b, double
 // each piece; the extra bytes copied land in reserved room and are overwritten or left unused.
 constexpr std::size_t kShort = 32;
 
+// How many entries ahead the entry loop fetches a row's field.
+constexpr std::size_t kFieldAhead = 24;
+
 void entry_line(OutputFile& out, std::string_view a, std::string_view b, double x) {
     if (a.size() > kShort || b.size() > kShort) {
         number_line(out, a, b, x);
@@ -280,6 +283,9 @@ MpsFileNames write_file(const ModelCore& core, std::string_view path, const MpsW
 
         if (integer_column) line(out, kMarkerStart);
         for (std::size_t k = offsets[v]; k < offsets[v + 1]; ++k) {
+            // Entries are written in their stored order, columns ascending, but their rows'
+            // fields lie anywhere in the field buffer: fetch the field of a later entry now.
+            if (k + kFieldAhead < entries.size()) __builtin_prefetch(fields.data() + entries[k + kFieldAhead].field);
             entry_line(out, prefix, field(entries[k].field), entries[k].coeff);
         }
         if (!objective_slot.empty() && objective_slot[v] != 0) {
