@@ -1,20 +1,29 @@
-// libFuzzer harness for the plain MPS reader.
+// libFuzzer harness for the plain MPS reader, built by the CMake target mps_reader_fuzz
+// (configure with -DONDREL_FUZZ=ON and clang++; see fuzz/Makefile).
 //
 // Every input is checked for UTF-8 and parsed in one piece (the parser must be safe on any
 // bytes, valid UTF-8 or not); a successful parse must give consistent data. The same input is
 // then read as a stream in small pieces of varying size, which must give exactly the same
 // outcome (the data, or the message). Tokens of the input are also fed to the number parser,
 // and for values below 1 its exact fallback conversion is compared with the library
-// conversion, so that the rarely used fallback is exercised on every input.
+// conversion, so that the rarely used fallback is exercised on every input. The tokens are
+// also put into a name table, whose ids must agree with a standard map's.
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
+#include "base/errors.hpp"
+#include "base/name_table.hpp"
+#include "base/utf8.hpp"
+#include "format/number_parse.hpp"
 #include "io/mps_reader.hpp"
 
 namespace {
@@ -61,7 +70,7 @@ bool reference_utf8(std::string_view s) {
 class PieceSource final : public ondrel::io::ByteSource {
 public:
     PieceSource(std::string_view text, std::uint32_t seed) : text_(text), state_(seed | 1) {}
-    long read(char* buf, std::size_t n) override {
+    std::size_t read(char* buf, std::size_t n) override {
         state_ ^= state_ << 13;
         state_ ^= state_ >> 17;
         state_ ^= state_ << 5;
@@ -70,9 +79,8 @@ public:
         if (k > text_.size() - pos_) k = text_.size() - pos_;
         std::memcpy(buf, text_.data() + pos_, k);
         pos_ += k;
-        return static_cast<long>(k);
+        return k;
     }
-    std::string error_text() const override { return "unused"; }
 
 private:
     std::string_view text_;
@@ -125,34 +133,97 @@ bool same(double a, double b) {
     return a == b && std::signbit(a) == std::signbit(b);
 }
 
-void check_numbers(std::string_view text) {
+// The first 64 white-space separated tokens of the text (white space taken as bytes up to the
+// blank, which is enough to find number-like tokens).
+std::vector<std::string_view> rough_tokens(std::string_view text) {
+    std::vector<std::string_view> tokens;
     std::size_t i = 0;
-    int count = 0;
-    while (i < text.size() && count < 64) {
+    while (i < text.size() && tokens.size() < 64) {
         while (i < text.size() && static_cast<unsigned char>(text[i]) <= ' ') ++i;
         const std::size_t start = i;
         while (i < text.size() && static_cast<unsigned char>(text[i]) > ' ') ++i;
         if (i == start) break;
-        ++count;
-        const std::string_view token = text.substr(start, i - start);
-        double v;
-        if (!ondrel::io::parse_mps_number(token, v)) continue;
-        std::string_view body = token;
-        const bool negative = !body.empty() && body[0] == '-';
-        if (!body.empty() && (body[0] == '+' || body[0] == '-')) body.remove_prefix(1);
-        if (body.empty() || !(body[0] == '.' || (body[0] >= '0' && body[0] <= '9'))) continue;
-        double lib = 0.0;
-        const auto r = std::from_chars(body.data(), body.data() + body.size(), lib);
-        if (r.ec != std::errc() || r.ptr != body.data() + body.size()) continue;
-        if (!same(negative ? -lib : lib, v)) fail("parse_mps_number differs from from_chars");
-        if (lib < 1.0) {
-            const double exact = ondrel::io::detail::exact_small_decimal(body);
-            if (!same(exact, lib)) {
-                std::fprintf(stderr, "token %.*s: exact %a, library %a\n", static_cast<int>(body.size()),
-                             body.data(), exact, lib);
-                fail("exact conversion differs from from_chars");
-            }
+        tokens.push_back(text.substr(start, i - start));
+    }
+    return tokens;
+}
+
+void check_number(std::string_view token) {
+    double v;
+    if (!ondrel::parse_mps_number(token, v)) return;
+    ondrel::detail::DecimalToken t;
+    if (ondrel::detail::scan_decimal(token, t) != ondrel::detail::TokenKind::Decimal) return;
+    const std::string_view body = t.body;
+    double lib = 0.0;
+    const auto r = std::from_chars(body.data(), body.data() + body.size(), lib);
+    if (r.ec != std::errc() || r.ptr != body.data() + body.size()) return;
+    if (!same(t.negative ? -lib : lib, v)) fail("parse_mps_number differs from from_chars");
+    if (lib < 1.0) {
+        const double exact = ondrel::detail::exact_small_decimal(t);
+        if (!same(exact, lib)) {
+            std::fprintf(stderr, "token %.*s: exact %a, library %a\n", static_cast<int>(body.size()),
+                         body.data(), exact, lib);
+            fail("exact conversion differs from from_chars");
         }
+    }
+}
+
+// Ids of the name table against a standard map's: one table filled by insert_if_absent, one by
+// find and insert (as the reader does), both with every token of the input.
+void check_name_table(const std::vector<std::string_view>& tokens) {
+    ondrel::NameTable once, twice;
+    std::unordered_map<std::string_view, std::uint32_t> reference;
+    for (const std::string_view name : tokens) {
+        const auto lookup = ondrel::NameTable::prepare(name);
+        const auto [it, fresh] = reference.try_emplace(name, static_cast<std::uint32_t>(reference.size()));
+        const auto inserted = once.insert_if_absent(lookup);
+        if (inserted.was_present == fresh || inserted.id != it->second) fail("name table: insert_if_absent");
+        const std::uint32_t found = twice.find(lookup);
+        if (found != (fresh ? ondrel::NameTable::kAbsent : it->second)) fail("name table: find");
+        if (fresh && twice.insert(lookup) != it->second) fail("name table: insert");
+    }
+    if (once.size() != reference.size() || twice.size() != reference.size()) fail("name table: size");
+    for (const auto& [name, id] : reference) {
+        if (once.find(name) != id || twice.find(name) != id) fail("name table: find after inserts");
+    }
+}
+
+// The outcome of one read: the data, or the message of the failure.
+struct Outcome {
+    ondrel::io::MpsData data;
+    std::optional<std::string> error;
+};
+
+template <class Read>
+Outcome outcome_of(Read&& read) {
+    Outcome o;
+    try {
+        o.data = read();
+    } catch (const ondrel::Error& e) {
+        if (e.kind() != ondrel::ErrorKind::Runtime) fail("failure of another kind than Runtime");
+        o.error = std::string(e.text());
+    }
+    return o;
+}
+
+void check_consistent(const ondrel::io::MpsData& out) {
+    const std::size_t ncols = out.columns.size();
+    const std::size_t nrows = out.rows.size();
+    if (out.names.size() != ncols + nrows + 1) fail("name table size");
+    std::size_t total = 0;
+    for (const auto& r : out.rows) {
+        total += r.entries;
+        if (r.sense < -1 || r.sense > 1) fail("row sense");
+    }
+    if (total != out.entries.size()) fail("row entry counts");
+    out.entries.for_each([&](const ondrel::io::MpsEntry& e) {
+        if (e.row >= nrows || e.column >= ncols) fail("entry index");
+    });
+    for (const auto& e : out.objective) {
+        if (e.column >= ncols) fail("objective index");
+    }
+    for (std::size_t k = 0; k + 1 < out.names.size(); ++k) {
+        if (out.names[k].empty()) fail("empty name");
     }
 }
 
@@ -160,52 +231,31 @@ void check_numbers(std::string_view text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    if (ondrel::io::is_valid_utf8(text) != reference_utf8(text)) fail("UTF-8 validator disagrees");
+    const bool valid = ondrel::is_valid_utf8(text);
+    if (valid != reference_utf8(text)) fail("UTF-8 validator disagrees");
 
-    const bool valid = ondrel::io::is_valid_utf8(text);
-    ondrel::io::MpsData out;
-    std::string error;
-    const bool parsed = ondrel::io::parse_mps(text, out, error);
+    const Outcome whole = outcome_of([&] { return ondrel::io::parse_mps(text); });
 
     std::uint32_t seed = 2166136261u;
     for (std::size_t i = 0; i < size && i < 64; ++i) seed = (seed ^ data[i]) * 16777619u;
     PieceSource source(text, seed);
-    ondrel::io::MpsData streamed;
-    std::string stream_error;
-    const bool stream_ok = ondrel::io::read_mps_stream(source, streamed, stream_error, 1 + seed % 64);
+    const Outcome streamed = outcome_of([&] { return ondrel::io::read_mps_stream(source, 1 + seed % 64); });
     if (!valid) {
-        if (stream_ok || stream_error != "Cannot read file: stream did not contain valid UTF-8")
+        if (streamed.error != "Cannot read file: stream did not contain valid UTF-8")
             fail("stream: invalid UTF-8 not reported");
-    } else if (stream_ok != parsed) {
-        fail("stream: different outcome");
-    } else if (!parsed && stream_error != error) {
-        fail("stream: different message");
-    } else if (parsed) {
-        compare_data(out, streamed);
+    } else if (streamed.error != whole.error) {
+        fail("stream: different outcome or message");
+    } else if (!whole.error) {
+        compare_data(whole.data, streamed.data);
     }
 
-    if (parsed) {
-        const std::size_t ncols = out.columns.size();
-        const std::size_t nrows = out.rows.size();
-        if (out.names.size() != ncols + nrows + 1) fail("name table size");
-        std::size_t total = 0;
-        for (const auto& r : out.rows) {
-            total += r.entries;
-            if (r.sense < -1 || r.sense > 1) fail("row sense");
-        }
-        if (total != out.entries.size()) fail("row entry counts");
-        out.entries.for_each([&](const ondrel::io::MpsEntry& e) {
-            if (e.row >= nrows || e.column >= ncols) fail("entry index");
-        });
-        for (const auto& e : out.objective) {
-            if (e.column >= ncols) fail("objective index");
-        }
-        for (std::size_t k = 0; k + 1 < out.names.size(); ++k) {
-            if (out.names[k].empty()) fail("empty name");
-        }
-    } else if (error.empty()) {
+    if (!whole.error) {
+        check_consistent(whole.data);
+    } else if (whole.error->empty()) {
         fail("failure without message");
     }
-    check_numbers(text);
+    const std::vector<std::string_view> tokens = rough_tokens(text);
+    for (const std::string_view token : tokens) check_number(token);
+    check_name_table(tokens);
     return 0;
 }

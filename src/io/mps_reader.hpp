@@ -1,10 +1,10 @@
-// MPS file reader: plain C++ over a byte buffer, no Python.
+// MPS file reader: the data it returns and the reading loop over a file or another source of
+// bytes. Plain C++, no Python.
 //
-// The reader is token based: every line is split at white space, so fields need not sit in
-// fixed columns. It understands NAME, ROWS, COLUMNS (with integer markers), RHS and BOUNDS,
-// stops at ENDATA or at the end of the text, and returns plain data (names copied into one
-// compact table, numbers as doubles) or an error message. Nothing in here can read outside the
-// given buffer, whatever bytes it holds.
+// The reader is token based: every line is split at white space (io/mps_tokens.hpp), so fields
+// need not sit in fixed columns. The sections are read by io/mps_sections.hpp; the result is
+// plain data (names copied into one compact table, numbers as doubles). Nothing in here can
+// read outside the given buffer, whatever bytes it holds.
 #pragma once
 
 #include <cstddef>
@@ -141,43 +141,27 @@ struct MpsData {
 class ByteSource {
 public:
     virtual ~ByteSource() = default;
-    // Like POSIX read: up to n bytes into buf, 0 at the end, -1 on failure.
-    virtual long read(char* buf, std::size_t n) = 0;
-    // After a failure: the operating system's description followed by " (os error N)".
-    virtual std::string error_text() const = 0;
+    // Reads up to n bytes into buf and returns their count, 0 at the end. A failure throws
+    // ondrel::Error of kind Runtime: "Cannot read file: " and the reason.
+    virtual std::size_t read(char* buf, std::size_t n) = 0;
 };
 
-// True when the bytes are well-formed UTF-8 (no overlong forms, no surrogates, nothing above
-// U+10FFFF).
-bool is_valid_utf8(std::string_view bytes) noexcept;
-
-// Parses one value token: an optional sign, digits with an optional decimal point (at least
-// one digit in all), an optional exponent, or inf, infinity or nan in any letter case, also
-// signed. The result is the nearest double: beyond the double range it is an infinity, below
-// half the smallest subnormal a zero, both of the number's sign. False for any other text.
-bool parse_mps_number(std::string_view token, double& out) noexcept;
-
-// Parses MPS text held in memory. Returns false with the message in `error` on the first
-// failure, and then `out` holds no meaningful data. The text is expected to be valid UTF-8
-// (the readers below check it), but any bytes are read safely.
-bool parse_mps(std::string_view text, MpsData& out, std::string& error);
+// Parses MPS text held in memory. The text is expected to be valid UTF-8 (the readers below
+// check it), but any bytes are read safely. A malformed line throws ondrel::Error of kind
+// Runtime with the reader's message.
+MpsData parse_mps(std::string_view text);
 
 // Reads MPS text from a source through a buffer of `piece` bytes (grown for longer lines),
 // checking UTF-8 and parsing as it goes, so that the whole text is never held at once. The
-// outcome is that of reading everything first, then checking, then parsing: a read failure is
-// reported as "Cannot read file: " and the source's error text, invalid UTF-8 anywhere as
-// "Cannot read file: stream did not contain valid UTF-8", and only then a parse error.
-bool read_mps_stream(ByteSource& source, MpsData& out, std::string& error, std::size_t piece);
+// outcome is that of reading everything first, then checking, then parsing: a read failure
+// wins, then invalid UTF-8 anywhere ("Cannot read file: stream did not contain valid UTF-8"),
+// and only then a parse error; each is thrown as ondrel::Error of kind Runtime.
+MpsData read_mps_stream(ByteSource& source, std::size_t piece);
 
-// read_mps_stream over a file, with pieces of 1 MiB (less for smaller files).
-bool read_mps_file(const char* path, MpsData& out, std::string& error);
-
-namespace detail {
-// Exact conversion of an already validated decimal token (no words, no sign) whose value lies
-// below 1, rounded to the nearest double with ties to even. Used when the library conversion
-// reports a value out of range; exposed so that the fuzzer can compare it with that
-// conversion on ordinary inputs.
-double exact_small_decimal(std::string_view digits_text) noexcept;
-}  // namespace detail
+// read_mps_stream over the file at `path`, with pieces of 1 MiB (less for smaller files). A
+// file that cannot be opened or read fails with "Cannot read file: " and the operating
+// system's error text; a path holding a NUL character names no file and fails with "Cannot
+// read file: path contains a NUL character".
+MpsData read_mps_file(std::string_view path);
 
 }  // namespace ondrel::io

@@ -55,9 +55,13 @@ public:
     ~NameSet() {
         for (SharedName* n : names_) release(n);
     }
-    void build(const io::MpsNames& names) {
-        names_.reserve(names.size());
+    // Adds the names of a parse and then `extra`; returns the index of `extra`. The list is
+    // reserved first, so that no push_back can fail after a name was allocated.
+    std::size_t add(const io::MpsNames& names, std::string_view extra) {
+        names_.reserve(names_.size() + names.size() + 1);
         for (std::size_t i = 0; i < names.size(); ++i) names_.push_back(new_shared_name(names[i]));
+        names_.push_back(new_shared_name(extra));
+        return names_.size() - 1;
     }
     SharedName* operator[](std::size_t i) const noexcept { return names_[i]; }
 
@@ -65,30 +69,44 @@ private:
     std::vector<SharedName*> names_;
 };
 
-PyObject* name_value(const SharedName* n) {
-    if (n == nullptr) Py_RETURN_NONE;
-    return PyUnicode_DecodeUTF8(n->text(), static_cast<Py_ssize_t>(n->size), nullptr);
-}
+// One counted reference to a shared name, or none (the value None), released with the record
+// that holds it.
+class NameRef {
+public:
+    explicit NameRef(SharedName* n) noexcept : n_(retain(n)) {}
+    NameRef(const NameRef&) = delete;
+    NameRef& operator=(const NameRef&) = delete;
+    ~NameRef() { release(n_); }
+    PyObject* value() const {
+        if (n_ == nullptr) Py_RETURN_NONE;
+        return PyUnicode_DecodeUTF8(n_->text(), static_cast<Py_ssize_t>(n_->size), nullptr);
+    }
+
+private:
+    SharedName* n_ = nullptr;
+};
 
 // ---------------------------------------------------------------------------------------------
-// Layouts.
+// Layouts. Allocated without construction (allocate_instance); the builders below set every
+// field, constructing the NameRef and PyRef members in place, and destroy_instance runs their
+// destructors.
 
 struct MpsParametersObject {
     PyObject_HEAD
-    SharedName* name;
+    NameRef name;
     std::int32_t sense;
 };
 
 struct MpsCoefficientObject {
     PyObject_HEAD
-    SharedName* name;
+    NameRef name;
     double value;
 };
 
 struct MpsObjectiveObject {
     PyObject_HEAD
-    SharedName* name;  // nullptr: None
-    PyObject* coefficients;
+    NameRef name;  // none: None
+    PyRef coefficients;
 };
 
 // Optional floats as a value plus a presence bit, to keep the record small.
@@ -96,7 +114,7 @@ enum : std::uint8_t { kHasLow = 1, kHasUp = 2, kHasValue = 4, kHasDj = 8 };
 
 struct MpsVariableObject {
     PyObject_HEAD
-    SharedName* name;
+    NameRef name;
     double low, up, value, dj;
     std::uint8_t present;
     bool integer;
@@ -104,8 +122,8 @@ struct MpsVariableObject {
 
 struct MpsConstraintObject {
     PyObject_HEAD
-    SharedName* name;  // nullptr: None
-    PyObject* coefficients;
+    NameRef name;  // none: None
+    PyRef coefficients;
     double pi;
     double constant;
     std::int32_t sense;
@@ -114,12 +132,12 @@ struct MpsConstraintObject {
 
 struct MpsResultObject {
     PyObject_HEAD
-    PyObject* parameters;
-    PyObject* objective;
-    PyObject* variables;
-    PyObject* constraints;
-    PyObject* sos1;
-    PyObject* sos2;
+    PyRef parameters;
+    PyRef objective;
+    PyRef variables;
+    PyRef constraints;
+    PyRef sos1;
+    PyRef sos2;
 };
 
 template <class T>
@@ -127,28 +145,17 @@ T* as(PyObject* self) noexcept {
     return reinterpret_cast<T*>(self);
 }
 
-// Frees the instance memory and drops the instance's reference to its heap type.
-void free_instance(PyObject* self) noexcept {
-    PyTypeObject* tp = Py_TYPE(self);
-    tp->tp_free(self);
-    Py_DECREF(tp);
-}
-
 PyObject* optional_float(bool present, double v) {
     if (!present) Py_RETURN_NONE;
     return PyFloat_FromDouble(v);
 }
 
-PyObject* same_object(PyObject* o) { return Py_NewRef(o); }
+PyObject* same_object(const PyRef& o) { return Py_NewRef(o.get()); }
 
 // ---------------------------------------------------------------------------------------------
 // MpsParameters: name, sense.
 
-void parameters_dealloc(PyObject* self) noexcept {
-    release(as<MpsParametersObject>(self)->name);
-    free_instance(self);
-}
-PyObject* parameters_name(PyObject* self) { return name_value(as<MpsParametersObject>(self)->name); }
+PyObject* parameters_name(PyObject* self) { return as<MpsParametersObject>(self)->name.value(); }
 PyObject* parameters_sense(PyObject* self) { return PyLong_FromLong(as<MpsParametersObject>(self)->sense); }
 
 PyGetSetDef parameters_getset[] = {
@@ -159,11 +166,7 @@ PyGetSetDef parameters_getset[] = {
 
 // MpsCoefficient: name, value.
 
-void coefficient_dealloc(PyObject* self) noexcept {
-    release(as<MpsCoefficientObject>(self)->name);
-    free_instance(self);
-}
-PyObject* coefficient_name(PyObject* self) { return name_value(as<MpsCoefficientObject>(self)->name); }
+PyObject* coefficient_name(PyObject* self) { return as<MpsCoefficientObject>(self)->name.value(); }
 PyObject* coefficient_value(PyObject* self) { return PyFloat_FromDouble(as<MpsCoefficientObject>(self)->value); }
 
 PyGetSetDef coefficient_getset[] = {
@@ -174,13 +177,7 @@ PyGetSetDef coefficient_getset[] = {
 
 // MpsObjective: name, coefficients.
 
-void objective_dealloc(PyObject* self) noexcept {
-    auto* o = as<MpsObjectiveObject>(self);
-    release(o->name);
-    Py_XDECREF(o->coefficients);
-    free_instance(self);
-}
-PyObject* objective_name(PyObject* self) { return name_value(as<MpsObjectiveObject>(self)->name); }
+PyObject* objective_name(PyObject* self) { return as<MpsObjectiveObject>(self)->name.value(); }
 PyObject* objective_coefficients(PyObject* self) { return same_object(as<MpsObjectiveObject>(self)->coefficients); }
 
 PyGetSetDef objective_getset[] = {
@@ -191,11 +188,7 @@ PyGetSetDef objective_getset[] = {
 
 // MpsVariable: name, cat, lowBound, upBound, varValue, dj.
 
-void variable_dealloc(PyObject* self) noexcept {
-    release(as<MpsVariableObject>(self)->name);
-    free_instance(self);
-}
-PyObject* variable_name(PyObject* self) { return name_value(as<MpsVariableObject>(self)->name); }
+PyObject* variable_name(PyObject* self) { return as<MpsVariableObject>(self)->name.value(); }
 PyObject* variable_cat(PyObject* self) {
     return as<MpsVariableObject>(self)->integer ? PyUnicode_FromStringAndSize("Integer", 7)
                                                 : PyUnicode_FromStringAndSize("Continuous", 10);
@@ -229,13 +222,7 @@ PyGetSetDef variable_getset[] = {
 
 // MpsConstraint: name, sense, coefficients, pi, constant.
 
-void constraint_dealloc(PyObject* self) noexcept {
-    auto* c = as<MpsConstraintObject>(self);
-    release(c->name);
-    Py_XDECREF(c->coefficients);
-    free_instance(self);
-}
-PyObject* constraint_name(PyObject* self) { return name_value(as<MpsConstraintObject>(self)->name); }
+PyObject* constraint_name(PyObject* self) { return as<MpsConstraintObject>(self)->name.value(); }
 PyObject* constraint_sense(PyObject* self) { return PyLong_FromLong(as<MpsConstraintObject>(self)->sense); }
 PyObject* constraint_coefficients(PyObject* self) {
     return same_object(as<MpsConstraintObject>(self)->coefficients);
@@ -257,16 +244,6 @@ PyGetSetDef constraint_getset[] = {
 
 // MpsResult: parameters, objective, variables, constraints, sos1, sos2.
 
-void result_dealloc(PyObject* self) noexcept {
-    auto* r = as<MpsResultObject>(self);
-    Py_XDECREF(r->parameters);
-    Py_XDECREF(r->objective);
-    Py_XDECREF(r->variables);
-    Py_XDECREF(r->constraints);
-    Py_XDECREF(r->sos1);
-    Py_XDECREF(r->sos2);
-    free_instance(self);
-}
 PyObject* result_parameters(PyObject* self) { return same_object(as<MpsResultObject>(self)->parameters); }
 PyObject* result_objective(PyObject* self) { return same_object(as<MpsResultObject>(self)->objective); }
 PyObject* result_variables(PyObject* self) { return same_object(as<MpsResultObject>(self)->variables); }
@@ -290,16 +267,25 @@ PyGetSetDef result_getset[] = {
 
 constexpr unsigned long kRecordFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION;
 
-template <class T, void (*Dealloc)(PyObject*) noexcept, PyGetSetDef* GetSet>
+template <class T, PyGetSetDef* GetSet>
 PyTypeObject* record_type(const char* name) {
     static PyType_Slot slots[] = {
-        {Py_tp_dealloc, reinterpret_cast<void*>(Dealloc)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(&destroy_instance<T>)},
         {Py_tp_getset, GetSet},
         {0, nullptr},
     };
     static PyType_Spec spec{name, static_cast<int>(sizeof(T)), 0, kRecordFlags, slots};
     static PyTypeObject* cell = nullptr;
     return cached_type(cell, spec);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Building. Every failure throws PythonErrorSet with the Python exception set; whatever was
+// built so far is released on the way out.
+
+PyTypeObject* type_or_throw(PyTypeObject* tp) {
+    if (tp == nullptr) throw PythonErrorSet{};
+    return tp;
 }
 
 // Allocates a record of type tp; every field is set by the caller right after.
@@ -310,50 +296,135 @@ T* new_record(PyTypeObject* tp) {
     return as<T>(o);
 }
 
-PyObject* new_list(Py_ssize_t n) {
-    PyObject* l = PyList_New(n);
-    if (l == nullptr) throw PythonErrorSet{};
+PyObject* record_object(void* record) noexcept { return static_cast<PyObject*>(record); }
+
+PyRef new_list(std::size_t n) {
+    PyRef l = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(n)));
+    if (!l) throw PythonErrorSet{};
     return l;
 }
 
+struct RecordTypes {
+    PyTypeObject* parameters = type_or_throw(mps_parameters_type());
+    PyTypeObject* coefficient = type_or_throw(mps_coefficient_type());
+    PyTypeObject* objective = type_or_throw(mps_objective_type());
+    PyTypeObject* variable = type_or_throw(mps_variable_type());
+    PyTypeObject* constraint = type_or_throw(mps_constraint_type());
+    PyTypeObject* result = type_or_throw(mps_result_type());
+};
+
 PyObject* new_coefficient(PyTypeObject* tp, SharedName* name, double value) {
     auto* c = new_record<MpsCoefficientObject>(tp);
-    c->name = retain(name);
+    new (&c->name) NameRef(name);
     c->value = value;
-    return reinterpret_cast<PyObject*>(c);
+    return record_object(c);
+}
+
+PyRef build_parameters(const RecordTypes& types, SharedName* problem_name, std::int32_t sense) {
+    auto* p = new_record<MpsParametersObject>(types.parameters);
+    new (&p->name) NameRef(problem_name);
+    p->sense = sense;
+    return PyRef::steal(record_object(p));
+}
+
+PyRef build_objective(const RecordTypes& types, io::MpsData& data, const NameSet& names, SharedName* name) {
+    PyRef coefficients = new_list(data.objective.size());
+    for (std::size_t i = 0; i < data.objective.size(); ++i) {
+        const io::MpsObjectiveEntry& e = data.objective[i];
+        PyList_SET_ITEM(coefficients.get(), static_cast<Py_ssize_t>(i),
+                        new_coefficient(types.coefficient, names[e.column], e.value));
+    }
+    std::vector<io::MpsObjectiveEntry>().swap(data.objective);
+    auto* o = new_record<MpsObjectiveObject>(types.objective);
+    new (&o->name) NameRef(name);
+    new (&o->coefficients) PyRef(std::move(coefficients));
+    return PyRef::steal(record_object(o));
+}
+
+PyRef build_variables(const RecordTypes& types, io::MpsData& data, const NameSet& names) {
+    const std::size_t ncols = data.columns.size();
+    PyRef variables = new_list(ncols);
+    for (std::size_t c = 0; c < ncols; ++c) {
+        const io::MpsColumnData& col = data.columns[c];
+        auto* v = new_record<MpsVariableObject>(types.variable);
+        new (&v->name) NameRef(names[c]);
+        v->present = 0;
+        v->low = v->up = v->value = v->dj = 0.0;
+        if (col.lower) {
+            v->present |= kHasLow;
+            v->low = *col.lower;
+        }
+        if (col.upper) {
+            v->present |= kHasUp;
+            v->up = *col.upper;
+        }
+        v->integer = col.integer;
+        PyList_SET_ITEM(variables.get(), static_cast<Py_ssize_t>(c), record_object(v));
+    }
+    return variables;
+}
+
+// Constraint coefficient lists: sized from the per-row counts, then filled in file order
+// (column by column) through a cursor into each list's item array, so that placing a
+// coefficient costs one store and never reads the list object.
+std::vector<PyRef> build_row_lists(const RecordTypes& types, io::MpsData& data, const NameSet& names) {
+    const std::size_t nrows = data.rows.size();
+    std::vector<PyRef> row_lists(nrows);
+    std::vector<PyObject**> cursor(nrows, nullptr);
+    for (std::size_t r = 0; r < nrows; ++r) {
+        row_lists[r] = new_list(data.rows[r].entries);
+        cursor[r] = reinterpret_cast<PyListObject*>(row_lists[r].get())->ob_item;
+    }
+    data.entries.for_each([&](const io::MpsEntry& e) {
+        *cursor[e.row]++ = new_coefficient(types.coefficient, names[e.column], e.value);
+    });
+    data.entries.clear();
+    return row_lists;
+}
+
+// Row r is named names[first_name + r], or None with drop_names.
+PyRef build_constraints(const RecordTypes& types, io::MpsData& data, const NameSet& names,
+                        std::size_t first_name, bool drop_names) {
+    std::vector<PyRef> row_lists = build_row_lists(types, data, names);
+    const std::size_t nrows = data.rows.size();
+    PyRef constraints = new_list(nrows);
+    for (std::size_t r = 0; r < nrows; ++r) {
+        const io::MpsRowData& row = data.rows[r];
+        auto* c = new_record<MpsConstraintObject>(types.constraint);
+        new (&c->name) NameRef(drop_names ? nullptr : names[first_name + r]);
+        new (&c->coefficients) PyRef(std::move(row_lists[r]));
+        c->has_pi = false;
+        c->pi = 0.0;
+        c->constant = row.constant;
+        c->sense = row.sense;
+        PyList_SET_ITEM(constraints.get(), static_cast<Py_ssize_t>(r), record_object(c));
+    }
+    return constraints;
 }
 
 }  // namespace
 
 PyTypeObject* mps_parameters_type() {
-    return record_type<MpsParametersObject, parameters_dealloc, parameters_getset>("builtins.MpsParameters");
+    return record_type<MpsParametersObject, parameters_getset>("builtins.MpsParameters");
 }
 PyTypeObject* mps_coefficient_type() {
-    return record_type<MpsCoefficientObject, coefficient_dealloc, coefficient_getset>("builtins.MpsCoefficient");
+    return record_type<MpsCoefficientObject, coefficient_getset>("builtins.MpsCoefficient");
 }
 PyTypeObject* mps_objective_type() {
-    return record_type<MpsObjectiveObject, objective_dealloc, objective_getset>("builtins.MpsObjective");
+    return record_type<MpsObjectiveObject, objective_getset>("builtins.MpsObjective");
 }
 PyTypeObject* mps_variable_type() {
-    return record_type<MpsVariableObject, variable_dealloc, variable_getset>("builtins.MpsVariable");
+    return record_type<MpsVariableObject, variable_getset>("builtins.MpsVariable");
 }
 PyTypeObject* mps_constraint_type() {
-    return record_type<MpsConstraintObject, constraint_dealloc, constraint_getset>("builtins.MpsConstraint");
+    return record_type<MpsConstraintObject, constraint_getset>("builtins.MpsConstraint");
 }
 PyTypeObject* mps_result_type() {
-    return record_type<MpsResultObject, result_dealloc, result_getset>("builtins.MpsResult");
+    return record_type<MpsResultObject, result_getset>("builtins.MpsResult");
 }
 
 PyObject* build_mps_result(io::MpsData& data, std::int32_t sense, bool drop_cons_names) {
-    PyTypeObject* parameters_tp = mps_parameters_type();
-    PyTypeObject* coefficient_tp = mps_coefficient_type();
-    PyTypeObject* objective_tp = mps_objective_type();
-    PyTypeObject* variable_tp = mps_variable_type();
-    PyTypeObject* constraint_tp = mps_constraint_type();
-    PyTypeObject* result_tp = mps_result_type();
-    if (!parameters_tp || !coefficient_tp || !objective_tp || !variable_tp || !constraint_tp || !result_tp) {
-        return nullptr;
-    }
+    const RecordTypes types;
     // The records cannot form reference cycles, but the lists are tracked by the cyclic
     // collector, and a hundred thousand new lists would set off collections that walk every
     // record made so far. The collector is paused for the build and its state restored after.
@@ -363,108 +434,30 @@ PyObject* build_mps_result(io::MpsData& data, std::int32_t sense, bool drop_cons
             if (was_enabled) PyGC_Enable();
         }
     } pause;
-    try {
-        const std::size_t ncols = data.columns.size();
-        const std::size_t nrows = data.rows.size();
 
-        NameSet names;
-        names.build(data.names);
-        data.names = io::MpsNames();
+    NameSet names;
+    const std::size_t problem_name = names.add(data.names, data.problem_name);
+    data.names = io::MpsNames();
 
-        // Parameters.
-        PyRef parameters;
-        {
-            SharedName* problem = new_shared_name(data.problem_name);
-            PyObject* o = allocate_instance(parameters_tp);
-            if (o == nullptr) {
-                release(problem);
-                return nullptr;
-            }
-            auto* p = as<MpsParametersObject>(o);
-            p->name = problem;  // takes the reference made above
-            p->sense = sense;
-            parameters = PyRef::steal(o);
-        }
+    // Each part of the data is freed once its records exist.
+    const std::size_t ncols = data.columns.size();
+    PyRef parameters = build_parameters(types, names[problem_name], sense);
+    PyRef objective = build_objective(types, data, names, drop_cons_names ? nullptr : names[data.objective_name_index()]);
+    PyRef variables = build_variables(types, data, names);
+    std::vector<io::MpsColumnData>().swap(data.columns);
+    PyRef constraints = build_constraints(types, data, names, ncols, drop_cons_names);
+    std::vector<io::MpsRowData>().swap(data.rows);
+    PyRef sos1 = new_list(0);
+    PyRef sos2 = new_list(0);
 
-        // Objective with its coefficients.
-        PyRef objective;
-        {
-            PyRef coefficients = PyRef::steal(new_list(static_cast<Py_ssize_t>(data.objective.size())));
-            for (std::size_t i = 0; i < data.objective.size(); ++i) {
-                const io::MpsObjectiveEntry& e = data.objective[i];
-                PyList_SET_ITEM(coefficients.get(), static_cast<Py_ssize_t>(i),
-                                new_coefficient(coefficient_tp, names[e.column], e.value));
-            }
-            std::vector<io::MpsObjectiveEntry>().swap(data.objective);
-            auto* o = new_record<MpsObjectiveObject>(objective_tp);
-            o->name = drop_cons_names ? nullptr : retain(names[ncols + nrows]);
-            o->coefficients = coefficients.release();
-            objective = PyRef::steal(reinterpret_cast<PyObject*>(o));
-        }
-
-        // Variables.
-        PyRef variables = PyRef::steal(new_list(static_cast<Py_ssize_t>(ncols)));
-        for (std::size_t c = 0; c < ncols; ++c) {
-            const io::MpsColumnData& col = data.columns[c];
-            auto* v = new_record<MpsVariableObject>(variable_tp);
-            v->name = retain(names[c]);
-            v->present = 0;
-            v->low = v->up = v->value = v->dj = 0.0;
-            if (col.lower) {
-                v->present |= kHasLow;
-                v->low = *col.lower;
-            }
-            if (col.upper) {
-                v->present |= kHasUp;
-                v->up = *col.upper;
-            }
-            v->integer = col.integer;
-            PyList_SET_ITEM(variables.get(), static_cast<Py_ssize_t>(c), reinterpret_cast<PyObject*>(v));
-        }
-        std::vector<io::MpsColumnData>().swap(data.columns);
-
-        // Constraint coefficient lists: sized from the per-row counts, then filled in file order
-        // (column by column) through a cursor into each list's item array, so that placing a
-        // coefficient costs one store and never reads the list object.
-        std::vector<PyRef> row_lists(nrows);
-        std::vector<PyObject**> cursor(nrows, nullptr);
-        for (std::size_t r = 0; r < nrows; ++r) {
-            row_lists[r] = PyRef::steal(new_list(static_cast<Py_ssize_t>(data.rows[r].entries)));
-            cursor[r] = reinterpret_cast<PyListObject*>(row_lists[r].get())->ob_item;
-        }
-        data.entries.for_each([&](const io::MpsEntry& e) {
-            *cursor[e.row]++ = new_coefficient(coefficient_tp, names[e.column], e.value);
-        });
-        data.entries.clear();
-        std::vector<PyObject**>().swap(cursor);
-
-        PyRef constraints = PyRef::steal(new_list(static_cast<Py_ssize_t>(nrows)));
-        for (std::size_t r = 0; r < nrows; ++r) {
-            const io::MpsRowData& row = data.rows[r];
-            auto* c = new_record<MpsConstraintObject>(constraint_tp);
-            c->name = drop_cons_names ? nullptr : retain(names[ncols + r]);
-            c->coefficients = row_lists[r].release();
-            c->has_pi = false;
-            c->pi = 0.0;
-            c->constant = row.constant;
-            c->sense = row.sense;
-            PyList_SET_ITEM(constraints.get(), static_cast<Py_ssize_t>(r), reinterpret_cast<PyObject*>(c));
-        }
-        std::vector<io::MpsRowData>().swap(data.rows);
-
-        PyRef sos1 = PyRef::steal(new_list(0));
-        PyRef sos2 = PyRef::steal(new_list(0));
-        auto* result = new_record<MpsResultObject>(result_tp);
-        result->parameters = parameters.release();
-        result->objective = objective.release();
-        result->variables = variables.release();
-        result->constraints = constraints.release();
-        result->sos1 = sos1.release();
-        result->sos2 = sos2.release();
-        return reinterpret_cast<PyObject*>(result);
-    } catch (const PythonErrorSet&) {
-        return nullptr;
-    }
+    auto* result = new_record<MpsResultObject>(types.result);
+    new (&result->parameters) PyRef(std::move(parameters));
+    new (&result->objective) PyRef(std::move(objective));
+    new (&result->variables) PyRef(std::move(variables));
+    new (&result->constraints) PyRef(std::move(constraints));
+    new (&result->sos1) PyRef(std::move(sos1));
+    new (&result->sos2) PyRef(std::move(sos2));
+    return record_object(result);
 }
 
 }  // namespace ondrel::py

@@ -1,6 +1,4 @@
 // read_mps(path, sense, drop_cons_names=False): read an MPS file into MpsResult records.
-#include <string>
-
 #include "io/io_py.hpp"
 #include "io/mps_reader.hpp"
 #include "io/mps_records_py.hpp"
@@ -24,24 +22,10 @@ PyObject* read_mps(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     ArgOr<Flag, false> drop_cons_names;
     if (!parse(sig, args, nargs, kwnames, path, sense, drop_cons_names)) return nullptr;
 
-    // The path goes to the operating system as a C string, which cannot hold a NUL character;
-    // such a path names no file, and is reported like the other files that cannot be read.
-    if (path.value.find('\0') != std::string_view::npos) {
-        PyErr_SetString(PyExc_RuntimeError, "Cannot read file: path contains a NUL character");
-        return nullptr;
-    }
-    const std::string file(path.value);
-
-    // Read and parse into plain data first (the file text is freed inside); records only after
-    // the whole file parsed, so a failure returns nothing partial.
-    io::MpsData data;
-    std::string error;
-    if (!io::read_mps_file(file.c_str(), data, error)) {
-        // The message may quote a token, which can hold any valid UTF-8, NUL included.
-        PyRef message = PyRef::steal(PyUnicode_DecodeUTF8(error.data(), static_cast<Py_ssize_t>(error.size()), "replace"));
-        if (message) PyErr_SetObject(PyExc_RuntimeError, message.get());
-        return nullptr;
-    }
+    // Plain data first (the file text is freed inside); records only once the whole file has
+    // parsed, so a failure returns nothing partial. Failures are thrown as ondrel::Error and
+    // become the RuntimeError in the binding kit.
+    io::MpsData data = io::read_mps_file(path.value);
     return build_mps_result(data, sense.value, drop_cons_names.value);
 }
 

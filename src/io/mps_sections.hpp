@@ -1,0 +1,108 @@
+// The section parser of the MPS reader: keyword lines and the data lines of NAME, ROWS,
+// COLUMNS (with integer markers), RHS and BOUNDS.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/name_table.hpp"
+#include "io/mps_reader.hpp"
+#include "io/mps_tokens.hpp"
+
+namespace ondrel::io {
+
+// Takes the text in pieces of whole lines (only the last piece may end without a line feed)
+// and builds the model data as it goes. A malformed line throws ondrel::Error of kind Runtime;
+// the parser is of no further use then. Reading stops at ENDATA: later pieces are ignored.
+class MpsSectionParser {
+public:
+    MpsSectionParser();
+    MpsSectionParser(const MpsSectionParser&) = delete;
+    MpsSectionParser& operator=(const MpsSectionParser&) = delete;
+
+    // Reads the lines of one piece. Views into `text` are not kept past the call: names that
+    // must live on are copied.
+    void feed(std::string_view text);
+
+    // Moves everything into plain owned data: names copied into one table, coefficients of
+    // redefined rows dropped, per-row counts filled in. Called once, after the last piece.
+    MpsData finish();
+
+private:
+    enum class Section { None, Rows, Columns, Rhs, Bounds };
+    enum class Keyword { Name, Rows, Columns, Rhs, Bounds, Endata };
+    using Tokens = std::vector<std::string_view>;
+
+    struct Row {
+        std::string_view name;
+        std::int32_t sense;
+        double constant;
+        // Coefficients recorded before this position of the entry list belong to an earlier
+        // definition of the row and are dropped.
+        std::size_t valid_from;
+    };
+
+    // One step of COLUMNS work, in file order: the start of a column's run of lines, an
+    // objective coefficient or a row coefficient of the current column.
+    struct Pending {
+        enum Kind : std::uint8_t { Column, IntegerColumn, Objective, Row } kind;
+        double value;
+        NameTable::Lookup lookup;
+    };
+    static constexpr std::size_t kQueue = 32;
+
+    void read_lines(LineTokenizer& lines);
+    static std::optional<Keyword> keyword_of(const Tokens& t) noexcept;
+    void apply_keyword(Keyword kw, const Tokens& t);
+    void data_line(const Tokens& t, std::size_t line);
+
+    void rows_line(const Tokens& t, std::size_t line);
+    void define_row(std::string_view name, std::int32_t sense);
+
+    void columns_line(const Tokens& t);
+    void queue_column(std::string_view name);
+    Pending& queue_slot();
+    void flush();
+    void start_column(const Pending& p);
+
+    void rhs_line(const Tokens& t);
+    void rhs_value(std::string_view row, std::string_view text);
+    void bounds_line(const Tokens& t, std::size_t line);
+
+    Section section_ = Section::None;
+    std::string problem_name_;
+    std::string objective_name_;
+    bool integer_ = false;  // between 'INTORG' and 'INTEND' markers
+    bool rhs_named_ = false;
+    bool bounds_named_ = false;
+    bool stopped_ = false;  // ENDATA seen
+    std::string rhs_name_;
+    std::string bounds_name_;
+    std::size_t lines_before_ = 0;
+    Tokens tokens_;
+    NameArena names_;  // the names of rows and columns, which the tables key by
+
+    std::vector<Row> rows_;
+    NameTable row_index_;
+    bool redefined_rows_ = false;
+    std::vector<MpsColumnData> columns_;
+    std::vector<std::string_view> column_names_;
+    NameTable column_index_;
+
+    // The COLUMNS queue. last_column_name_ is the column of the last queued line, column_ the
+    // column of the last step worked off.
+    Pending queue_[kQueue];
+    std::size_t queued_ = 0;
+    std::string_view last_column_name_;
+    bool has_last_column_ = false;
+    std::uint32_t column_ = 0;
+
+    MpsEntries entries_;
+    std::vector<MpsObjectiveEntry> objective_;
+};
+
+}  // namespace ondrel::io
