@@ -1,5 +1,7 @@
 #include "format/number_parse.hpp"
 
+#include "base/numeric.hpp"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -73,7 +75,7 @@ bool equals_ignoring_case(std::string_view s, std::string_view lower_word) noexc
 
 bool word_value(std::string_view word, double& out) noexcept {
     if (equals_ignoring_case(word, "inf") || equals_ignoring_case(word, "infinity")) {
-        out = std::numeric_limits<double>::infinity();
+        out = kInf;
     } else if (equals_ignoring_case(word, "nan")) {
         out = std::numeric_limits<double>::quiet_NaN();
     } else {
@@ -260,7 +262,7 @@ double exact_small_decimal(const DecimalToken& t) noexcept {
     if (sig.empty()) return 0.0;
     // Below 10^-330 the value is less than half the smallest subnormal (about 2.47e-324).
     if (sig.point < -330) return 0.0;
-    if (sig.point > 0) return std::numeric_limits<double>::infinity();  // not below 1
+    if (sig.point > 0) return kInf;  // not below 1
     try {
         const std::string digits = kept_digits(sig);
         BigUint num;

@@ -13,10 +13,8 @@ PyTypeObject* mps_variable_type();
 PyTypeObject* mps_constraint_type();
 PyTypeObject* mps_result_type();
 
-extern const char read_mps_doc[];
-PyObject* read_mps(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
-
 // Method-table entries of the module functions (name, guarded function, docstring).
+extern PyMethodDef read_mps_def;
 extern PyMethodDef write_lp_def;
 extern PyMethodDef write_mps_def;
 

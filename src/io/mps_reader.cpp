@@ -95,11 +95,7 @@ private:
 }  // namespace
 
 MpsData read_mps_file(std::string_view path) {
-    // The path goes to the operating system as a C string, which cannot hold a NUL character.
-    if (path.find('\0') != std::string_view::npos) {
-        raise_runtime("Cannot read file: path contains a NUL character");
-    }
-    const std::string c_path(path);
+    const std::string c_path = os_path(path, "Cannot read file");
     int fd;
     do {
         fd = ::open(c_path.c_str(), O_RDONLY | O_CLOEXEC);

@@ -274,7 +274,13 @@ PyTypeObject* record_type(const char* name) {
         {Py_tp_getset, GetSet},
         {0, nullptr},
     };
-    static PyType_Spec spec{name, static_cast<int>(sizeof(T)), 0, kRecordFlags, slots};
+    static PyType_Spec spec{
+        .name = name,
+        .basicsize = static_cast<int>(sizeof(T)),
+        .itemsize = 0,
+        .flags = kRecordFlags,
+        .slots = slots,
+    };
     static PyTypeObject* cell = nullptr;
     return cached_type(cell, spec);
 }

@@ -13,8 +13,7 @@ namespace ondrel::io {
 
 OutputFile::OutputFile(std::string_view path, const char* zero_write_message, InterruptCheck interrupt)
     : zero_write_message_(zero_write_message), interrupt_(interrupt) {
-    if (path.find('\0') != std::string_view::npos) raise_runtime("Cannot create file: path contains a NUL character");
-    const std::string c_path(path);
+    const std::string c_path = os_path(path, "Cannot create file");
     buf_.reset(new char[kBufferSize]);
     // Opening a FIFO waits for a reader; a signal may interrupt the wait.
     for (;;) {

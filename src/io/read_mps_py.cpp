@@ -5,18 +5,14 @@
 
 namespace ondrel::py {
 
-#define ONDREL_READ_MPS_DOC                                \
-    "read_mps(path, sense, drop_cons_names=False)\n--\n\n" \
-    "Parse an MPS file and return an MpsResult object (Python builds MPS dataclass from it)."
-
-extern const char read_mps_doc[] = ONDREL_READ_MPS_DOC;
-
 namespace {
-constexpr char read_mps_text[] = ONDREL_READ_MPS_DOC;
-}  // namespace
+
+constexpr char read_mps_doc[] =
+    "read_mps(path, sense, drop_cons_names=False)\n--\n\n"
+    "Parse an MPS file and return an MpsResult object (Python builds MPS dataclass from it).";
 
 PyObject* read_mps(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static constexpr auto sig = ONDREL_SIGNATURE(read_mps_text);
+    static constexpr auto sig = ONDREL_SIGNATURE(read_mps_doc);
     Arg<Text> path;
     Arg<I32> sense;
     ArgOr<Flag, false> drop_cons_names;
@@ -28,5 +24,9 @@ PyObject* read_mps(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     io::MpsData data = io::read_mps_file(path.value);
     return build_mps_result(data, sense.value, drop_cons_names.value);
 }
+
+}  // namespace
+
+PyMethodDef read_mps_def = ONDREL_FASTCALL("read_mps", read_mps, read_mps_doc);
 
 }  // namespace ondrel::py

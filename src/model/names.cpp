@@ -1,47 +1,27 @@
 #include "model/names.hpp"
 
+#include "base/name_table.hpp"
 #include "base/utf8.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
-#include <functional>
-#include <limits>
 #include <unordered_map>
 
 namespace ondrel {
 
 namespace {
 
-// Whether two records share a name. This runs before every file write on models of millions
-// of names, almost always to find none, so it uses one flat open-addressing table: each slot
-// holds a record position and 32 bits of its name's hash, compared before the names.
+// Whether two records share a name. This runs before every MPS write on models of millions of
+// names, almost always to find none.
 template <class Records>
 bool has_repeated_name(const Records& records) {
     const std::size_t n = records.size();
     if (n < 2) return false;
-    if (n >= std::numeric_limits<std::uint32_t>::max()) return true;  // let the exact count decide
-    const std::size_t capacity = std::bit_ceil(n * 2);
-    const std::size_t mask = capacity - 1;
-    std::vector<std::uint64_t> slots(capacity, 0);
-    const std::hash<std::string_view> hash;
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::string_view name = records[i].name;
-        const std::uint64_t h = hash(name);
-        const std::uint64_t tag = h >> 32 << 32;
-        std::size_t s = static_cast<std::size_t>(h) & mask;
-        for (;;) {
-            const std::uint64_t slot = slots[s];
-            if (slot == 0) {
-                slots[s] = tag | (i + 1);
-                break;
-            }
-            if ((slot & ~std::uint64_t{0xFFFFFFFF}) == tag &&
-                std::string_view(records[(slot & 0xFFFFFFFF) - 1].name) == name) {
-                return true;
-            }
-            s = (s + 1) & mask;
-        }
+    if (n > NameTable::kMaxNames) return true;  // let the exact count decide
+    NameTable table;
+    table.reserve(n);
+    for (const auto& r : records) {
+        if (table.insert_if_absent(NameTable::prepare(r.name)).was_present) return true;
     }
     return false;
 }

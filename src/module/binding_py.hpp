@@ -384,7 +384,6 @@ struct OptionalNamesKind {
 template <class K>
 struct Arg {
     typename K::value_type value{};
-    static constexpr bool defaulted = false;
     bool from(PyObject* o) { return K::convert(o, value); }
     void omitted() {}
 };
@@ -393,7 +392,6 @@ struct Arg {
 template <class K, auto Default>
 struct ArgOr {
     typename K::value_type value{};
-    static constexpr bool defaulted = true;
     bool from(PyObject* o) { return K::convert(o, value); }
     void omitted() { value = Default; }
 };
@@ -402,7 +400,6 @@ struct ArgOr {
 template <class K>
 struct OptArg {
     std::optional<typename K::value_type> value;
-    static constexpr bool defaulted = false;
     bool from(PyObject* o) {
         if (o == Py_None) {
             value.reset();

@@ -29,8 +29,6 @@ int add_type(PyObject* module, const char* name, PyTypeObject* type) {
     return add_attribute(module, name, reinterpret_cast<PyObject*>(type));
 }
 
-PyMethodDef read_mps_def = ONDREL_FASTCALL("read_mps", read_mps, nullptr);
-
 int add_function(PyObject* module, PyMethodDef& def) {
     PyRef module_name = PyRef::steal(PyModule_GetNameObject(module));
     if (!module_name) return -1;
@@ -59,7 +57,6 @@ int exec_module(PyObject* module) {
         add_type(module, "MpsConstraint", mps_constraint_type()) < 0 ||
         add_type(module, "MpsResult", mps_result_type()) < 0)
         return -1;
-    read_mps_def.ml_doc = read_mps_doc;
     if (add_function(module, write_lp_def) < 0 || add_function(module, write_mps_def) < 0 ||
         add_function(module, read_mps_def) < 0)
         return -1;
