@@ -95,6 +95,24 @@ public:
         next_ = nullptr;
         left_ = 0;
     }
+    // Calls f(entry) for every entry, in order, freeing each chunk once it is done; the
+    // container is empty afterwards (also when f throws).
+    template <class F>
+    void drain(F&& f) {
+        std::size_t left = size_;
+        try {
+            for (auto& chunk : chunks_) {
+                const std::size_t n = left < kChunk ? left : kChunk;
+                for (std::size_t i = 0; i < n; ++i) f(chunk[i]);
+                left -= n;
+                chunk.reset();
+            }
+        } catch (...) {
+            clear();
+            throw;
+        }
+        clear();
+    }
     // Calls f(entry) for every entry, in order.
     template <class F>
     void for_each(F&& f) const {

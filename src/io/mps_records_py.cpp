@@ -2,10 +2,19 @@
 //
 // Records are read-only value holders. Strings and numbers are stored natively and each read
 // builds a new Python value; lists and records are stored as Python objects and returned
-// themselves. A file of millions of coefficients makes millions of MpsCoefficient objects, so
-// the layouts are kept small: a name is one reference-counted block shared by every record
-// that carries it (a column's name by its MpsVariable and all its coefficients), which makes
-// an MpsCoefficient 32 bytes: the object header, the name pointer and the value.
+// themselves. A file of millions of coefficients makes millions of MpsCoefficient objects, and
+// what they cost to build, to keep, to walk and to release is most of what read_mps costs on
+// large files. So:
+//
+// - All names of one read live in one block (NameBlock), each with the column it names; a
+//   record points at its name's entry, and the block counts the records that do. Updating that
+//   count touches one cache line, not one per name.
+// - MpsCoefficient objects are not allocated one by one: they are laid out in chunks of 1 MiB,
+//   row after row, each row's coefficients in file order, which is the order the lists hold
+//   them in. Walking a row's list, or releasing the records, then reads memory in order. Each
+//   chunk counts its live objects and is freed with the last one.
+//
+// An MpsCoefficient is 32 bytes: the object header, the name entry pointer and the value.
 #include "io/mps_records_py.hpp"
 
 #include <cstdlib>
@@ -19,71 +28,86 @@ namespace ondrel::py {
 namespace {
 
 // ---------------------------------------------------------------------------------------------
-// Shared names. Only touched with the interpreter lock held, so the count needs no atomics.
+// Names. Only touched with the interpreter lock held, so the counts need no atomics.
 
-struct SharedName {
-    std::size_t refs;
-    std::size_t size;
+struct NameBlock;
+
+// One name inside a NameBlock: its size, the column it names (kNoColumn for a row, the
+// objective or the problem), then its bytes.
+struct NameEntry {
+    static constexpr std::uint32_t kNoColumn = 0xFFFFFFFFu;
+    NameBlock* block;
+    std::uint32_t size;
+    std::uint32_t column;
     const char* text() const noexcept { return reinterpret_cast<const char*>(this + 1); }
 };
 
-SharedName* new_shared_name(std::string_view s) {
-    void* mem = std::malloc(sizeof(SharedName) + s.size());
-    if (mem == nullptr) throw std::bad_alloc();
-    auto* n = static_cast<SharedName*>(mem);
-    n->refs = 1;
-    n->size = s.size();
-    if (!s.empty()) std::memcpy(n + 1, s.data(), s.size());
-    return n;
-}
-
-inline SharedName* retain(SharedName* n) noexcept {
-    if (n != nullptr) ++n->refs;
-    return n;
-}
-
-inline void release(SharedName* n) noexcept {
-    if (n != nullptr && --n->refs == 0) std::free(n);
-}
-
-// Owns one reference to each name of a parse while the records are built.
-class NameSet {
-public:
-    NameSet() = default;
-    NameSet(const NameSet&) = delete;
-    NameSet& operator=(const NameSet&) = delete;
-    ~NameSet() {
-        for (SharedName* n : names_) release(n);
-    }
-    // Adds the names of a parse and then `extra`; returns the index of `extra`. The list is
-    // reserved first, so that no push_back can fail after a name was allocated.
-    std::size_t add(const io::MpsNames& names, std::string_view extra) {
-        names_.reserve(names_.size() + names.size() + 1);
-        for (std::size_t i = 0; i < names.size(); ++i) names_.push_back(new_shared_name(names[i]));
-        names_.push_back(new_shared_name(extra));
-        return names_.size() - 1;
-    }
-    SharedName* operator[](std::size_t i) const noexcept { return names_[i]; }
-
-private:
-    std::vector<SharedName*> names_;
+struct NameBlock {
+    std::size_t refs;  // records pointing into the block, plus one while it is being built
 };
 
-// One counted reference to a shared name, or none (the value None), released with the record
-// that holds it.
+inline void retain(const NameEntry* e) noexcept {
+    if (e != nullptr) ++e->block->refs;
+}
+
+inline void release(const NameEntry* e) noexcept {
+    if (e != nullptr && --e->block->refs == 0) std::free(e->block);
+}
+
+// Builds the block of a read: names are added in order and found again by their index.
+class NameBlockBuilder {
+public:
+    // Room for `count` names of `chars` bytes in all.
+    NameBlockBuilder(std::size_t count, std::size_t chars) {
+        if (count >= NameEntry::kNoColumn) throw std::bad_alloc();
+        const std::size_t bytes = sizeof(NameBlock) + count * (sizeof(NameEntry) + 7) + chars;
+        block_ = static_cast<NameBlock*>(std::malloc(bytes));
+        if (block_ == nullptr) throw std::bad_alloc();
+        block_->refs = 1;
+        next_ = reinterpret_cast<char*>(block_ + 1);
+        entries_.reserve(count);
+    }
+    NameBlockBuilder(const NameBlockBuilder&) = delete;
+    NameBlockBuilder& operator=(const NameBlockBuilder&) = delete;
+    // Gives up the builder's own count; the block lives on while records point into it.
+    ~NameBlockBuilder() {
+        if (--block_->refs == 0) std::free(block_);
+    }
+
+    std::size_t add(std::string_view name, std::uint32_t column) {
+        auto* e = reinterpret_cast<NameEntry*>(next_);
+        e->block = block_;
+        e->size = static_cast<std::uint32_t>(name.size());
+        e->column = column;
+        if (!name.empty()) std::memcpy(next_ + sizeof(NameEntry), name.data(), name.size());
+        next_ += sizeof(NameEntry) + ((name.size() + 7) & ~std::size_t{7});
+        entries_.push_back(e);
+        return entries_.size() - 1;
+    }
+    const NameEntry* operator[](std::size_t i) const noexcept { return entries_[i]; }
+
+private:
+    NameBlock* block_;
+    char* next_;
+    std::vector<const NameEntry*> entries_;
+};
+
+// A record's counted pointer to its name entry, or none (the value None), released with the
+// record that holds it.
 class NameRef {
 public:
-    explicit NameRef(SharedName* n) noexcept : n_(retain(n)) {}
+    explicit NameRef(const NameEntry* e) noexcept : e_(e) { retain(e_); }
     NameRef(const NameRef&) = delete;
     NameRef& operator=(const NameRef&) = delete;
-    ~NameRef() { release(n_); }
+    ~NameRef() { release(e_); }
+    const NameEntry* entry() const noexcept { return e_; }
     PyObject* value() const {
-        if (n_ == nullptr) Py_RETURN_NONE;
-        return PyUnicode_DecodeUTF8(n_->text(), static_cast<Py_ssize_t>(n_->size), nullptr);
+        if (e_ == nullptr) Py_RETURN_NONE;
+        return PyUnicode_DecodeUTF8(e_->text(), static_cast<Py_ssize_t>(e_->size), nullptr);
     }
 
 private:
-    SharedName* n_ = nullptr;
+    const NameEntry* e_ = nullptr;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -143,6 +167,73 @@ struct MpsResultObject {
 template <class T>
 T* as(PyObject* self) noexcept {
     return reinterpret_cast<T*>(self);
+}
+
+// ---------------------------------------------------------------------------------------------
+// MpsCoefficient objects in chunks: a chunk is kChunkBytes long and aligned to its size, so an
+// object finds its chunk's header by masking its address. The header counts the objects alive
+// in the chunk, plus one while the chunk is being filled.
+
+constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
+
+struct alignas(32) ChunkHeader {
+    std::size_t live;
+};
+static_assert(sizeof(MpsCoefficientObject) == 32, "coefficients are packed 32 bytes apart");
+constexpr std::size_t kObjectsPerChunk = (kChunkBytes - sizeof(ChunkHeader)) / sizeof(MpsCoefficientObject);
+
+inline ChunkHeader* chunk_of(PyObject* o) noexcept {
+    return reinterpret_cast<ChunkHeader*>(reinterpret_cast<std::uintptr_t>(o) & ~(kChunkBytes - 1));
+}
+
+void release_chunk(ChunkHeader* chunk) noexcept {
+    if (--chunk->live == 0) std::free(chunk);
+}
+
+// Room for `count` coefficient objects, slot i holding the i-th. Objects are created in any
+// order with make(); the chunks outlive the builder for as long as an object in them lives.
+class CoefficientSlots {
+public:
+    explicit CoefficientSlots(std::size_t count) {
+        chunks_.reserve((count + kObjectsPerChunk - 1) / kObjectsPerChunk);
+        for (std::size_t made = 0; made < count; made += kObjectsPerChunk) {
+            void* mem = std::aligned_alloc(kChunkBytes, kChunkBytes);
+            if (mem == nullptr) throw std::bad_alloc();
+            auto* chunk = static_cast<ChunkHeader*>(mem);
+            chunk->live = 1;
+            chunks_.push_back(chunk);
+        }
+    }
+    CoefficientSlots(const CoefficientSlots&) = delete;
+    CoefficientSlots& operator=(const CoefficientSlots&) = delete;
+    ~CoefficientSlots() {
+        for (ChunkHeader* chunk : chunks_) release_chunk(chunk);
+    }
+
+    PyObject* slot(std::size_t i) const noexcept {
+        char* base = reinterpret_cast<char*>(chunks_[i / kObjectsPerChunk] + 1);
+        return reinterpret_cast<PyObject*>(base + (i % kObjectsPerChunk) * sizeof(MpsCoefficientObject));
+    }
+    // Creates the object of slot i (a new reference); cannot fail.
+    PyObject* make(std::size_t i, PyTypeObject* tp, const NameEntry* name, double value) const noexcept {
+        PyObject* o = PyObject_Init(slot(i), tp);
+        auto* c = as<MpsCoefficientObject>(o);
+        new (&c->name) NameRef(name);
+        c->value = value;
+        ++chunk_of(o)->live;
+        return o;
+    }
+
+private:
+    std::vector<ChunkHeader*> chunks_;
+};
+
+// The deallocation slot of MpsCoefficient: the object's memory goes back with its chunk.
+void coefficient_dealloc(PyObject* self) noexcept {
+    PyTypeObject* tp = Py_TYPE(self);
+    as<MpsCoefficientObject>(self)->~MpsCoefficientObject();
+    release_chunk(chunk_of(self));
+    Py_DECREF(tp);
 }
 
 PyObject* optional_float(bool present, double v) {
@@ -267,10 +358,10 @@ PyGetSetDef result_getset[] = {
 
 constexpr unsigned long kRecordFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION;
 
-template <class T, PyGetSetDef* GetSet>
+template <class T, PyGetSetDef* GetSet, void (*Dealloc)(PyObject*) noexcept = destroy_instance<T>>
 PyTypeObject* record_type(const char* name) {
     static PyType_Slot slots[] = {
-        {Py_tp_dealloc, reinterpret_cast<void*>(&destroy_instance<T>)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(Dealloc)},
         {Py_tp_getset, GetSet},
         {0, nullptr},
     };
@@ -319,35 +410,37 @@ struct RecordTypes {
     PyTypeObject* result = type_or_throw(mps_result_type());
 };
 
-PyObject* new_coefficient(PyTypeObject* tp, SharedName* name, double value) {
-    auto* c = new_record<MpsCoefficientObject>(tp);
-    new (&c->name) NameRef(name);
-    c->value = value;
-    return record_object(c);
-}
+// The names of a read in one block: column c is entry c, row r is entry ncols + r, then the
+// objective row's name and the problem name.
+struct ReadNames {
+    NameBlockBuilder block;
+    std::size_t objective;
+    std::size_t problem;
 
-PyRef build_parameters(const RecordTypes& types, SharedName* problem_name, std::int32_t sense) {
+    ReadNames(const io::MpsData& data)
+        : block(data.names.size() + 1, name_bytes(data)) {
+        const std::size_t ncols = data.columns.size();
+        for (std::size_t i = 0; i < data.names.size(); ++i) {
+            block.add(data.names[i], i < ncols ? static_cast<std::uint32_t>(i) : NameEntry::kNoColumn);
+        }
+        objective = data.objective_name_index();
+        problem = block.add(data.problem_name, NameEntry::kNoColumn);
+    }
+    static std::size_t name_bytes(const io::MpsData& data) {
+        std::size_t n = data.problem_name.size();
+        for (std::size_t i = 0; i < data.names.size(); ++i) n += data.names[i].size();
+        return n;
+    }
+};
+
+PyRef build_parameters(const RecordTypes& types, const NameEntry* problem_name, std::int32_t sense) {
     auto* p = new_record<MpsParametersObject>(types.parameters);
     new (&p->name) NameRef(problem_name);
     p->sense = sense;
     return PyRef::steal(record_object(p));
 }
 
-PyRef build_objective(const RecordTypes& types, io::MpsData& data, const NameSet& names, SharedName* name) {
-    PyRef coefficients = new_list(data.objective.size());
-    for (std::size_t i = 0; i < data.objective.size(); ++i) {
-        const io::MpsObjectiveEntry& e = data.objective[i];
-        PyList_SET_ITEM(coefficients.get(), static_cast<Py_ssize_t>(i),
-                        new_coefficient(types.coefficient, names[e.column], e.value));
-    }
-    std::vector<io::MpsObjectiveEntry>().swap(data.objective);
-    auto* o = new_record<MpsObjectiveObject>(types.objective);
-    new (&o->name) NameRef(name);
-    new (&o->coefficients) PyRef(std::move(coefficients));
-    return PyRef::steal(record_object(o));
-}
-
-PyRef build_variables(const RecordTypes& types, io::MpsData& data, const NameSet& names) {
+PyRef build_variables(const RecordTypes& types, const io::MpsData& data, const NameBlockBuilder& names) {
     const std::size_t ncols = data.columns.size();
     PyRef variables = new_list(ncols);
     for (std::size_t c = 0; c < ncols; ++c) {
@@ -370,28 +463,54 @@ PyRef build_variables(const RecordTypes& types, io::MpsData& data, const NameSet
     return variables;
 }
 
-// Constraint coefficient lists: sized from the per-row counts, then filled in file order
-// (column by column) through a cursor into each list's item array, so that placing a
-// coefficient costs one store and never reads the list object.
-std::vector<PyRef> build_row_lists(const RecordTypes& types, io::MpsData& data, const NameSet& names) {
+// The coefficient lists of every row and of the objective, with their records. The lists are
+// made first, empty, so that everything that can fail happens before the first record exists;
+// then each coefficient, met in file order (column by column), is made in its slot: the slots
+// run row after row, the objective last, so that the records of a row lie side by side.
+struct CoefficientLists {
+    std::vector<PyRef> rows;
+    PyRef objective;
+};
+
+CoefficientLists build_coefficients(const RecordTypes& types, io::MpsData& data, const NameBlockBuilder& names) {
     const std::size_t nrows = data.rows.size();
-    std::vector<PyRef> row_lists(nrows);
-    std::vector<PyObject**> cursor(nrows, nullptr);
+    CoefficientLists lists;
+    lists.rows.resize(nrows);
+    std::vector<std::size_t> next_slot(nrows);  // the slot of the row's next coefficient
+    std::size_t slots = 0;
     for (std::size_t r = 0; r < nrows; ++r) {
-        row_lists[r] = new_list(data.rows[r].entries);
-        cursor[r] = reinterpret_cast<PyListObject*>(row_lists[r].get())->ob_item;
+        lists.rows[r] = new_list(data.rows[r].entries);
+        next_slot[r] = slots;
+        slots += data.rows[r].entries;
     }
-    data.entries.for_each([&](const io::MpsEntry& e) {
-        *cursor[e.row]++ = new_coefficient(types.coefficient, names[e.column], e.value);
+    lists.objective = new_list(data.objective.size());
+    const CoefficientSlots made(slots + data.objective.size());
+
+    std::vector<std::size_t> row_start(next_slot);
+    data.entries.drain([&](const io::MpsEntry& e) {
+        const std::size_t slot = next_slot[e.row]++;
+        PyObject* c = made.make(slot, types.coefficient, names[e.column], e.value);
+        reinterpret_cast<PyListObject*>(lists.rows[e.row].get())->ob_item[slot - row_start[e.row]] = c;
     });
-    data.entries.clear();
-    return row_lists;
+    for (std::size_t i = 0; i < data.objective.size(); ++i) {
+        const io::MpsObjectiveEntry& e = data.objective[i];
+        PyList_SET_ITEM(lists.objective.get(), static_cast<Py_ssize_t>(i),
+                        made.make(slots + i, types.coefficient, names[e.column], e.value));
+    }
+    std::vector<io::MpsObjectiveEntry>().swap(data.objective);
+    return lists;
+}
+
+PyRef build_objective(const RecordTypes& types, PyRef coefficients, const NameEntry* name) {
+    auto* o = new_record<MpsObjectiveObject>(types.objective);
+    new (&o->name) NameRef(name);
+    new (&o->coefficients) PyRef(std::move(coefficients));
+    return PyRef::steal(record_object(o));
 }
 
 // Row r is named names[first_name + r], or None with drop_names.
-PyRef build_constraints(const RecordTypes& types, io::MpsData& data, const NameSet& names,
-                        std::size_t first_name, bool drop_names) {
-    std::vector<PyRef> row_lists = build_row_lists(types, data, names);
+PyRef build_constraints(const RecordTypes& types, const io::MpsData& data, std::vector<PyRef>& row_lists,
+                        const NameBlockBuilder& names, std::size_t first_name, bool drop_names) {
     const std::size_t nrows = data.rows.size();
     PyRef constraints = new_list(nrows);
     for (std::size_t r = 0; r < nrows; ++r) {
@@ -414,7 +533,7 @@ PyTypeObject* mps_parameters_type() {
     return record_type<MpsParametersObject, parameters_getset>("builtins.MpsParameters");
 }
 PyTypeObject* mps_coefficient_type() {
-    return record_type<MpsCoefficientObject, coefficient_getset>("builtins.MpsCoefficient");
+    return record_type<MpsCoefficientObject, coefficient_getset, coefficient_dealloc>("builtins.MpsCoefficient");
 }
 PyTypeObject* mps_objective_type() {
     return record_type<MpsObjectiveObject, objective_getset>("builtins.MpsObjective");
@@ -441,17 +560,18 @@ PyObject* build_mps_result(io::MpsData& data, std::int32_t sense, bool drop_cons
         }
     } pause;
 
-    NameSet names;
-    const std::size_t problem_name = names.add(data.names, data.problem_name);
+    const ReadNames names(data);
     data.names = io::MpsNames();
 
     // Each part of the data is freed once its records exist.
     const std::size_t ncols = data.columns.size();
-    PyRef parameters = build_parameters(types, names[problem_name], sense);
-    PyRef objective = build_objective(types, data, names, drop_cons_names ? nullptr : names[data.objective_name_index()]);
-    PyRef variables = build_variables(types, data, names);
+    PyRef parameters = build_parameters(types, names.block[names.problem], sense);
+    PyRef variables = build_variables(types, data, names.block);
     std::vector<io::MpsColumnData>().swap(data.columns);
-    PyRef constraints = build_constraints(types, data, names, ncols, drop_cons_names);
+    CoefficientLists lists = build_coefficients(types, data, names.block);
+    PyRef objective = build_objective(types, std::move(lists.objective),
+                                      drop_cons_names ? nullptr : names.block[names.objective]);
+    PyRef constraints = build_constraints(types, data, lists.rows, names.block, ncols, drop_cons_names);
     std::vector<io::MpsRowData>().swap(data.rows);
     PyRef sos1 = new_list(0);
     PyRef sos2 = new_list(0);
