@@ -7,8 +7,8 @@
 // large files. So:
 //
 // - All names of one read live in one block (NameBlock), each with the column it names; a
-//   record points at its name's entry, and the block counts the records that do. Updating that
-//   count touches one cache line, not one per name.
+//   record points at its name's entry, and the block counts the records and coefficient chunks
+//   that do. Updating that count touches one cache line, not one per name.
 // - MpsCoefficient objects are not allocated one by one: they are laid out in chunks of 1 MiB,
 //   row after row, each row's coefficients in file order, which is the order the lists hold
 //   them in. Walking a row's list, or releasing the records, then reads memory in order. Each
@@ -85,6 +85,7 @@ public:
         return entries_.size() - 1;
     }
     const NameEntry* operator[](std::size_t i) const noexcept { return entries_[i]; }
+    NameBlock* block() const noexcept { return block_; }
 
 private:
     NameBlock* block_;
@@ -94,17 +95,18 @@ private:
 
 // A record's counted pointer to its name entry, or none (the value None), released with the
 // record that holds it.
+PyObject* name_value(const NameEntry* e) {
+    if (e == nullptr) Py_RETURN_NONE;
+    return PyUnicode_DecodeUTF8(e->text(), static_cast<Py_ssize_t>(e->size), nullptr);
+}
+
 class NameRef {
 public:
     explicit NameRef(const NameEntry* e) noexcept : e_(e) { retain(e_); }
     NameRef(const NameRef&) = delete;
     NameRef& operator=(const NameRef&) = delete;
     ~NameRef() { release(e_); }
-    const NameEntry* entry() const noexcept { return e_; }
-    PyObject* value() const {
-        if (e_ == nullptr) Py_RETURN_NONE;
-        return PyUnicode_DecodeUTF8(e_->text(), static_cast<Py_ssize_t>(e_->size), nullptr);
-    }
+    PyObject* value() const { return name_value(e_); }
 
 private:
     const NameEntry* e_ = nullptr;
@@ -121,9 +123,11 @@ struct MpsParametersObject {
     std::int32_t sense;
 };
 
+// Its name entry is not counted: the chunk the object lives in holds the name block (see
+// below), so releasing a coefficient never touches its name.
 struct MpsCoefficientObject {
     PyObject_HEAD
-    NameRef name;
+    const NameEntry* name;
     double value;
 };
 
@@ -172,12 +176,14 @@ T* as(PyObject* self) noexcept {
 // ---------------------------------------------------------------------------------------------
 // MpsCoefficient objects in chunks: a chunk is kChunkBytes long and aligned to its size, so an
 // object finds its chunk's header by masking its address. The header counts the objects alive
-// in the chunk, plus one while the chunk is being filled.
+// in the chunk, plus one while the chunk is being filled, and holds one count of the name block
+// its objects' names lie in.
 
 constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
 
 struct alignas(32) ChunkHeader {
     std::size_t live;
+    NameBlock* names;
 };
 static_assert(sizeof(MpsCoefficientObject) == 32, "coefficients are packed 32 bytes apart");
 constexpr std::size_t kObjectsPerChunk = (kChunkBytes - sizeof(ChunkHeader)) / sizeof(MpsCoefficientObject);
@@ -187,20 +193,25 @@ inline ChunkHeader* chunk_of(PyObject* o) noexcept {
 }
 
 void release_chunk(ChunkHeader* chunk) noexcept {
-    if (--chunk->live == 0) std::free(chunk);
+    if (--chunk->live != 0) return;
+    if (--chunk->names->refs == 0) std::free(chunk->names);
+    std::free(chunk);
 }
 
 // Room for `count` coefficient objects, slot i holding the i-th. Objects are created in any
 // order with make(); the chunks outlive the builder for as long as an object in them lives.
 class CoefficientSlots {
 public:
-    explicit CoefficientSlots(std::size_t count) {
+    // Room for `count` objects whose names lie in `names`.
+    CoefficientSlots(std::size_t count, NameBlock* names) {
         chunks_.reserve((count + kObjectsPerChunk - 1) / kObjectsPerChunk);
         for (std::size_t made = 0; made < count; made += kObjectsPerChunk) {
             void* mem = std::aligned_alloc(kChunkBytes, kChunkBytes);
             if (mem == nullptr) throw std::bad_alloc();
             auto* chunk = static_cast<ChunkHeader*>(mem);
             chunk->live = 1;
+            chunk->names = names;
+            ++names->refs;
             chunks_.push_back(chunk);
         }
     }
@@ -214,11 +225,11 @@ public:
         char* base = reinterpret_cast<char*>(chunks_[i / kObjectsPerChunk] + 1);
         return reinterpret_cast<PyObject*>(base + (i % kObjectsPerChunk) * sizeof(MpsCoefficientObject));
     }
-    // Creates the object of slot i (a new reference); cannot fail.
+    // Creates the object of slot i, whose one reference the caller places; cannot fail.
     PyObject* make(std::size_t i, PyTypeObject* tp, const NameEntry* name, double value) const noexcept {
         PyObject* o = PyObject_Init(slot(i), tp);
         auto* c = as<MpsCoefficientObject>(o);
-        new (&c->name) NameRef(name);
+        c->name = name;
         c->value = value;
         ++chunk_of(o)->live;
         return o;
@@ -231,7 +242,6 @@ private:
 // The deallocation slot of MpsCoefficient: the object's memory goes back with its chunk.
 void coefficient_dealloc(PyObject* self) noexcept {
     PyTypeObject* tp = Py_TYPE(self);
-    as<MpsCoefficientObject>(self)->~MpsCoefficientObject();
     release_chunk(chunk_of(self));
     Py_DECREF(tp);
 }
@@ -257,7 +267,7 @@ PyGetSetDef parameters_getset[] = {
 
 // MpsCoefficient: name, value.
 
-PyObject* coefficient_name(PyObject* self) { return as<MpsCoefficientObject>(self)->name.value(); }
+PyObject* coefficient_name(PyObject* self) { return name_value(as<MpsCoefficientObject>(self)->name); }
 PyObject* coefficient_value(PyObject* self) { return PyFloat_FromDouble(as<MpsCoefficientObject>(self)->value); }
 
 PyGetSetDef coefficient_getset[] = {
@@ -484,14 +494,18 @@ CoefficientLists build_coefficients(const RecordTypes& types, io::MpsData& data,
         slots += data.rows[r].entries;
     }
     lists.objective = new_list(data.objective.size());
-    const CoefficientSlots made(slots + data.objective.size());
+    const CoefficientSlots made(slots + data.objective.size(), names.block());
 
+    // The slots of row r run from its first slot on, so once every record exists each list
+    // is filled from consecutive slots, in order.
     std::vector<std::size_t> row_start(next_slot);
     data.entries.drain([&](const io::MpsEntry& e) {
-        const std::size_t slot = next_slot[e.row]++;
-        PyObject* c = made.make(slot, types.coefficient, names[e.column], e.value);
-        reinterpret_cast<PyListObject*>(lists.rows[e.row].get())->ob_item[slot - row_start[e.row]] = c;
+        made.make(next_slot[e.row]++, types.coefficient, names[e.column], e.value);
     });
+    for (std::size_t r = 0; r < nrows; ++r) {
+        PyObject** items = reinterpret_cast<PyListObject*>(lists.rows[r].get())->ob_item;
+        for (std::size_t k = 0; k < data.rows[r].entries; ++k) items[k] = made.slot(row_start[r] + k);
+    }
     for (std::size_t i = 0; i < data.objective.size(); ++i) {
         const io::MpsObjectiveEntry& e = data.objective[i];
         PyList_SET_ITEM(lists.objective.get(), static_cast<Py_ssize_t>(i),
