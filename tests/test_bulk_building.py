@@ -13,6 +13,7 @@ import pytest
 from zemlo._ondrel import AffineExpr, Category, Model, Sense
 from support import hexf, make_expr, snapshot, terms_of
 
+INF = float("inf")
 SENSES = [Sense.LessEqual, Sense.Equal, Sense.GreaterEqual]
 NAMES = [None, "row", "  padded\u2003", "\u3000", "x y", "", "c\u00e9"]
 UNDERSCORE = (
@@ -187,4 +188,120 @@ def test_variables_arrays_errors_add_nothing(change, error, message):
     with pytest.raises(error) as info:
         m.add_variables_arrays(**args)
     assert str(info.value) == message
+    assert snapshot(m) == before
+
+
+# --- Model.add_mps_result -------------------------------------------------------------------
+
+MPS_TEXT = """\
+NAME          small
+ROWS
+ N  cost
+ L  lim
+ G  need
+ E  bal
+COLUMNS
+    MARKER                 'MARKER'                 'INTORG'
+    n         cost         2.0   lim          1.0
+    n         need         1.0
+    MARKER                 'MARKER'                 'INTEND'
+    x         cost        -1.5   lim          2.0
+    x         bal          1.0   need        -0.0
+    y         lim          1.0   bal         -1.0
+RHS
+    RHS       lim          8.0   need         1.0
+    RHS       bal          0.5
+BOUNDS
+ UP BND       n            4.0
+ FR BND       y
+ LO BND       x           -2.0
+ENDATA
+"""
+
+
+def by_hand(model, result):
+    """What add_mps_result must do, through the public batch paths."""
+    cols = result.variables
+    index = {c.name: i for i, c in enumerate(cols)}
+    first = model.num_variables
+    model.add_variables_arrays([c.name for c in cols],
+                               array("d", [-INF if c.lowBound is None else c.lowBound for c in cols]),
+                               array("d", [INF if c.upBound is None else c.upBound for c in cols]),
+                               [Category.Integer if c.cat == "Integer" else Category.Continuous for c in cols])
+    rows = result.constraints
+    starts, ids, coeffs = array("Q", [0]), array("Q"), array("d")
+    for r in rows:
+        ids.extend(first + index[t.name] for t in r.coefficients)
+        coeffs.extend(t.value for t in r.coefficients)
+        starts.append(len(ids))
+    model.add_constraints_batch(starts, ids, coeffs, bytes(r.sense + 1 for r in rows),
+                                array("d", [-r.constant for r in rows]), [r.name for r in rows])
+    obj = AffineExpr()
+    obj.add_term_ids_coeffs(model, array("Q", [first + index[t.name] for t in result.objective.coefficients]),
+                            array("d", [t.value for t in result.objective.coefficients]))
+    if result.objective.name is not None:
+        obj.set_name(result.objective.name)
+    model.set_objective(obj)
+
+
+@pytest.fixture
+def small(tmp_path):
+    path = tmp_path / "small.mps"
+    path.write_text(MPS_TEXT)
+    return str(path)
+
+
+@pytest.mark.parametrize("drop_names", [False, True])
+@pytest.mark.parametrize("into", ["empty", "non-empty"])
+def test_add_mps_result_equals_the_batch_paths(small, drop_names, into):
+    from zemlo import read_mps
+
+    models = []
+    for _ in range(2):
+        m = fresh(3) if into == "non-empty" else Model("small")
+        models.append(m)
+    by_hand(models[0], read_mps(small, 1, drop_names))
+    models[1].add_mps_result(read_mps(small, 1, drop_names))
+    assert snapshot(models[1]) == snapshot(models[0])
+    assert models[1].get_objective().name == (None if drop_names else "cost")
+
+
+def test_add_mps_result_matches_moved_records_by_name_and_refuses_strangers(small):
+    from zemlo import read_mps
+
+    a, b = read_mps(small, 1), read_mps(small, 1)
+    # Records of another read are matched to this read's columns by their names.
+    a.constraints[0].coefficients[:] = b.constraints[1].coefficients
+    expected, got = Model("m"), Model("m")
+    by_hand(expected, a)
+    got.add_mps_result(a)
+    assert snapshot(got) == snapshot(expected)
+
+    m = fresh()
+    before = snapshot(m)
+    c = read_mps(small, 1)
+    c.variables.pop()  # y is gone, but rows still name it
+    with pytest.raises(ValueError, match='^coefficient names no variable: "y"$'):
+        m.add_mps_result(c)
+    d = read_mps(small, 1)
+    d.constraints[2].coefficients.append(d.variables[0])
+    with pytest.raises(TypeError, match="^expected MpsCoefficient, got builtins.MpsVariable$"):
+        m.add_mps_result(d)
+    with pytest.raises(TypeError, match="^expected MpsResult, got builtins.Model$"):
+        m.add_mps_result(m)
+    assert snapshot(m) == before
+
+
+def test_add_mps_result_checks_rows_before_adding_anything(tmp_path):
+    from zemlo import read_mps
+
+    path = tmp_path / "r.mps"
+    path.write_text(MPS_TEXT.replace(" need", " _need"))
+    m = fresh()
+    before = snapshot(m)
+    with pytest.raises(ValueError, match="^Row 1: Constraint names must not start with '_'"):
+        m.add_mps_result(read_mps(str(path), 1))
+    path.write_text(MPS_TEXT.replace("bal          0.5", "bal          inf"))
+    with pytest.raises(ValueError, match="^Row 2: Invalid constraint RHS value: -inf"):
+        m.add_mps_result(read_mps(str(path), 1))
     assert snapshot(m) == before

@@ -4,19 +4,16 @@ from __future__ import annotations
 
 import contextlib
 import gzip
-import math
 import os
 import shutil
 import tempfile
-from array import array
-from collections.abc import Iterator, Sequence
+from collections.abc import Iterator
 
-from zemlo._ondrel import AffineExpr, Model, MpsResult, ObjSense, read_mps
+from zemlo._ondrel import Model, MpsResult, ObjSense, read_mps
 
 __all__ = ["load_mps"]
 
 GZIP_MAGIC = b"\x1f\x8b"
-INF = math.inf
 
 # The white space the constraint name rule trims (Unicode White_Space). Python's str.strip()
 # without arguments also strips the ASCII separators U+001C to U+001F, which the model keeps.
@@ -138,59 +135,34 @@ def load_mps(
 
 
 def model_from_records(result: MpsResult, sense: ObjSense, negated: bool) -> Model:
-    """Builds the Model for the records `read_mps` returned, through the batch paths;
-    `negated` flips the objective. A row the Model refuses raises ValueError naming it."""
-    columns = result.variables
-    rows = result.constraints
-    index = {column.name: i for i, column in enumerate(columns)}
-
-    starts = array("Q", [0])
-    ids = array("Q")
-    coeffs = array("d")
-    for row in rows:
-        terms = row.coefficients
-        ids.extend([index[t.name] for t in terms])
-        coeffs.extend([t.value for t in terms])
-        starts.append(len(ids))
-    senses = bytes([row.sense + 1 for row in rows])  # -1, 0, 1 for L, E, G: Sense codes 0, 1, 2
-    rhs = array("d", [-row.constant for row in rows])
-    names = [row.name for row in rows]
-
-    objective = result.objective
-    obj_ids = array("Q", [index[t.name] for t in objective.coefficients])
-    obj_coeffs = array("d", [-t.value if negated else t.value for t in objective.coefficients])
-
+    """Builds the Model for the records `read_mps` returned, in one native call that goes
+    through the same checks as the batch paths; `negated` flips the objective. A row the Model
+    refuses raises ValueError naming it."""
     model = Model(result.parameters.name)
-    model.add_variables_arrays(
-        [c.name for c in columns],
-        array("d", [-INF if c.lowBound is None else c.lowBound for c in columns]),
-        array("d", [INF if c.upBound is None else c.upBound for c in columns]),
-        bytes([1 if c.cat == "Integer" else 0 for c in columns]),
-    )
-    expr = AffineExpr()
     try:
-        expr.add_term_ids_coeffs(model, obj_ids, obj_coeffs)
+        model.add_mps_result(result)
     except ValueError as exc:
-        raise ValueError(f"objective row {objective.name or ''!r}: {exc}") from None
-    if objective.name:
-        expr.set_name(objective.name)
-    model.set_objective(expr)
+        raise _row_error(exc, result) from None
+    if negated:
+        objective = model.get_objective()
+        if objective is not None:
+            objective.scale(-1.0)
+            model.set_objective(objective)
     model.set_sense(sense)
-    try:
-        model.add_constraints_batch(starts, ids, coeffs, senses, rhs, names)
-    except ValueError as exc:
-        raise _row_error(exc, names) from None
     return model
 
 
-def _row_error(exc: ValueError, names: Sequence[str | None]) -> ValueError:
-    """The batch's error about row i, reworded to name the row as the file does."""
+def _row_error(exc: ValueError, result: MpsResult) -> ValueError:
+    """The model's error about row i or the objective, reworded to name the row as the file
+    does."""
     text = str(exc)
     head, sep, rest = text.partition(": ")
+    if sep and head == "objective":
+        return ValueError(f"objective row {result.objective.name or ''!r}: {rest}")
     if not (sep and head.startswith("Row ") and head[4:].isdigit()):
         return exc
     r = int(head[4:])
-    name = names[r]
+    name = result.constraints[r].name
     label = repr(name) if name is not None else f"number {r + 1}"
     if rest.startswith("Constraint names must not start with '_'"):
         rest = ("names beginning with '_' are reserved for automatic constraint names (load with "

@@ -63,7 +63,9 @@ VarId add_variables(SharedModel& model, std::span<std::string> names, double lb,
     });
 }
 
-VarId add_variables(SharedModel& model, const VariableColumns& columns) {
+namespace {
+
+void check_columns(const VariableColumns& columns) {
     const std::size_t n = columns.names.size();
     const auto check_length = [n](std::string_view what, std::size_t length) {
         if (length != n) {
@@ -80,15 +82,24 @@ VarId add_variables(SharedModel& model, const VariableColumns& columns) {
                               << " (codes are 0 Continuous, 1 Integer, 2 Binary)");
         }
     }
-    return with_core(model, [&](ModelCore& core) {
-        const VarId first = core.variables.size();
-        grow_for(core.variables, n);
-        for (std::size_t i = 0; i < n; ++i) {
-            append_variable(core, std::move(columns.names[i]), columns.lb[i], columns.ub[i],
-                            static_cast<Category>(columns.categories[i]));
-        }
-        return first;
-    });
+}
+
+VarId append_columns(ModelCore& core, const VariableColumns& columns) {
+    const VarId first = core.variables.size();
+    const std::size_t n = columns.names.size();
+    grow_for(core.variables, n);
+    for (std::size_t i = 0; i < n; ++i) {
+        append_variable(core, std::move(columns.names[i]), columns.lb[i], columns.ub[i],
+                        static_cast<Category>(columns.categories[i]));
+    }
+    return first;
+}
+
+}  // namespace
+
+VarId add_variables(SharedModel& model, const VariableColumns& columns) {
+    check_columns(columns);
+    return with_core(model, [&](ModelCore& core) { return append_columns(core, columns); });
 }
 
 void validate_constraint_expr(const ModelCore& core, const ExprValue& expr) {
@@ -204,36 +215,92 @@ void check_row(const ConstraintRows& rows, std::size_t i, std::size_t variables)
 
 }  // namespace
 
+namespace {
+
+// Appends the checked rows, their ids shifted by `offset`; `variables` is the id limit they
+// were checked against. Only memory can run out here, and then nothing stays stored.
+ConstraintId append_rows(ModelCore& core, const ConstraintRows& rows, VarId offset, std::size_t variables) {
+    const std::size_t n = rows.starts.size() - 1;
+    const ConstraintId first = core.constraints.size();
+    const std::uint64_t counter = core.auto_name_counter;
+    std::vector<VarId> shifted;  // one row's ids, when they need shifting
+    try {
+        grow_for(core.constraints, n);
+        for (std::size_t i = 0; i < n; ++i) {
+            ConstraintRecord& r = core.constraints.emplace_back();
+            if (const std::optional<std::string_view> name = row_name(rows, i)) {
+                r.name.assign(*name);
+            } else {
+                r.name = Msg() << "_C" << ++core.auto_name_counter;
+            }
+            const std::size_t begin = rows.starts[i];
+            const std::size_t count = rows.starts[i + 1] - begin;
+            const VarId* ids = rows.ids.data() + begin;
+            if (offset != 0) {
+                shifted.assign(ids, ids + count);
+                for (VarId& id : shifted) id += offset;
+                ids = shifted.data();
+            }
+            r.terms.add_checked(ids, rows.coeffs.data() + begin, count, variables);
+            r.rhs = rows.rhs[i];
+            r.sense = static_cast<Sense>(rows.senses[i]);
+        }
+    } catch (...) {
+        core.constraints.resize(first);
+        core.auto_name_counter = counter;
+        throw;
+    }
+    return first;
+}
+
+}  // namespace
+
 ConstraintId add_constraints(SharedModel& model, const ConstraintRows& rows) {
     const std::size_t n = check_row_layout(rows);
     return with_core(model, [&](ModelCore& core) {
         const std::size_t variables = core.variables.size();
         for (std::size_t i = 0; i < n; ++i) check_row(rows, i, variables);
+        return append_rows(core, rows, 0, variables);
+    });
+}
 
-        const ConstraintId first = core.constraints.size();
-        const std::uint64_t counter = core.auto_name_counter;
+void add_model_parts(const std::shared_ptr<SharedModel>& model, ModelParts& parts) {
+    check_columns(parts.variables);
+    const std::size_t n_rows = check_row_layout(parts.rows);
+    const std::size_t n_new = parts.variables.names.size();
+    if (parts.objective_ids.size() != parts.objective_coeffs.size()) {
+        raise_value(Msg() << "objective ids length (" << parts.objective_ids.size() << ") and coeffs length ("
+                          << parts.objective_coeffs.size() << ") must match");
+    }
+    for (std::size_t i = 0; i < n_rows; ++i) check_row(parts.rows, i, n_new);
+    ExprValue objective;
+    objective.name = std::move(parts.objective_name);
+    objective.model = ModelRef::to(model);
+    const std::size_t stop = objective.terms.add_checked(parts.objective_ids.data(), parts.objective_coeffs.data(),
+                                                         parts.objective_ids.size(), n_new);
+    if (stop != parts.objective_ids.size()) {
+        if (parts.objective_ids[stop] >= n_new) {
+            raise_value(Msg() << "objective: variable id " << parts.objective_ids[stop] << " is out of range ("
+                              << n_new << " variables)");
+        }
+        raise_value("objective: non-finite coefficient");
+    }
+    with_core(*model, [&](ModelCore& core) {
+        const VarId first = core.variables.size();
+        if (first != 0) {  // the objective's ids, counted from the first new variable
+            ExprValue shifted = objective;
+            shifted.terms.clear();
+            for (const Term& t : objective.terms) shifted.terms.append_new(t.id + first, t.coeff);
+            objective = std::move(shifted);
+        }
+        append_columns(core, parts.variables);
         try {
-            grow_for(core.constraints, n);
-            for (std::size_t i = 0; i < n; ++i) {
-                ConstraintRecord& r = core.constraints.emplace_back();
-                if (const std::optional<std::string_view> name = row_name(rows, i)) {
-                    r.name.assign(*name);
-                } else {
-                    r.name = Msg() << "_C" << ++core.auto_name_counter;
-                }
-                const std::size_t begin = rows.starts[i];
-                r.terms.add_checked(rows.ids.data() + begin, rows.coeffs.data() + begin,
-                                    rows.starts[i + 1] - begin, variables);
-                r.rhs = rows.rhs[i];
-                r.sense = static_cast<Sense>(rows.senses[i]);
-            }
+            append_rows(core, parts.rows, first, core.variables.size());
         } catch (...) {
-            // Only memory can run out here; take back what was stored.
-            core.constraints.resize(first);
-            core.auto_name_counter = counter;
+            core.variables.resize(first);
             throw;
         }
-        return first;
+        core.objective = std::move(objective);
     });
 }
 

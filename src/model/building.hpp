@@ -65,6 +65,20 @@ struct ConstraintRows {
 // with "Row <i>: ". Returns the id of the first new constraint.
 ConstraintId add_constraints(SharedModel& model, const ConstraintRows& rows);
 
+// A whole model's worth of parts, added in one operation: new variables, constraints whose
+// ids count from the first new variable (0 is the first of `variables`), and an objective over
+// the new variables that replaces the model's. Everything is checked first (the checks of
+// add_variables, of add_constraints and finite objective coefficients); a failed call
+// changes nothing.
+struct ModelParts {
+    VariableColumns variables;
+    std::span<const VarId> objective_ids;  // counted from the first new variable
+    std::span<const double> objective_coeffs;
+    std::optional<std::string> objective_name;
+    ConstraintRows rows;  // ids counted from the first new variable
+};
+void add_model_parts(const std::shared_ptr<SharedModel>& model, ModelParts& parts);
+
 void set_objective(const std::shared_ptr<SharedModel>& model, const ExprValue& expr);
 // Removes the objective and hands it back, so that it is released after the lock.
 std::optional<ExprValue> take_objective(SharedModel& model);

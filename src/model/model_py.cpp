@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "io/mps_records_py.hpp"
 #include "model/building.hpp"
 #include "model/names.hpp"
 #include "model/queries.hpp"
@@ -140,6 +141,31 @@ PyObject* add_constraint(PyObject* self, PyObject* const* args, Py_ssize_t nargs
     const auto& m = model_of(self);
     const ConstraintId id = ondrel::add_constraint(*m, expr.value->expr);
     return new_constraint(m, id);
+}
+
+constexpr char add_mps_result_doc[] =
+    "add_mps_result($self, result)\n--\n\n"
+    "Add the columns and rows of an MpsResult (as read_mps returns it) and set the objective from\n"
+    "its objective row. Columns become variables with their names, bounds (None: unbounded) and\n"
+    "categories; rows become constraints with their names (None: automatic), senses and\n"
+    "right-hand sides (the negated constants); the objective keeps the row's name. Coefficients\n"
+    "are matched to columns by name. Everything is checked first, so a failed call changes\n"
+    "nothing; an error about one row starts with \"Row <i>: \".";
+PyObject* add_mps_result(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr auto sig = ONDREL_SIGNATURE(add_mps_result_doc);
+    Arg<AnyObject> result;
+    if (!parse(sig, args, nargs, kw, result)) return nullptr;
+    MpsModelParts parts = mps_model_parts(result.value);
+    ModelParts model_parts{
+        VariableColumns{parts.variable_names, parts.lb, parts.ub, parts.categories},
+        parts.objective_ids,
+        parts.objective_coeffs,
+        std::move(parts.objective_name),
+        ConstraintRows{parts.starts, parts.ids, parts.coeffs, parts.senses, parts.rhs,
+                       [&parts](std::size_t i) { return parts.row_names[i]; }, parts.row_names.size()},
+    };
+    add_model_parts(model_of(self), model_parts);
+    return none();
 }
 
 constexpr char set_objective_doc[] = "set_objective($self, expr)\n--\n\n";
@@ -488,6 +514,7 @@ PyMethodDef model_methods[] = {
     ONDREL_FASTCALL("add_constraint", add_constraint, add_constraint_doc),
     ONDREL_FASTCALL("add_constraints_batch", add_constraints_batch, add_constraints_batch_doc),
     ONDREL_FASTCALL("set_objective", set_objective, set_objective_doc),
+    ONDREL_FASTCALL("add_mps_result", add_mps_result, add_mps_result_doc),
     ONDREL_NOARGS("clear_objective", clear_objective, clear_objective_doc),
     ONDREL_FASTCALL("set_sense", set_sense, set_sense_doc),
     ONDREL_NOARGS("get_sense", get_sense, get_sense_doc),
