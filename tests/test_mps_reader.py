@@ -537,6 +537,79 @@ def test_non_ascii_names(read):
 
 
 # ---------------------------------------------------------------------------------------------
+# RANGES, and the sections the records cannot express: a read fails at the first data line that
+# holds something the records would lose; empty sections read as if absent.
+
+# Lines 1-9: NAME, ROWS with obj, r1 (L), r2 (G), r3 (E), then COLUMNS with x and y.
+BASE = model("COLUMNS\n x r1 1 r2 1\n y r3 1\n")
+NEW_SECTION_WORDS = ["RANGES", "QUADOBJ", "QMATRIX", "QSECTION", "QCMATRIX", "CSECTION", "INDICATORS"]
+
+
+@pytest.mark.parametrize(
+    "lines, message",
+    [
+        # The row of the reading with a set name, in the second or fourth token; in a named
+        # section too, whose set name is not compared.
+        ("RANGES\n RNG r2 4\n", "RANGES line 12: ranges are not supported (row r2)"),
+        ("RANGES rng\n RNG nosuch 1 r3 2\n", "RANGES line 12: ranges are not supported (row r3)"),
+        # Lines for unknown rows and the objective row are skipped; a later line fails.
+        ("RANGES\n RNG nosuch 1\n RNG obj 2\n\n\n RNG r1 4\n",
+         "RANGES line 16: ranges are not supported (row r1)"),
+    ],
+)
+def test_ranges_for_rows_of_the_file_are_refused(read, lines, message):
+    with pytest.raises(RuntimeError) as info:
+        read(BASE + "RHS\n" + lines + "BOUNDS\n UP BND x 3\n")
+    assert str(info.value) == message
+
+
+@pytest.mark.parametrize(
+    "lines",
+    ["RANGES\n", "RANGES rng\n", "RANGES\n RNG nosuch 1\n RNG obj 2 nosuch 3\n obj 4\n x 5\n"],
+    ids=["empty", "empty-named", "no-row-of-the-file"],
+)
+def test_ranges_without_rows_of_the_file_read_as_absent(read, lines):
+    # Before RANGES was a keyword these lines were RHS lines of the open section.
+    rhs = "RHS\n RHS r1 5\n"
+    assert plain(read(BASE + rhs + lines + "BOUNDS\n UP BND x 3\n")) == plain(
+        read(BASE + rhs + "BOUNDS\n UP BND x 3\n")
+    )
+
+
+UNSUPPORTED_SECTIONS = [
+    ("QUADOBJ", "quadratic objectives are not supported"),
+    ("QMATRIX", "quadratic objectives are not supported"),
+    ("QSECTION", "quadratic terms are not supported"),
+    ("QCMATRIX", "quadratic constraints are not supported"),
+    ("CSECTION", "conic constraints are not supported"),
+    ("INDICATORS", "indicator constraints are not supported"),
+]
+
+
+@pytest.mark.parametrize("keyword, what", UNSUPPORTED_SECTIONS)
+@pytest.mark.parametrize("header", ["{}", "{} r1"], ids=["one-token", "two-token"])
+def test_unsupported_sections_fail_at_their_first_data_line(read, keyword, what, header):
+    # After BOUNDS, where such a header used to be read as a malformed bound line.
+    text = BASE + "BOUNDS\n UP BND x 4\n" + header.format(keyword) + "\n* comment\n\n x x 2.0\nENDATA\n"
+    with pytest.raises(RuntimeError) as info:
+        read(text)
+    assert str(info.value) == f"{keyword} line 15: {what}"
+
+
+@pytest.mark.parametrize("keyword", [k for k, _ in UNSUPPORTED_SECTIONS])
+def test_empty_unsupported_sections_read_as_absent(read, keyword):
+    expected = plain(read(BASE + "RHS\n RHS r1 5\nBOUNDS\n UP BND x 4\n"))
+    text = BASE + f"{keyword}\nRHS\n RHS r1 5\n{keyword} name\nBOUNDS\n UP BND x 4\n{keyword}\nENDATA\n x x 1\n"
+    assert plain(read(text)) == expected
+
+
+def test_section_words_with_three_tokens_are_data_lines(read):
+    # As with RHS and BOUNDS: in COLUMNS such a line names a column.
+    result = read(model("COLUMNS\n" + "".join(f" {w} r1 1\n" for w in NEW_SECTION_WORDS)))
+    assert [v.name for v in result.variables] == NEW_SECTION_WORDS
+
+
+# ---------------------------------------------------------------------------------------------
 # Numbers.
 
 NUMBERS = [
@@ -711,14 +784,18 @@ def test_records_outlive_the_result(read):
 NETLIB_FILES = sorted(NETLIB.glob("*.mps.gz"))
 
 # forplan has blanks inside fixed-column names; read by tokens its lines shift, and a name
-# lands where a number belongs.
-UNREADABLE = {"forplan": "Parse error: invalid float literal"}
+# lands where a number belongs. The others have ranges on rows of the file, which the records
+# cannot express.
+UNREADABLE = {
+    "forplan": "Parse error: invalid float literal",
+    "boeing1": "RANGES line 2428: ranges are not supported (row DMBOSHNL)",
+    "boeing2": "RANGES line 901: ranges are not supported (row DMBOSORD)",
+    "nesm": "RANGES line 8237: ranges are not supported (row AP1P21)",
+    "seba": "RANGES line 3165: ranges are not supported (row VILLKOR2)",
+}
 # These leave the set-name field of RHS (and BOUNDS) lines empty, so a token reader takes the
 # row (column) name for the set name and the right-hand sides and bounds are lost.
 EMPTY_SET_NAMES = {"blend", "dfl001", "gfrd-pnc", "sierra"}
-# RANGES sections: glpsol turns ranged rows into double-bounded ones; this reader does not
-# interpret RANGES (it reads its lines as RHS data lines of the open RHS section).
-RANGES = {"boeing1", "boeing2", "nesm", "seba"}
 
 
 @pytest.fixture(scope="module")
@@ -811,9 +888,8 @@ def test_netlib_against_glpsol(netlib_dir, tmp_path, source):
     assert [c.name for c in result.constraints] == [c.name for c in theirs.constraints]
     for ours, glpk in zip(result.constraints, theirs.constraints, strict=True):
         assert_same_coefficients(ours.coefficients, glpk.coefficients)
-        if name not in RANGES:
-            assert ours.sense == glpk.sense, ours.name
-        if name not in RANGES | EMPTY_SET_NAMES:
+        assert ours.sense == glpk.sense, ours.name
+        if name not in EMPTY_SET_NAMES:
             assert close(ours.constant, glpk.constant), ours.name
     if name not in EMPTY_SET_NAMES:
         for ours, glpk in zip(result.variables, theirs.variables, strict=True):

@@ -24,6 +24,26 @@ namespace {
 
 [[noreturn]] void raise_invalid_number() { fail("Parse error: invalid float literal"); }
 
+[[noreturn, gnu::cold, gnu::noinline]] void fail_range(std::size_t line, std::string_view row) {
+    raise_runtime(Msg() << "RANGES line " << line << ": ranges are not supported (row " << row << ")");
+}
+
+// Sections whose content the records cannot express, in the order of the keywords from
+// Keyword::QuadObj on: the keyword and what the first data line inside fails with.
+struct UnsupportedSection {
+    std::string_view keyword;
+    std::string_view message;
+};
+
+constexpr UnsupportedSection kUnsupportedSections[] = {
+    {"QUADOBJ", "quadratic objectives are not supported"},
+    {"QMATRIX", "quadratic objectives are not supported"},
+    {"QSECTION", "quadratic terms are not supported"},
+    {"QCMATRIX", "quadratic constraints are not supported"},
+    {"CSECTION", "conic constraints are not supported"},
+    {"INDICATORS", "indicator constraints are not supported"},
+};
+
 double number_or_raise(std::string_view text) {
     double v;
     if (!parse_mps_number(text, v)) raise_invalid_number();
@@ -102,8 +122,9 @@ void MpsSectionParser::feed(std::string_view text) {
     }
 }
 
-// Keyword lines are recognised in every section. RHS and BOUNDS with three or more tokens are
-// data lines (the RHS lines the writer produces begin with the set name RHS).
+// Keyword lines are recognised in every section. The keywords of the sections with a set or row
+// name take one or two tokens; with three or more such a line is a data line (the RHS lines the
+// writer produces begin with the set name RHS).
 std::optional<MpsSectionParser::Keyword> MpsSectionParser::keyword_of(const Tokens& t) noexcept {
     const std::string_view first = t[0];
     const bool short_line = t.size() <= 2;
@@ -114,15 +135,27 @@ std::optional<MpsSectionParser::Keyword> MpsSectionParser::keyword_of(const Toke
         case 'R':
             if (first == "ROWS") return Keyword::Rows;
             if (first == "RHS" && short_line) return Keyword::Rhs;
+            if (first == "RANGES" && short_line) return Keyword::Ranges;
             break;
         case 'C':
             if (first == "COLUMNS") return Keyword::Columns;
+            if (first == "CSECTION" && short_line) return Keyword::CSection;
             break;
         case 'B':
             if (first == "BOUNDS" && short_line) return Keyword::Bounds;
             break;
         case 'E':
             if (first == "ENDATA") return Keyword::Endata;
+            break;
+        case 'Q':
+            if (!short_line) break;
+            if (first == "QUADOBJ") return Keyword::QuadObj;
+            if (first == "QMATRIX") return Keyword::QMatrix;
+            if (first == "QSECTION") return Keyword::QSection;
+            if (first == "QCMATRIX") return Keyword::QcMatrix;
+            break;
+        case 'I':
+            if (first == "INDICATORS" && short_line) return Keyword::Indicators;
             break;
         default: break;
     }
@@ -139,12 +172,17 @@ void MpsSectionParser::apply_keyword(Keyword kw, const Tokens& t) {
             rhs_named_ = t.size() == 2;
             if (rhs_named_) rhs_name_.assign(t[1]);
             break;
+        case Keyword::Ranges: section_ = Section::Ranges; break;
         case Keyword::Bounds:
             section_ = Section::Bounds;
             bounds_named_ = t.size() == 2;
             if (bounds_named_) bounds_name_.assign(t[1]);
             break;
         case Keyword::Endata: stopped_ = true; break;
+        default:
+            section_ = Section::Unsupported;
+            unsupported_ = kw;
+            break;
     }
 }
 
@@ -154,7 +192,12 @@ void MpsSectionParser::data_line(const Tokens& t, std::size_t line) {
         case Section::Rows: rows_line(t, line); break;
         case Section::Columns: columns_line(t); break;
         case Section::Rhs: rhs_line(t); break;
+        case Section::Ranges: ranges_line(t, line); break;
         case Section::Bounds: bounds_line(t, line); break;
+        case Section::Unsupported: {
+            const auto index = static_cast<std::size_t>(unsupported_) - static_cast<std::size_t>(Keyword::QuadObj);
+            fail_at(kUnsupportedSections[index].keyword, line, kUnsupportedSections[index].message);
+        }
     }
 }
 
@@ -286,8 +329,12 @@ void MpsSectionParser::start_column(const Pending& p) {
     column_ = col;
 }
 
-// RHS: set name, then one or two (row, value) pairs. Values of unknown rows (the objective
-// row included) are skipped without being parsed.
+bool MpsSectionParser::names_row(std::string_view name) const noexcept {
+    return row_index_.find(name) != NameTable::kAbsent;
+}
+
+// RHS: set name, then one or two (row, value) pairs. Values of unknown rows (the objective row
+// included) are skipped without being parsed.
 void MpsSectionParser::rhs_line(const Tokens& t) {
     if (rhs_named_ && t[0] != rhs_name_) {
         fail("Other RHS name was given even though name was set after RHS tag.");
@@ -299,6 +346,14 @@ void MpsSectionParser::rhs_line(const Tokens& t) {
 void MpsSectionParser::rhs_value(std::string_view row, std::string_view text) {
     const NameTable::Id r = row_index_.find(row);
     if (r != NameTable::kAbsent) rows_[r].constant = -number_or_raise(text);
+}
+
+// RANGES: the lines an RHS section would take. The records hold one sense and one constant per
+// row, so a range for a row of the map fails the read; lines for unknown rows and the
+// objective row are skipped, as in RHS.
+void MpsSectionParser::ranges_line(const Tokens& t, std::size_t line) const {
+    if (t.size() >= 3 && names_row(t[1])) fail_range(line, t[1]);
+    if (t.size() >= 5 && names_row(t[3])) fail_range(line, t[3]);
 }
 
 // BOUNDS: type, set name, column, value. A line with fewer than three tokens names no column;
