@@ -333,11 +333,30 @@ bool MpsSectionParser::names_row(std::string_view name) const noexcept {
     return row_index_.find(name) != NameTable::kAbsent;
 }
 
-// RHS: set name, then one or two (row, value) pairs. Values of unknown rows (the objective row
-// included) are skipped without being parsed.
+// A line of (row, value) pairs from its first token on: an RHS or RANGES line of a file in
+// fixed columns whose set-name field was left blank. Recognised only where the reading with a
+// set name takes no value (neither its second nor its fourth token names a row of the map),
+// the first token names a row of the map or the objective row, and every value is a number.
+bool MpsSectionParser::pairs_without_set_name(const Tokens& t) const noexcept {
+    if (t.size() % 2 != 0) return false;
+    if ((t.size() >= 3 && names_row(t[1])) || (t.size() >= 5 && names_row(t[3]))) return false;
+    if (t[0] != objective_name_ && !names_row(t[0])) return false;
+    double v;
+    for (std::size_t k = 1; k < t.size(); k += 2) {
+        if (!parse_mps_number(t[k], v)) return false;
+    }
+    return true;
+}
+
+// RHS: set name, then one or two (row, value) pairs; in an unnamed section also pairs without
+// a set name. Values of unknown rows (the objective row included) are skipped without being
+// parsed.
 void MpsSectionParser::rhs_line(const Tokens& t) {
-    if (rhs_named_ && t[0] != rhs_name_) {
-        fail("Other RHS name was given even though name was set after RHS tag.");
+    if (rhs_named_) {
+        if (t[0] != rhs_name_) fail("Other RHS name was given even though name was set after RHS tag.");
+    } else if (pairs_without_set_name(t)) {
+        for (std::size_t k = 0; k < t.size(); k += 2) rhs_value(t[k], t[k + 1]);
+        return;
     }
     if (t.size() >= 3) rhs_value(t[1], t[2]);
     if (t.size() >= 5) rhs_value(t[3], t[4]);
@@ -348,18 +367,24 @@ void MpsSectionParser::rhs_value(std::string_view row, std::string_view text) {
     if (r != NameTable::kAbsent) rows_[r].constant = -number_or_raise(text);
 }
 
-// RANGES: the lines an RHS section would take. The records hold one sense and one constant per
-// row, so a range for a row of the map fails the read; lines for unknown rows and the
-// objective row are skipped, as in RHS.
+// RANGES: the lines an RHS section would take (with or without a set name). The records hold
+// one sense and one constant per row, so a range for a row of the map fails the read; lines
+// for unknown rows and the objective row are skipped, as in RHS.
 void MpsSectionParser::ranges_line(const Tokens& t, std::size_t line) const {
     if (t.size() >= 3 && names_row(t[1])) fail_range(line, t[1]);
     if (t.size() >= 5 && names_row(t[3])) fail_range(line, t[3]);
+    if (!pairs_without_set_name(t)) return;
+    for (std::size_t k = 0; k < t.size(); k += 2) {
+        if (names_row(t[k])) fail_range(line, t[k]);
+    }
 }
 
-// BOUNDS: type, set name, column, value. A line with fewer than three tokens names no column;
-// it is rejected before anything else is checked, in named and unnamed sections. A line for
-// an unknown column does nothing, whatever its type and value.
+// BOUNDS: type, set name, column, value. In an unnamed section a line may lack the set name
+// (see bound_without_set_name). A line with fewer than three tokens names no column otherwise;
+// it is rejected before anything else is checked. A line for an unknown column does nothing,
+// whatever its type and value.
 void MpsSectionParser::bounds_line(const Tokens& t, std::size_t line) {
+    if (!bounds_named_ && bound_without_set_name(t)) return;
     if (t.size() < 3) {
         fail_at("BOUNDS", line, t.size() == 1 ? "missing bound set name and column name" : "missing column name");
     }
@@ -376,6 +401,21 @@ void MpsSectionParser::bounds_line(const Tokens& t, std::size_t line) {
         v = number_or_raise(t[3]);
     }
     apply_bound(columns_[col], type->type, v);
+}
+
+// A bound line of a file in fixed columns whose set-name field was left blank, applied when
+// recognised: (type, column, value) for a type that takes a value, when the third token names
+// no column but the second does; (type, column) for a type without value, when the second
+// token names a column.
+bool MpsSectionParser::bound_without_set_name(const Tokens& t) {
+    if (t.size() != 2 && t.size() != 3) return false;
+    const BoundTypeInfo* type = bound_type(t[0]);
+    if (type == nullptr || (type->value_name != nullptr) != (t.size() == 3)) return false;
+    const NameTable::Id col = column_index_.find(t[1]);
+    if (col == NameTable::kAbsent) return false;
+    if (t.size() == 3 && column_index_.find(t[2]) != NameTable::kAbsent) return false;
+    apply_bound(columns_[col], type->type, t.size() == 3 ? number_or_raise(t[2]) : 0.0);
+    return true;
 }
 
 MpsData MpsSectionParser::finish() {

@@ -73,10 +73,12 @@ private:
     void start_column(const Pending& p);
 
     bool names_row(std::string_view name) const noexcept;
+    bool pairs_without_set_name(const Tokens& t) const noexcept;
     void rhs_line(const Tokens& t);
     void rhs_value(std::string_view row, std::string_view text);
     void ranges_line(const Tokens& t, std::size_t line) const;
     void bounds_line(const Tokens& t, std::size_t line);
+    bool bound_without_set_name(const Tokens& t);
 
     Section section_ = Section::None;
     Keyword unsupported_ = Keyword::QuadObj;  // the keyword of an Unsupported section
