@@ -12,7 +12,7 @@ namespace {
 // Failures. Kept out of line (and out of the flattened line loop): they run at most once.
 [[noreturn, gnu::cold, gnu::noinline]] void fail(std::string_view message) { raise_runtime(std::string(message)); }
 
-// "<message><token>", the token quoted as it is.
+// "<message><token>", the token as it is.
 [[noreturn, gnu::cold, gnu::noinline]] void fail_with(std::string_view message, std::string_view token) {
     raise_runtime(Msg() << message << token);
 }
@@ -22,11 +22,11 @@ namespace {
     raise_runtime(Msg() << section << " line " << line << ": " << detail);
 }
 
-[[noreturn]] void raise_invalid_number() { fail("Parse error: invalid float literal"); }
-
 [[noreturn, gnu::cold, gnu::noinline]] void fail_range(std::size_t line, std::string_view row) {
     raise_runtime(Msg() << "RANGES line " << line << ": ranges are not supported (row " << row << ")");
 }
+
+[[noreturn]] void raise_invalid_number() { fail("Parse error: invalid float literal"); }
 
 // Sections whose content the records cannot express, in the order of the keywords from
 // Keyword::QuadObj on: the keyword and what the first data line inside fails with.
