@@ -168,10 +168,11 @@ void check_number(std::string_view token) {
     }
 }
 
-// Ids of the name table against a standard map's: one table filled by insert_if_absent, one by
-// find and insert (as the reader does), both with every token of the input.
+// Ids of the name table against a standard map's: one table filled by insert_if_absent (sized
+// up front), one by find and insert (as the reader does), both with every token of the input.
 void check_name_table(const std::vector<std::string_view>& tokens) {
     ondrel::NameTable once, twice;
+    once.reserve(tokens.size());
     std::unordered_map<std::string_view, std::uint32_t> reference;
     for (const std::string_view name : tokens) {
         const auto lookup = ondrel::NameTable::prepare(name);

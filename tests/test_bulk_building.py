@@ -287,7 +287,7 @@ def test_add_mps_result_matches_moved_records_by_name_and_refuses_strangers(smal
     d.constraints[2].coefficients.append(d.variables[0])
     with pytest.raises(TypeError, match="^expected MpsCoefficient, got builtins.MpsVariable$"):
         m.add_mps_result(d)
-    with pytest.raises(TypeError, match="^expected MpsResult, got builtins.Model$"):
+    with pytest.raises(TypeError, match="^expected MpsResult, got builtins.Model\n"):
         m.add_mps_result(m)
     assert snapshot(m) == before
 

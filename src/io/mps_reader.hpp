@@ -149,10 +149,7 @@ struct MpsData {
     MpsEntries entries;                  // row coefficients; rows[r].entries of them name row r
     std::vector<MpsObjectiveEntry> objective;
 
-    std::string_view column_name(std::size_t c) const noexcept { return names[c]; }
-    std::string_view row_name(std::size_t r) const noexcept { return names[columns.size() + r]; }
     std::size_t objective_name_index() const noexcept { return columns.size() + rows.size(); }
-    std::string_view objective_name() const noexcept { return names[objective_name_index()]; }
 };
 
 // A source of bytes, read in pieces.

@@ -665,12 +665,19 @@ private:
 
 }  // namespace
 
+bool MpsResultArg::convert(PyObject* o, PyObject*& out) {
+    PyTypeObject* tp = mps_result_type();
+    if (tp == nullptr) return false;
+    if (Py_TYPE(o) != tp) {
+        raise_wrong_type(tp, o);
+        return false;
+    }
+    out = o;
+    return true;
+}
+
 MpsModelParts mps_model_parts(PyObject* result_object) {
     const RecordTypes types;
-    if (Py_TYPE(result_object) != types.result) {
-        raise_wrong_type(types.result, result_object);
-        throw PythonErrorSet{};
-    }
     const auto* result = as<MpsResultObject>(result_object);
     const std::vector<MpsVariableObject*> columns = records_of<MpsVariableObject>(result->variables, types.variable);
     const std::vector<MpsConstraintObject*> rows = records_of<MpsConstraintObject>(result->constraints, types.constraint);

@@ -40,4 +40,10 @@ struct MpsModelParts {
 };
 MpsModelParts mps_model_parts(PyObject* result);
 
+// The argument kind of an MpsResult (borrowed).
+struct MpsResultArg {
+    using value_type = PyObject*;
+    static bool convert(PyObject* o, PyObject*& out);
+};
+
 }  // namespace ondrel::py

@@ -12,7 +12,7 @@ namespace {
 // Failures. Kept out of line (and out of the flattened line loop): they run at most once.
 [[noreturn, gnu::cold, gnu::noinline]] void fail(std::string_view message) { raise_runtime(std::string(message)); }
 
-// "<message><token>", the token quoted as it is.
+// "<message><token>", the token as it is.
 [[noreturn, gnu::cold, gnu::noinline]] void fail_with(std::string_view message, std::string_view token) {
     raise_runtime(Msg() << message << token);
 }
@@ -22,7 +22,27 @@ namespace {
     raise_runtime(Msg() << section << " line " << line << ": " << detail);
 }
 
+[[noreturn, gnu::cold, gnu::noinline]] void fail_range(std::size_t line, std::string_view row) {
+    raise_runtime(Msg() << "RANGES line " << line << ": ranges are not supported (row " << row << ")");
+}
+
 [[noreturn]] void raise_invalid_number() { fail("Parse error: invalid float literal"); }
+
+// Sections whose content the records cannot express, in the order of the keywords from
+// Keyword::QuadObj on: the keyword and what the first data line inside fails with.
+struct UnsupportedSection {
+    std::string_view keyword;
+    std::string_view message;
+};
+
+constexpr UnsupportedSection kUnsupportedSections[] = {
+    {"QUADOBJ", "quadratic objectives are not supported"},
+    {"QMATRIX", "quadratic objectives are not supported"},
+    {"QSECTION", "quadratic terms are not supported"},
+    {"QCMATRIX", "quadratic constraints are not supported"},
+    {"CSECTION", "conic constraints are not supported"},
+    {"INDICATORS", "indicator constraints are not supported"},
+};
 
 double number_or_raise(std::string_view text) {
     double v;
@@ -102,8 +122,9 @@ void MpsSectionParser::feed(std::string_view text) {
     }
 }
 
-// Keyword lines are recognised in every section. RHS and BOUNDS with three or more tokens are
-// data lines (the RHS lines the writer produces begin with the set name RHS).
+// Keyword lines are recognised in every section. The keywords of the sections with a set or row
+// name take one or two tokens; with three or more such a line is a data line (the RHS lines the
+// writer produces begin with the set name RHS).
 std::optional<MpsSectionParser::Keyword> MpsSectionParser::keyword_of(const Tokens& t) noexcept {
     const std::string_view first = t[0];
     const bool short_line = t.size() <= 2;
@@ -114,15 +135,27 @@ std::optional<MpsSectionParser::Keyword> MpsSectionParser::keyword_of(const Toke
         case 'R':
             if (first == "ROWS") return Keyword::Rows;
             if (first == "RHS" && short_line) return Keyword::Rhs;
+            if (first == "RANGES" && short_line) return Keyword::Ranges;
             break;
         case 'C':
             if (first == "COLUMNS") return Keyword::Columns;
+            if (first == "CSECTION" && short_line) return Keyword::CSection;
             break;
         case 'B':
             if (first == "BOUNDS" && short_line) return Keyword::Bounds;
             break;
         case 'E':
             if (first == "ENDATA") return Keyword::Endata;
+            break;
+        case 'Q':
+            if (!short_line) break;
+            if (first == "QUADOBJ") return Keyword::QuadObj;
+            if (first == "QMATRIX") return Keyword::QMatrix;
+            if (first == "QSECTION") return Keyword::QSection;
+            if (first == "QCMATRIX") return Keyword::QcMatrix;
+            break;
+        case 'I':
+            if (first == "INDICATORS" && short_line) return Keyword::Indicators;
             break;
         default: break;
     }
@@ -139,12 +172,17 @@ void MpsSectionParser::apply_keyword(Keyword kw, const Tokens& t) {
             rhs_named_ = t.size() == 2;
             if (rhs_named_) rhs_name_.assign(t[1]);
             break;
+        case Keyword::Ranges: section_ = Section::Ranges; break;
         case Keyword::Bounds:
             section_ = Section::Bounds;
             bounds_named_ = t.size() == 2;
             if (bounds_named_) bounds_name_.assign(t[1]);
             break;
         case Keyword::Endata: stopped_ = true; break;
+        default:
+            section_ = Section::Unsupported;
+            unsupported_ = kw;
+            break;
     }
 }
 
@@ -154,7 +192,12 @@ void MpsSectionParser::data_line(const Tokens& t, std::size_t line) {
         case Section::Rows: rows_line(t, line); break;
         case Section::Columns: columns_line(t); break;
         case Section::Rhs: rhs_line(t); break;
+        case Section::Ranges: ranges_line(t, line); break;
         case Section::Bounds: bounds_line(t, line); break;
+        case Section::Unsupported: {
+            const auto index = static_cast<std::size_t>(unsupported_) - static_cast<std::size_t>(Keyword::QuadObj);
+            fail_at(kUnsupportedSections[index].keyword, line, kUnsupportedSections[index].message);
+        }
     }
 }
 
@@ -286,11 +329,34 @@ void MpsSectionParser::start_column(const Pending& p) {
     column_ = col;
 }
 
-// RHS: set name, then one or two (row, value) pairs. Values of unknown rows (the objective
-// row included) are skipped without being parsed.
+bool MpsSectionParser::names_row(std::string_view name) const noexcept {
+    return row_index_.find(name) != NameTable::kAbsent;
+}
+
+// A line of (row, value) pairs from its first token on: an RHS or RANGES line of a file in
+// fixed columns whose set-name field was left blank. Recognised only where the reading with a
+// set name takes no value (neither its second nor its fourth token names a row of the map),
+// the first token names a row of the map or the objective row, and every value is a number.
+bool MpsSectionParser::pairs_without_set_name(const Tokens& t) const noexcept {
+    if (t.size() % 2 != 0) return false;
+    if ((t.size() >= 3 && names_row(t[1])) || (t.size() >= 5 && names_row(t[3]))) return false;
+    if (t[0] != objective_name_ && !names_row(t[0])) return false;
+    double v;
+    for (std::size_t k = 1; k < t.size(); k += 2) {
+        if (!parse_mps_number(t[k], v)) return false;
+    }
+    return true;
+}
+
+// RHS: set name, then one or two (row, value) pairs; in an unnamed section also pairs without
+// a set name. Values of unknown rows (the objective row included) are skipped without being
+// parsed.
 void MpsSectionParser::rhs_line(const Tokens& t) {
-    if (rhs_named_ && t[0] != rhs_name_) {
-        fail("Other RHS name was given even though name was set after RHS tag.");
+    if (rhs_named_) {
+        if (t[0] != rhs_name_) fail("Other RHS name was given even though name was set after RHS tag.");
+    } else if (pairs_without_set_name(t)) {
+        for (std::size_t k = 0; k < t.size(); k += 2) rhs_value(t[k], t[k + 1]);
+        return;
     }
     if (t.size() >= 3) rhs_value(t[1], t[2]);
     if (t.size() >= 5) rhs_value(t[3], t[4]);
@@ -301,10 +367,24 @@ void MpsSectionParser::rhs_value(std::string_view row, std::string_view text) {
     if (r != NameTable::kAbsent) rows_[r].constant = -number_or_raise(text);
 }
 
-// BOUNDS: type, set name, column, value. A line with fewer than three tokens names no column;
-// it is rejected before anything else is checked, in named and unnamed sections. A line for
-// an unknown column does nothing, whatever its type and value.
+// RANGES: the lines an RHS section would take (with or without a set name). The records hold
+// one sense and one constant per row, so a range for a row of the map fails the read; lines
+// for unknown rows and the objective row are skipped, as in RHS.
+void MpsSectionParser::ranges_line(const Tokens& t, std::size_t line) const {
+    if (t.size() >= 3 && names_row(t[1])) fail_range(line, t[1]);
+    if (t.size() >= 5 && names_row(t[3])) fail_range(line, t[3]);
+    if (!pairs_without_set_name(t)) return;
+    for (std::size_t k = 0; k < t.size(); k += 2) {
+        if (names_row(t[k])) fail_range(line, t[k]);
+    }
+}
+
+// BOUNDS: type, set name, column, value. In an unnamed section a line may lack the set name
+// (see bound_without_set_name). A line with fewer than three tokens names no column otherwise;
+// it is rejected before anything else is checked. A line for an unknown column does nothing,
+// whatever its type and value.
 void MpsSectionParser::bounds_line(const Tokens& t, std::size_t line) {
+    if (!bounds_named_ && bound_without_set_name(t)) return;
     if (t.size() < 3) {
         fail_at("BOUNDS", line, t.size() == 1 ? "missing bound set name and column name" : "missing column name");
     }
@@ -321,6 +401,21 @@ void MpsSectionParser::bounds_line(const Tokens& t, std::size_t line) {
         v = number_or_raise(t[3]);
     }
     apply_bound(columns_[col], type->type, v);
+}
+
+// A bound line of a file in fixed columns whose set-name field was left blank, applied when
+// recognised: (type, column, value) for a type that takes a value, when the third token names
+// no column but the second does; (type, column) for a type without value, when the second
+// token names a column.
+bool MpsSectionParser::bound_without_set_name(const Tokens& t) {
+    if (t.size() != 2 && t.size() != 3) return false;
+    const BoundTypeInfo* type = bound_type(t[0]);
+    if (type == nullptr || (type->value_name != nullptr) != (t.size() == 3)) return false;
+    const NameTable::Id col = column_index_.find(t[1]);
+    if (col == NameTable::kAbsent) return false;
+    if (t.size() == 3 && column_index_.find(t[2]) != NameTable::kAbsent) return false;
+    apply_bound(columns_[col], type->type, t.size() == 3 ? number_or_raise(t[2]) : 0.0);
+    return true;
 }
 
 MpsData MpsSectionParser::finish() {

@@ -1,5 +1,7 @@
 // The section parser of the MPS reader: keyword lines and the data lines of NAME, ROWS,
-// COLUMNS (with integer markers), RHS and BOUNDS.
+// COLUMNS (with integer markers), RHS and BOUNDS, and the refusal of the sections whose content
+// the records cannot express (RANGES for a row of the file, quadratic, conic and indicator
+// sections).
 #pragma once
 
 #include <cstddef>
@@ -33,8 +35,9 @@ public:
     MpsData finish();
 
 private:
-    enum class Section { None, Rows, Columns, Rhs, Bounds };
-    enum class Keyword { Name, Rows, Columns, Rhs, Bounds, Endata };
+    enum class Section { None, Rows, Columns, Rhs, Ranges, Bounds, Unsupported };
+    // The keywords from QuadObj on name sections whose first data line fails the read.
+    enum class Keyword { Name, Rows, Columns, Rhs, Ranges, Bounds, Endata, QuadObj, QMatrix, QSection, QcMatrix, CSection, Indicators };
     using Tokens = std::vector<std::string_view>;
 
     struct Row {
@@ -69,11 +72,16 @@ private:
     void flush();
     void start_column(const Pending& p);
 
+    bool names_row(std::string_view name) const noexcept;
+    bool pairs_without_set_name(const Tokens& t) const noexcept;
     void rhs_line(const Tokens& t);
     void rhs_value(std::string_view row, std::string_view text);
+    void ranges_line(const Tokens& t, std::size_t line) const;
     void bounds_line(const Tokens& t, std::size_t line);
+    bool bound_without_set_name(const Tokens& t);
 
     Section section_ = Section::None;
+    Keyword unsupported_ = Keyword::QuadObj;  // the keyword of an Unsupported section
     std::string problem_name_;
     std::string objective_name_;
     bool integer_ = false;  // between 'INTORG' and 'INTEND' markers

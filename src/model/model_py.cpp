@@ -153,7 +153,7 @@ constexpr char add_mps_result_doc[] =
     "nothing; an error about one row starts with \"Row <i>: \".";
 PyObject* add_mps_result(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
     static constexpr auto sig = ONDREL_SIGNATURE(add_mps_result_doc);
-    Arg<AnyObject> result;
+    Arg<MpsResultArg> result;
     if (!parse(sig, args, nargs, kw, result)) return nullptr;
     MpsModelParts parts = mps_model_parts(result.value);
     ModelParts model_parts{

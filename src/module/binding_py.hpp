@@ -181,15 +181,6 @@ struct Flag {
     static bool convert(PyObject* o, bool& out);
 };
 
-// Any object, borrowed; the operation checks what it is.
-struct AnyObject {
-    using value_type = PyObject*;
-    static bool convert(PyObject* o, PyObject*& out) noexcept {
-        out = o;
-        return true;
-    }
-};
-
 // str, viewed as UTF-8 (borrowed from the string object).
 struct Text {
     using value_type = std::string_view;
