@@ -122,3 +122,63 @@ def test_a_signal_handler_cannot_deadlock_on_the_model_being_written(tmp_path):
     assert lines[-2].startswith("stopped: The model is in use by an operation"), (out, err)
     assert lines[-1] == "after: 1000000"
     assert elapsed < 1.0
+
+
+def test_reading_dev_urandom_stops_at_sigint(tmp_path):
+    """/dev/urandom never ends and is no UTF-8: the reader keeps reading (an error of the
+    operating system would still win), until Ctrl-C."""
+    script = HANDLER + textwrap.dedent("""
+        from zemlo._ondrel import read_mps
+        print("start", flush=True)
+        try:
+            read_mps("/dev/urandom", 1)
+        except KeyboardInterrupt:
+            print("interrupted")
+        """)
+    elapsed, out, err = run_until_interrupted(script, tmp_path)
+    assert out.splitlines()[-1] == "interrupted", (out, err)
+    assert elapsed < 1.0
+
+
+def test_reading_an_endless_fifo_stops_at_sigint(tmp_path):
+    """A FIFO fed with valid MPS lines by a thread of the child. The reader holds the
+    interpreter, so the feeder stalls once the pipe is full and the read waits in the kernel:
+    the signal interrupts that wait (the urandom test covers the checks between blocks)."""
+    fifo = tmp_path / "feed"
+    os.mkfifo(fifo)
+    script = HANDLER + textwrap.dedent(f"""
+        import threading
+        from zemlo._ondrel import read_mps
+
+        def feed():
+            with open({str(fifo)!r}, "w") as f:
+                f.write("NAME endless\\nROWS\\n N obj\\n L r\\nCOLUMNS\\n")
+                while True:
+                    f.write("    x         r         1.0   obj       2.0\\n" * 1000)
+
+        threading.Thread(target=feed, daemon=True).start()
+        print("start", flush=True)
+        try:
+            read_mps({str(fifo)!r}, 1)
+        except KeyboardInterrupt:
+            print("interrupted")
+        """)
+    elapsed, out, err = run_until_interrupted(script, tmp_path)
+    assert out.splitlines()[-1] == "interrupted", (out, err)
+    assert elapsed < 1.0
+
+
+def test_opening_a_fifo_without_writer_stops_at_sigint(tmp_path):
+    fifo = tmp_path / "nobody"
+    os.mkfifo(fifo)
+    script = HANDLER + textwrap.dedent(f"""
+        from zemlo._ondrel import read_mps
+        print("start", flush=True)
+        try:
+            read_mps({str(fifo)!r}, 1)
+        except KeyboardInterrupt:
+            print("interrupted")
+        """)
+    elapsed, out, err = run_until_interrupted(script, tmp_path)
+    assert out.splitlines()[-1] == "interrupted", (out, err)
+    assert elapsed < 1.0

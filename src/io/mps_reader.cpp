@@ -22,7 +22,7 @@ MpsData parse_mps(std::string_view text) {
     return parser.finish();
 }
 
-MpsData read_mps_stream(ByteSource& source, std::size_t piece) {
+MpsData read_mps_stream(ByteSource& source, std::size_t piece, InterruptCheck interrupt) {
     // The text goes through one buffer in pieces of whole lines; a line that does not fit
     // makes the buffer grow. Reading and validating continue after a parse error or ENDATA,
     // so that the outcome is the one of reading the whole file first: a read error (thrown by
@@ -57,6 +57,7 @@ MpsData read_mps_stream(ByteSource& source, std::size_t piece) {
         }
         const std::size_t n = source.read(buf.get() + have, capacity - have);
         if (n == 0) break;
+        check_interrupt(interrupt);
         const std::size_t old = have;
         have += n;
         // Complete lines end at the last line feed of the buffer; only new bytes can hold it.
@@ -79,27 +80,32 @@ namespace {
 
 class FileSource final : public ByteSource {
 public:
-    explicit FileSource(int fd) : fd_(fd) {}
+    FileSource(int fd, InterruptCheck interrupt) : fd_(fd), interrupt_(interrupt) {}
     std::size_t read(char* buf, std::size_t n) override {
         for (;;) {
             const ssize_t r = ::read(fd_, buf, n);
             if (r >= 0) return static_cast<std::size_t>(r);
             if (errno != EINTR) raise_runtime("Cannot read file: " + os_error_text(errno));
+            check_interrupt(interrupt_);
         }
     }
 
 private:
     int fd_;
+    InterruptCheck interrupt_;
 };
 
 }  // namespace
 
-MpsData read_mps_file(std::string_view path) {
+MpsData read_mps_file(std::string_view path, InterruptCheck interrupt) {
     const std::string c_path = os_path(path, "Cannot read file");
     int fd;
-    do {
+    // Opening a FIFO waits for a writer; a signal may interrupt the wait.
+    for (;;) {
         fd = ::open(c_path.c_str(), O_RDONLY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
+        if (fd >= 0 || errno != EINTR) break;
+        check_interrupt(interrupt);
+    }
     if (fd < 0) raise_runtime("Cannot read file: " + os_error_text(errno));
     struct Closer {
         int fd;
@@ -112,8 +118,8 @@ MpsData read_mps_file(std::string_view path) {
         static_cast<std::uint64_t>(st.st_size) < piece) {
         piece = std::max<std::size_t>(static_cast<std::size_t>(st.st_size) + 1, 4096);
     }
-    FileSource source(fd);
-    return read_mps_stream(source, piece);
+    FileSource source(fd, interrupt);
+    return read_mps_stream(source, piece, interrupt);
 }
 
 }  // namespace ondrel::io

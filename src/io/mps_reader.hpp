@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/interrupt.hpp"
+
 namespace ondrel::io {
 
 // All names of one parse, copied out of the file text into one block of characters.
@@ -171,12 +173,14 @@ MpsData parse_mps(std::string_view text);
 // outcome is that of reading everything first, then checking, then parsing: a read failure
 // wins, then invalid UTF-8 anywhere ("Cannot read file: stream did not contain valid UTF-8"),
 // and only then a parse error; each is thrown as ondrel::Error of kind Runtime.
-MpsData read_mps_stream(ByteSource& source, std::size_t piece);
+// `interrupt` is called after each piece read (see base/interrupt.hpp); when it throws, reading
+// stops and nothing is returned.
+MpsData read_mps_stream(ByteSource& source, std::size_t piece, InterruptCheck interrupt = nullptr);
 
 // read_mps_stream over the file at `path`, with pieces of 1 MiB (less for smaller files). A
 // file that cannot be opened or read fails with "Cannot read file: " and the operating
 // system's error text; a path holding a NUL character names no file and fails with "Cannot
 // read file: path contains a NUL character".
-MpsData read_mps_file(std::string_view path);
+MpsData read_mps_file(std::string_view path, InterruptCheck interrupt = nullptr);
 
 }  // namespace ondrel::io

@@ -21,7 +21,7 @@ PyObject* read_mps(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     // Plain data first (the file text is freed inside); records only once the whole file has
     // parsed, so a failure returns nothing partial. Failures are thrown as ondrel::Error and
     // become the RuntimeError in the binding kit.
-    io::MpsData data = io::read_mps_file(path.value);
+    io::MpsData data = io::read_mps_file(path.value, check_signals);
     return build_mps_result(data, sense.value, drop_cons_names.value);
 }
 
