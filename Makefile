@@ -28,9 +28,15 @@ demo: $(VPY)
 	$(VPY) -m pip install -q --no-build-isolation ".[solve]"
 	$(VENV)/bin/zemlo solve examples/afiro.mps.gz
 
+# Every benchmark runs to the end; one that misses a target prints it and makes the whole run
+# fail at the end, after the others ran.
 bench: install
-	@for f in bench/bench_*.py; do echo "== $$f"; $(VPY) $$f || exit 1; done
-	@for f in bench/*.sh; do [ -e "$$f" ] || continue; echo "== $$f"; bash $$f || exit 1; done
+	$(VPY) -m pip install -q --no-build-isolation ".[test,bench]"
+	@status=0; \
+	for f in bench/bench_*.py; do echo "== $$f"; $(VPY) $$f || status=1; done; \
+	for f in bench/*.sh; do [ -e "$$f" ] || continue; echo "== $$f"; bash $$f || status=1; done; \
+	if [ $$status -ne 0 ]; then echo "some benchmark missed a target (see above)"; fi; \
+	exit $$status
 
 fuzz:
 	$(MAKE) -C fuzz run
