@@ -16,30 +16,9 @@
 #include <vector>
 
 #include "base/interrupt.hpp"
+#include "base/name_list.hpp"
 
 namespace ondrel::io {
-
-// All names of one parse, copied out of the file text into one block of characters.
-class MpsNames {
-public:
-    std::size_t size() const noexcept { return ends_.size(); }
-    std::string_view operator[](std::size_t i) const noexcept {
-        const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
-        return std::string_view(chars_).substr(begin, ends_[i] - begin);
-    }
-    void reserve(std::size_t names, std::size_t chars) {
-        ends_.reserve(names);
-        chars_.reserve(chars);
-    }
-    void add(std::string_view name) {
-        chars_.append(name);
-        ends_.push_back(chars_.size());
-    }
-
-private:
-    std::string chars_;
-    std::vector<std::size_t> ends_;
-};
 
 struct MpsColumnData {
     std::optional<double> lower = 0.0;  // absent: unbounded below
@@ -145,7 +124,7 @@ struct MpsData {
     std::string problem_name;
     // Column i is names[i], row r is names[columns.size() + r], and the objective row name
     // (empty when the file has no "N" row) is the last name.
-    MpsNames names;
+    NameList names;
     std::vector<MpsColumnData> columns;  // in order of first appearance
     std::vector<MpsRowData> rows;        // in order of first definition
     MpsEntries entries;                  // row coefficients; rows[r].entries of them name row r

@@ -580,7 +580,7 @@ PyObject* build_mps_result(io::MpsData& data, std::int32_t sense, bool drop_cons
     } pause;
 
     const ReadNames names(data);
-    data.names = io::MpsNames();
+    data.names = NameList();
 
     // Each part of the data is freed once its records exist.
     const std::size_t ncols = data.columns.size();

@@ -13,6 +13,25 @@
 #include "model/queries.hpp"
 
 namespace ondrel::io {
+
+std::string generated_name(char letter, std::size_t index) {
+    char digits[24];
+    const char* end = std::to_chars(digits, digits + sizeof digits, index).ptr;
+    const auto n = static_cast<std::size_t>(end - digits);
+    std::string s(1, letter);
+    if (n < 7) s.append(7 - n, '0');
+    s.append(digits, n);
+    return s;
+}
+
+std::string MpsFileNames::column(std::size_t j) const {
+    return renamed ? generated_name('X', j) : std::string(column_names[j]);
+}
+
+std::string MpsFileNames::row(std::size_t r) const {
+    return renamed ? generated_name('C', r) : std::string(row_names[r]);
+}
+
 namespace {
 
 // Names are padded to this many characters in the name fields.
@@ -29,17 +48,6 @@ std::size_t padding_of(std::string_view name) noexcept {
 void append_padded(std::string& s, std::string_view name) {
     s.append(name);
     s.append(padding_of(name), ' ');
-}
-
-// `letter` followed by `index` in decimal, zero-padded to at least seven digits.
-std::string generated_name(char letter, std::size_t index) {
-    char digits[24];
-    const char* end = std::to_chars(digits, digits + sizeof digits, index).ptr;
-    const auto n = static_cast<std::size_t>(end - digits);
-    std::string s(1, letter);
-    if (n < 7) s.append(7 - n, '0');
-    s.append(digits, n);
-    return s;
 }
 
 char row_type_letter(Sense s) noexcept {
@@ -171,23 +179,15 @@ MpsFileNames write_file(const ModelCore& core, std::string_view path, const MpsW
     const bool maximize = options.mps_sense == -1;
     const double objective_factor = maximize && !options.with_objsense ? -1.0 : 1.0;
 
-    // Column entries in one flat array, grouped by variable id, constraints in stored order
-    // within each group: counts first, then offsets, then one fill pass. Each entry holds the
-    // position of its row's field, so writing it needs no look-up by row.
-    struct Entry {
-        std::size_t field;
-        double coeff;
-    };
-    std::vector<std::size_t> offsets(n_vars + 1, 0);
+    // Entries per column, to plan the passes that gather them; a stray id (constraints are
+    // checked against the variables when stored) fails before it could index past the arrays.
+    std::vector<std::uint32_t> column_entries(n_vars, 0);
     for (const ConstraintRecord& c : core.constraints) {
         for (const Term& t : c.terms) {
-            // Constraints are checked against the variables when stored; this keeps a
-            // stray id from indexing past the arrays all the same.
             if (t.id >= n_vars) raise_variable_id(t.id, n_vars);
-            ++offsets[t.id + 1];
+            ++column_entries[t.id];
         }
     }
-    for (std::size_t v = 0; v < n_vars; ++v) offsets[v + 1] += offsets[v];
 
     // Columns: used ids in ascending order. Ids naming no variable sort last; only SOS
     // members can still be among them, and SOS groups are not part of the file.
@@ -195,17 +195,20 @@ MpsFileNames write_file(const ModelCore& core, std::string_view path, const MpsW
     while (!columns.empty() && columns.back() >= n_vars) columns.pop_back();
 
     MpsFileNames names;
+    names.renamed = options.rename;
+    names.rows = n_rows;
     names.objective = options.rename ? std::string("OBJ") : std::string(options.obj_name);
-    names.columns.reserve(columns.size());
-    names.column_names.reserve(columns.size());
-    for (std::size_t j = 0; j < columns.size(); ++j) {
-        const std::string& own = core.variables[columns[j]].name;
-        names.column_names.push_back(own);
-        names.columns.push_back(options.rename ? generated_name('X', j) : own);
+    {
+        std::size_t chars = 0;
+        for (const VarId v : columns) chars += core.variables[v].name.size();
+        names.column_names.reserve(columns.size(), chars);
+        for (const VarId v : columns) names.column_names.add(core.variables[v].name);
     }
-    names.rows.reserve(n_rows);
-    for (std::size_t r = 0; r < n_rows; ++r) {
-        names.rows.push_back(options.rename ? generated_name('C', r) : core.constraints[r].name);
+    if (!options.rename) {
+        std::size_t chars = 0;
+        for (const ConstraintRecord& c : core.constraints) chars += c.name.size();
+        names.row_names.reserve(n_rows, chars);
+        for (const ConstraintRecord& c : core.constraints) names.row_names.add(c.name);
     }
 
     // Names as the entry lines write them: the name padded to 8, then the two blanks before
@@ -226,24 +229,16 @@ MpsFileNames write_file(const ModelCore& core, std::string_view path, const MpsW
         std::memcpy(&length, fields.data() + at, sizeof length);
         return std::string_view(fields.data() + at + sizeof length, length);
     };
-
     {
-        std::size_t total = names.objective.size();
-        for (const std::string& name : names.rows) total += name.size();
+        std::size_t total = names.objective.size() + (options.rename ? 8 * n_rows : 0);
+        for (const ConstraintRecord& c : core.constraints) total += options.rename ? 0 : c.name.size();
         fields.reserve(total + (n_rows + 1) * (sizeof(std::size_t) + kNameField + 2) + kShort);
     }
-    for (std::size_t r = 0; r < n_rows; ++r) row_field_at[r] = add_field(names.rows[r]);
+    for (std::size_t r = 0; r < n_rows; ++r) {
+        row_field_at[r] = options.rename ? add_field(generated_name('C', r)) : add_field(names.row_names[r]);
+    }
     const std::size_t objective_at = row_field_at[n_rows] = add_field(names.objective);
     fields.append(kShort, ' ');
-
-    std::vector<Entry> entries(offsets[n_vars]);
-    {
-        std::vector<std::size_t> cursor(offsets.begin(), offsets.end() - 1);
-        for (std::size_t r = 0; r < n_rows; ++r) {
-            const std::size_t at = row_field_at[r];
-            for (const Term& t : core.constraints[r].terms) entries[cursor[t.id]++] = {at, t.coeff};
-        }
-    }
 
     OutputFile out(path, "failed to write the buffered data", options.interrupt);
 
@@ -262,7 +257,11 @@ MpsFileNames write_file(const ModelCore& core, std::string_view path, const MpsW
     for (std::size_t r = 0; r < n_rows; ++r) {
         const char head[] = {' ', row_type_letter(core.constraints[r].sense), ' ', ' '};
         out.append(head, sizeof head);
-        line(out, names.rows[r]);
+        if (options.rename) {
+            line(out, generated_name('C', r));
+        } else {
+            line(out, names.row_names[r]);
+        }
     }
 
     // One reused buffer holds the current column's line prefixes, so the loops below
@@ -271,29 +270,58 @@ MpsFileNames write_file(const ModelCore& core, std::string_view path, const MpsW
     std::string prefix;
     prefix.reserve(2 * kShort);  // entry_line reads kShort bytes from its start
     line(out, "COLUMNS");
-    for (std::size_t j = 0; j < columns.size(); ++j) {
-        const VarId v = columns[j];
-        const Category category = core.variables[v].category;
-        const bool integer_column = options.mip && (category == Category::Integer || category == Category::Binary);
-        padded_column.clear();
-        append_padded(padded_column, names.columns[j]);
-        prefix.assign("    ");
-        prefix.append(padded_column);
-        prefix.append("  ");
+    // Passes over ranges of column ids [lo, hi): gather their entries, constraints in stored
+    // order within each column, then write those columns. A pass gathers at most
+    // entries_per_pass entries (or one column's, when that has more), in one sweep over the
+    // constraints, so the writer's memory stays bounded whatever the model's size.
+    struct Entry {
+        std::size_t field;
+        double coeff;
+    };
+    std::vector<Entry> entries;
+    std::vector<std::size_t> cursor;
+    std::size_t j = 0;  // next column to write
+    for (VarId lo = 0; lo < n_vars && j < columns.size();) {
+        VarId hi = lo;
+        std::size_t gathered = 0;
+        while (hi < n_vars && (hi == lo || gathered + column_entries[hi] <= options.entries_per_pass)) {
+            gathered += column_entries[hi++];
+        }
+        entries.resize(gathered);
+        cursor.assign(hi - lo + 1, 0);
+        for (VarId v = lo; v < hi; ++v) cursor[v - lo + 1] = cursor[v - lo] + column_entries[v];
+        const std::vector<std::size_t> starts(cursor);
+        for (std::size_t r = 0; r < n_rows; ++r) {
+            for (const Term& t : core.constraints[r].terms) {
+                if (t.id >= lo && t.id < hi) entries[cursor[t.id - lo]++] = {row_field_at[r], t.coeff};
+            }
+        }
+        for (; j < columns.size() && columns[j] < hi; ++j) {
+            const VarId v = columns[j];
+            const Category category = core.variables[v].category;
+            const bool integer_column = options.mip && (category == Category::Integer || category == Category::Binary);
+            padded_column.clear();
+            append_padded(padded_column, options.rename ? std::string_view(generated_name('X', j)) : names.column_names[j]);
+            prefix.assign("    ");
+            prefix.append(padded_column);
+            prefix.append("  ");
 
-        if (integer_column) line(out, kMarkerStart);
-        for (std::size_t k = offsets[v]; k < offsets[v + 1]; ++k) {
-            // Entries are written in their stored order, columns ascending, but their rows'
-            // fields lie anywhere in the field buffer: fetch the field of a later entry now.
-            if (k + kFieldAhead < entries.size()) __builtin_prefetch(fields.data() + entries[k + kFieldAhead].field);
-            entry_line(out, prefix, field(entries[k].field), entries[k].coeff);
+            if (integer_column) line(out, kMarkerStart);
+            for (std::size_t k = starts[v - lo]; k < starts[v - lo + 1]; ++k) {
+                // Entries are written in their stored order, columns ascending, but their
+                // rows' fields lie anywhere in the field buffer: fetch a later entry's now.
+                if (k + kFieldAhead < entries.size()) __builtin_prefetch(fields.data() + entries[k + kFieldAhead].field);
+                entry_line(out, prefix, field(entries[k].field), entries[k].coeff);
+            }
+            if (!objective_slot.empty() && objective_slot[v] != 0) {
+                const double c = core.objective->terms[objective_slot[v] - 1].coeff;
+                entry_line(out, prefix, field(objective_at), c * objective_factor);
+            }
+            if (integer_column) line(out, kMarkerEnd);
         }
-        if (!objective_slot.empty() && objective_slot[v] != 0) {
-            const double c = core.objective->terms[objective_slot[v] - 1].coeff;
-            entry_line(out, prefix, field(objective_at), c * objective_factor);
-        }
-        if (integer_column) line(out, kMarkerEnd);
+        lo = hi;
     }
+    std::vector<Entry>().swap(entries);
 
     line(out, "RHS");
     for (std::size_t r = 0; r < n_rows; ++r) {
@@ -310,7 +338,7 @@ MpsFileNames write_file(const ModelCore& core, std::string_view path, const MpsW
         const int count = bound_lines(var.lb, var.ub, integer_column, lines);
         if (count == 0) continue;
         padded_column.clear();
-        append_padded(padded_column, names.columns[j]);
+        append_padded(padded_column, options.rename ? std::string_view(generated_name('X', j)) : names.column_names[j]);
         for (int i = 0; i < count; ++i) {
             prefix.assign(" ");
             prefix.append(lines[i].type, 2);

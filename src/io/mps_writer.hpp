@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/interrupt.hpp"
+#include "base/name_list.hpp"
 #include "model/store.hpp"
 
 namespace ondrel::io {
@@ -19,15 +20,25 @@ struct MpsWriteOptions {
     std::string_view model_name;  // NAME line text unless renaming
     std::string_view obj_name;    // objective row name unless renaming
     InterruptCheck interrupt = nullptr;  // called between blocks of output
+    // Column entries gathered per pass (16 bytes each): bounds the writer's memory.
+    std::size_t entries_per_pass = std::size_t{1} << 22;
 };
 
-// The names a written file uses, owned, so they outlive the store's lock.
+// The names a written file uses, copied so they outlive the store's lock.
 struct MpsFileNames {
-    std::vector<std::string> columns;       // file name of each column, in column order
-    std::vector<std::string> rows;          // file name of each constraint row, in stored order
-    std::string objective;                  // the objective ("N") row
-    std::vector<std::string> column_names;  // each column's own variable name, in column order
+    NameList column_names;  // each column's own variable name, in column order
+    NameList row_names;     // each constraint's own name, in stored order (none when renamed)
+    std::string objective;  // the objective ("N") row
+    bool renamed = false;   // the file names columns X0000000.. and rows C0000000..
+
+    std::size_t rows = 0;
+    // The file's name of column j and of row r.
+    std::string column(std::size_t j) const;
+    std::string row(std::size_t r) const;
 };
+
+// `letter` followed by `index` in decimal, zero-padded to at least seven digits.
+std::string generated_name(char letter, std::size_t index);
 
 // Writes `core` to the file at `path` (created or truncated) as fixed-column MPS. Columns are
 // the used variable ids in ascending order; ids that name no variable are left out (they can

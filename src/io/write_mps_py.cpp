@@ -41,8 +41,19 @@ PyObject* write_mps(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
     // result is built only after the lock is released.
     const std::shared_ptr<SharedModel> store = model.value->model;
     const io::MpsFileNames names = io::write_mps_file(*store, filename.value, options);
-    return tuple_of(str_list(names.columns), str_list(names.rows),
-                    to_py(std::string_view(names.objective)), str_list(names.column_names));
+    PyRef own = PyRef::steal(build_list(names.column_names.size(), [&](std::size_t j) {
+        return to_py(names.column_names[j]);
+    }));
+    if (!own) return nullptr;
+    // Without renaming the file names its columns by their own names: both lists hold the same
+    // str objects.
+    PyObject* columns = names.renamed
+        ? build_list(names.column_names.size(), [&](std::size_t j) { return to_py(std::string_view(io::generated_name('X', j))); })
+        : PySequence_List(own.get());
+    PyObject* rows = build_list(names.rows, [&](std::size_t r) {
+        return names.renamed ? to_py(std::string_view(io::generated_name('C', r))) : to_py(names.row_names[r]);
+    });
+    return tuple_of(columns, rows, to_py(std::string_view(names.objective)), own.release());
 }
 
 }  // namespace
