@@ -185,10 +185,14 @@ void write_constraints(OutputFile& out, const ModelCore& core, const std::vector
 
 std::vector<VarId> write_file(const ModelCore& core, std::string_view path, const LpWriteOptions& options) {
     // Sorting the names finds repeats on the way; the exact checks only run to report them.
+    // The preparation of a model of millions of names takes a while before the first byte is
+    // written: the caller may stop the write between its steps.
     const NameOrder variable_order(core.variables);
     if (variable_order.has_repeat()) check_duplicate_variable_names(core);
+    check_interrupt(options.interrupt);
     const NameOrder constraint_order(core.constraints);
     if (constraint_order.has_repeat()) check_duplicate_constraint_names(core);
+    check_interrupt(options.interrupt);
     check_variable_name_lengths(core, options.max_length);
     const VariableNames names(variable_order);
 

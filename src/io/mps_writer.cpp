@@ -159,8 +159,12 @@ constexpr std::string_view kMarkerStart = "    MARK      'MARKER'               
 constexpr std::string_view kMarkerEnd = "    MARK      'MARKER'                 'INTEND'";
 
 MpsFileNames write_file(const ModelCore& core, std::string_view path, const MpsWriteOptions& options) {
+    // The preparation of a model of millions of names takes a while before the first byte is
+    // written: the caller may stop the write between its steps.
     check_duplicate_variable_names(core);
+    check_interrupt(options.interrupt);
     check_duplicate_constraint_names(core);
+    check_interrupt(options.interrupt);
 
     const std::size_t n_vars = core.variables.size();
     const std::size_t n_rows = core.constraints.size();
@@ -296,6 +300,7 @@ MpsFileNames write_file(const ModelCore& core, std::string_view path, const MpsW
                 if (t.id >= lo && t.id < hi) entries[cursor[t.id - lo]++] = {row_field_at[r], t.coeff};
             }
         }
+        check_interrupt(options.interrupt);
         for (; j < columns.size() && columns[j] < hi; ++j) {
             const VarId v = columns[j];
             const Category category = core.variables[v].category;
