@@ -44,16 +44,21 @@ CALLS = {
 }
 
 
-def run_until_interrupted(script, tmp_path, wait_after_start=0.3):
+def run_until_interrupted(script, tmp_path, wait_after_start=0.3, wait_for=None):
     """Runs `script` in a child that prints "start" right before the long call, sends SIGINT
-    `wait_after_start` seconds later, and returns (seconds from the signal to the moment the
+    `wait_after_start` seconds later (or once the file `wait_for` has some bytes), and returns (seconds from the signal to the moment the
     child caught the interruption, its stdout, its stderr)."""
     script = script.replace("{CAUGHT}", CAUGHT)
     child = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                              text=True, cwd=tmp_path)
     try:
         assert child.stdout.readline() == "start\n", child.stderr.read()
-        time.sleep(wait_after_start)
+        if wait_for is None:
+            time.sleep(wait_after_start)
+        else:
+            while not (wait_for.exists() and wait_for.stat().st_size > 0):
+                assert child.poll() is None, child.communicate()
+                time.sleep(0.01)
         sent = time.monotonic()
         child.send_signal(signal.SIGINT)
         out, err = child.communicate(timeout=60)
@@ -80,11 +85,13 @@ def test_a_large_write_stops_at_sigint(call, tmp_path):
             {CAUGHT}
             print("interrupted", m.num_constraints)
         """)
-    elapsed, out, err = run_until_interrupted(script, tmp_path)
+    # The signal comes once the file is being written; its first blocks stay, as after any
+    # failed write, and the file is not complete.
+    elapsed, out, err = run_until_interrupted(script, tmp_path, wait_for=tmp_path / "model.out")
     assert out.splitlines()[-1] == "interrupted 1500000", (out, err)
     assert elapsed < 1.0
-    # The partial file stays, as after any failed write.
-    assert (tmp_path / "model.out").stat().st_size > 0
+    written = (tmp_path / "model.out").read_bytes()
+    assert len(written) >= 1 << 20 and not written.endswith(b"End\n") and not written.endswith(b"ENDATA\n")
 
 
 def test_a_write_waiting_for_a_fifo_reader_stops_at_sigint(tmp_path):
