@@ -169,7 +169,8 @@ void check_number(std::string_view token) {
 }
 
 // Ids of the name table against a standard map's: one table filled by insert_if_absent (sized
-// up front), one by find and insert (as the reader does), both with every token of the input.
+// up front), one by find and insert (as the reader does), both with every token of the input;
+// and has_repeated_name over the tokens.
 void check_name_table(const std::vector<std::string_view>& tokens) {
     ondrel::NameTable once, twice;
     once.reserve(tokens.size());
@@ -184,6 +185,8 @@ void check_name_table(const std::vector<std::string_view>& tokens) {
         if (fresh && twice.insert(lookup) != it->second) fail("name table: insert");
     }
     if (once.size() != reference.size() || twice.size() != reference.size()) fail("name table: size");
+    const bool repeated = ondrel::has_repeated_name(tokens.size(), [&](std::size_t i) { return tokens[i]; });
+    if (repeated != (reference.size() < tokens.size())) fail("has_repeated_name");
     for (const auto& [name, id] : reference) {
         if (once.find(name) != id || twice.find(name) != id) fail("name table: find after inserts");
     }

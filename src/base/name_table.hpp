@@ -9,6 +9,7 @@
 //
 // The table keeps no copy of the names: their bytes must stay where they are while the table
 // is used (NameArena, below, is stable storage for names that come from a passing buffer).
+// has_repeated_name, below, is the check for repeated names of a list built on it.
 #pragma once
 
 #include <cstddef>
@@ -143,6 +144,34 @@ private:
     std::vector<std::uint64_t> key_b_;  // by id
     std::vector<const char*> names_;    // by id
 };
+
+// Whether two of the n names name_at(0), ..., name_at(n - 1) are equal. Every name goes into
+// one table sized up front; lookups are prepared and their slots prefetched a few names ahead
+// of the inserts, so that the cache misses of a large table overlap. The names must stay where
+// they are during the call. More than NameTable::kMaxNames names cannot all get an id; such a
+// list answers true, and a caller that reports the repeated names finds them by counting.
+template <class NameAt>
+bool has_repeated_name(std::size_t n, NameAt&& name_at) {
+    if (n < 2) return false;
+    if (n > NameTable::kMaxNames) return true;
+    constexpr std::size_t kAhead = 16;
+    NameTable table;
+    table.reserve(n);
+    NameTable::Lookup ahead[kAhead];
+    for (std::size_t i = 0; i < n && i < kAhead; ++i) {
+        ahead[i] = NameTable::prepare(name_at(i));
+        table.prefetch(ahead[i]);
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        const NameTable::Lookup l = ahead[i % kAhead];
+        if (i + kAhead < n) {
+            ahead[i % kAhead] = NameTable::prepare(name_at(i + kAhead));
+            table.prefetch(ahead[i % kAhead]);
+        }
+        if (table.insert_if_absent(l).was_present) return true;
+    }
+    return false;
+}
 
 // Stable storage for names taken from a buffer that changes: copies live in blocks that are
 // never moved or freed while the arena lives, so views into them stay valid.
