@@ -11,24 +11,11 @@ namespace ondrel {
 
 namespace {
 
-// Whether two records share a name. This runs before every MPS write on models of millions of
-// names, almost always to find none.
-template <class Records>
-bool has_repeated_name(const Records& records) {
-    const std::size_t n = records.size();
-    if (n < 2) return false;
-    if (n > NameTable::kMaxNames) return true;  // let the exact count decide
-    NameTable table;
-    table.reserve(n);
-    for (const auto& r : records) {
-        if (table.insert_if_absent(NameTable::prepare(r.name)).was_present) return true;
-    }
-    return false;
-}
-
 template <class Records>
 void check_duplicates(const Records& records, std::string_view prefix) {
-    if (!has_repeated_name(records)) return;
+    // This runs before every MPS write on models of millions of names, almost always to find
+    // none: the exact count below only runs to report what the table found.
+    if (!has_repeated_name(records.size(), [&](std::size_t i) { return std::string_view(records[i].name); })) return;
     std::unordered_map<std::string_view, std::size_t> counts;
     counts.reserve(records.size());
     std::vector<std::string_view> order;  // names in order of first occurrence
