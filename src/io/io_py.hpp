@@ -1,7 +1,7 @@
 // The module functions for files and the record classes that read_mps returns.
 #pragma once
 
-#include "module/binding_py.hpp"
+#include "module/arguments_py.hpp"
 
 namespace ondrel::py {
 

@@ -1,4 +1,4 @@
-#include "module/binding_py.hpp"
+#include "module/arguments_py.hpp"
 
 #include <cstring>
 #include <limits>

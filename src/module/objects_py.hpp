@@ -2,7 +2,7 @@
 // operations use to hand objects to Python.
 #pragma once
 
-#include "module/binding_py.hpp"
+#include "module/arguments_py.hpp"
 
 #include <cstdint>
 #include <memory>
