@@ -104,6 +104,30 @@ ShortestDigits shortest_digits(double x) noexcept {
     return d;
 }
 
+// Digits of x taken from a short decimal: when r / 10^k == x for an integer r below 10^15 and
+// k in 1..4 (IEEE division rounds correctly, so the decimal r * 10^-k rounds to x), the
+// digits of r are those of a decimal that rounds to x. Cheaper than the shortest digits for
+// the short decimals most coefficients are; false when there is no such decimal. x > 0.
+bool short_decimal_digits(double x, ShortestDigits& d) noexcept {
+    static constexpr double kScale[] = {1e0, 1e1, 1e2, 1e3, 1e4};
+    for (int k = 1; k <= 4; ++k) {
+        const double y = x * kScale[k];
+        if (!(y < 1e15)) return false;
+        const double r = std::nearbyint(y);
+        if (r / kScale[k] != x) continue;
+        auto n = static_cast<std::uint64_t>(r);
+        char buf[20];
+        const auto len = static_cast<int>(put_unsigned(n, buf) - buf);
+        int count = len;
+        while (count > 1 && buf[count - 1] == '0') --count;
+        std::memcpy(d.digits, buf, static_cast<std::size_t>(count));
+        d.count = count;
+        d.exponent = len - 1 - k;
+        return true;
+    }
+    return false;
+}
+
 // The digits written positionally: "0.00ddd", "ddd000" or "dd.ddd".
 char* put_positional(const ShortestDigits& d, char* out) noexcept {
     const int int_digits = d.exponent + 1;  // digits before the point
@@ -170,7 +194,8 @@ char* format_number(double x, char* out) noexcept {
 
     const int e = decimal_exponent(a);
     if (a < kSmallestNormal) return put_scientific13(x, out, out + kNumberTextMax, true);
-    const ShortestDigits d = shortest_digits(x);
+    ShortestDigits d;
+    if (!short_decimal_digits(a, d)) d = shortest_digits(x);
     if (e < -4 || e > 11) {
         if (d.count > 13) return put_scientific13(x, out, out + kNumberTextMax, true);
         if (x < 0) *out++ = '-';
@@ -257,7 +282,8 @@ char* format_mps_number(double x, char* out) noexcept {
         }
     }
     if (a < kSmallestNormal) return put_scientific13(x, out, last, false);
-    const ShortestDigits d = shortest_digits(x);
+    ShortestDigits d;
+    if (!short_decimal_digits(a, d)) d = shortest_digits(x);
     if (d.count > 13) return put_scientific13(x, out, last, false);
     if (std::signbit(x)) *out++ = '-';  // "-0.000000000000e0" after the blank for negative zero
     return put_exponent_form(d, 12, out);
