@@ -147,13 +147,13 @@ void write_empty_constraint(OutputFile& out, const ConstraintRecord& c, std::str
 
 // The constraints in name order. The records, their terms and the name slots of their terms
 // lie far apart in memory, so the loop works as a pipeline: while row k is written, row k + 1
-// is ranked (its slots were fetched a few steps before) and the slots of row k + 4 are
+// is ranked (its slots were fetched a few steps before) and the slots of row k + 8 are
 // fetched, after its terms and record were fetched further ahead.
 void write_constraints(OutputFile& out, const ModelCore& core, const std::vector<std::uint32_t>& order,
                        const VariableNames& names, std::string_view dummy_var_name) {
     const std::size_t n = order.size();
     const auto record = [&](std::size_t k) -> const ConstraintRecord& { return core.constraints[order[k]]; };
-    constexpr std::size_t kRecordAhead = 16, kTermsAhead = 8, kSlotsAhead = 4;
+    constexpr std::size_t kRecordAhead = 32, kTermsAhead = 16, kSlotsAhead = 8;
     const auto fetch_ahead = [&](std::size_t k) {
         if (k + kRecordAhead < n) __builtin_prefetch(&record(k + kRecordAhead));
         if (k + kTermsAhead < n) __builtin_prefetch(record(k + kTermsAhead).terms.begin());
