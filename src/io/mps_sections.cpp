@@ -216,33 +216,43 @@ void MpsSectionParser::rows_line(const Tokens& t, std::size_t line) {
     } else if (type == "L") {
         sense = -1;
     } else {
+        flush();  // a failure of an earlier step comes first
         fail_with("Unknown row type: ", type);
     }
-    if (t.size() < 2) fail_at("ROWS", line, "missing row name");
+    if (t.size() < 2) {
+        flush();
+        fail_at("ROWS", line, "missing row name");
+    }
     if (objective) {
         objective_name_.assign(t[1]);
     } else {
-        define_row(t[1], sense);
+        // Queued like COLUMNS steps: a file of millions of rows looks each up in a table far
+        // larger than the caches.
+        Pending& q = queue_slot();
+        q.kind = Pending::RowDefinition;
+        q.sense = sense;
+        q.lookup = NameTable::prepare(t[1]);
+        row_index_.prefetch(q.lookup);
     }
 }
 
 // A row defined again keeps its position and takes the new sense, a zero constant and no
 // coefficients.
-void MpsSectionParser::define_row(std::string_view name, std::int32_t sense) {
-    NameTable::Lookup l = NameTable::prepare(name);
-    const NameTable::Id id = row_index_.find(l);
+void MpsSectionParser::define_row(const Pending& p) {
+    const NameTable::Id id = row_index_.find(p.lookup);
     if (id != NameTable::kAbsent) {
         Row& r = rows_[id];
-        r.sense = sense;
+        r.sense = p.sense;
         r.constant = 0.0;
         r.valid_from = entries_.size();
         redefined_rows_ = true;
         return;
     }
     if (row_index_.full()) fail("Too many rows");
-    l.name = names_.keep(name);
-    row_index_.insert(l);
-    rows_.push_back(Row{l.name, sense, 0.0, entries_.size()});
+    NameTable::Lookup kept = p.lookup;
+    kept.name = names_.keep(p.lookup.name);
+    row_index_.insert(kept);
+    rows_.push_back(Row{kept.name, p.sense, 0.0, entries_.size()});
 }
 
 // COLUMNS lines are turned into a queue of steps whose hash slots are prefetched when queued;
@@ -300,12 +310,25 @@ void MpsSectionParser::flush() {
     for (std::size_t i = 0; i < queued_; ++i) {
         const Pending& p = queue_[i];
         switch (p.kind) {
+            case Pending::RowDefinition: define_row(p); break;
             case Pending::Column:
             case Pending::IntegerColumn: start_column(p); break;
             case Pending::Objective: objective_.push_back(MpsObjectiveEntry{column_, p.value}); break;
             case Pending::Row: {
                 const NameTable::Id r = row_index_.find(p.lookup);
                 if (r != NameTable::kAbsent) entries_.push_back(MpsEntry{r, column_, p.value});
+                break;
+            }
+            case Pending::RhsValue: {
+                const NameTable::Id r = row_index_.find(p.lookup);
+                if (r != NameTable::kAbsent) {
+                    double v;
+                    if (!parse_mps_number(p.text, v)) {
+                        queued_ = 0;
+                        raise_invalid_number();
+                    }
+                    rows_[r].constant = -v;
+                }
                 break;
             }
         }
@@ -353,7 +376,10 @@ bool MpsSectionParser::pairs_without_set_name(const Tokens& t) const noexcept {
 // parsed.
 void MpsSectionParser::rhs_line(const Tokens& t) {
     if (rhs_named_) {
-        if (t[0] != rhs_name_) fail("Other RHS name was given even though name was set after RHS tag.");
+        if (t[0] != rhs_name_) {
+            flush();  // a failure of an earlier step comes first
+            fail("Other RHS name was given even though name was set after RHS tag.");
+        }
     } else if (pairs_without_set_name(t)) {
         for (std::size_t k = 0; k < t.size(); k += 2) rhs_value(t[k], t[k + 1]);
         return;
@@ -362,9 +388,14 @@ void MpsSectionParser::rhs_line(const Tokens& t) {
     if (t.size() >= 5) rhs_value(t[3], t[4]);
 }
 
+// Queued like COLUMNS steps (the RHS lines of a large file look rows up at random); the value
+// is parsed only when the row turns out to be one of the file's.
 void MpsSectionParser::rhs_value(std::string_view row, std::string_view text) {
-    const NameTable::Id r = row_index_.find(row);
-    if (r != NameTable::kAbsent) rows_[r].constant = -number_or_raise(text);
+    Pending& p = queue_slot();
+    p.kind = Pending::RhsValue;
+    p.text = text;
+    p.lookup = NameTable::prepare(row);
+    row_index_.prefetch(p.lookup);
 }
 
 // RANGES: the lines an RHS section would take (with or without a set name). The records hold

@@ -49,11 +49,15 @@ private:
         std::size_t valid_from;
     };
 
-    // One step of COLUMNS work, in file order: the start of a column's run of lines, an
-    // objective coefficient or a row coefficient of the current column.
+    // One step of work that looks a name up, queued in file order: in ROWS the definition of a
+    // row, in COLUMNS the start of a column's run of lines, an objective coefficient or a row
+    // coefficient of the current column, in RHS a right-hand side (its text parsed only for a
+    // row of the file).
     struct Pending {
-        enum Kind : std::uint8_t { Column, IntegerColumn, Objective, Row } kind;
-        double value;
+        enum Kind : std::uint8_t { RowDefinition, Column, IntegerColumn, Objective, Row, RhsValue } kind;
+        std::int32_t sense;     // RowDefinition
+        double value;           // Objective, Row
+        std::string_view text;  // RhsValue: the value's text, in the piece being read
         NameTable::Lookup lookup;
     };
     static constexpr std::size_t kQueue = 32;
@@ -64,7 +68,7 @@ private:
     void data_line(const Tokens& t, std::size_t line);
 
     void rows_line(const Tokens& t, std::size_t line);
-    void define_row(std::string_view name, std::int32_t sense);
+    void define_row(const Pending& p);
 
     void columns_line(const Tokens& t);
     void queue_column(std::string_view name);
@@ -101,8 +105,8 @@ private:
     std::vector<std::string_view> column_names_;
     NameTable column_index_;
 
-    // The COLUMNS queue. last_column_name_ is the column of the last queued line, column_ the
-    // column of the last step worked off.
+    // The queue of lookups. last_column_name_ is the column of the last queued COLUMNS line,
+    // column_ the column of the last step worked off.
     Pending queue_[kQueue];
     std::size_t queued_ = 0;
     std::string_view last_column_name_;
