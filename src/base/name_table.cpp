@@ -46,7 +46,7 @@ NameTable::Id NameTable::add(const Lookup& l, std::size_t i) {
 }
 
 void NameTable::rehash(std::size_t capacity) {
-    std::vector<Slot> old(capacity);
+    std::vector<Slot, HugePageAllocator<Slot>> old(capacity);
     old.swap(slots_);
     mask_ = capacity - 1;
     for (const Slot& s : old) {

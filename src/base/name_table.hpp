@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "base/byte_words.hpp"
+#include "base/huge_pages.hpp"
 
 namespace ondrel {
 
@@ -139,7 +140,7 @@ private:
     Id add(const Lookup& l, std::size_t slot);
     void rehash(std::size_t capacity);
 
-    std::vector<Slot> slots_;
+    std::vector<Slot, HugePageAllocator<Slot>> slots_;
     std::size_t mask_ = 0;
     std::vector<std::uint64_t> key_b_;  // by id
     std::vector<const char*> names_;    // by id

@@ -11,7 +11,7 @@
 // - All names of one read live in one block (NameBlock), each with the column it names; a
 //   record points at its name's entry, and the block counts the records and coefficient chunks
 //   that do. Updating that count touches one cache line, not one per name.
-// - MpsCoefficient objects are not allocated one by one: they are laid out in chunks of 1 MiB,
+// - MpsCoefficient objects are not allocated one by one: they are laid out in chunks of 2 MiB,
 //   row after row, each row's coefficients in file order, which is the order the lists hold
 //   them in. Walking a row's list, or releasing the records, then reads memory in order. Each
 //   chunk counts its live objects and is freed with the last one.
@@ -26,6 +26,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/huge_pages.hpp"
 #include "io/mps_records_py.hpp"
 
 namespace ondrel::py::records {
@@ -183,7 +184,7 @@ T* as(PyObject* self) noexcept {
 // in the chunk, plus one while the chunk is being filled, and holds one count of the name block
 // its objects' names lie in.
 
-constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
+constexpr std::size_t kChunkBytes = kHugePage;  // one chunk, one 2 MiB page where offered
 
 struct alignas(32) ChunkHeader {
     std::size_t live;
@@ -199,7 +200,7 @@ inline ChunkHeader* chunk_of(PyObject* o) noexcept {
 inline void release_chunk(ChunkHeader* chunk) noexcept {
     if (--chunk->live != 0) return;
     if (--chunk->names->refs == 0) std::free(chunk->names);
-    std::free(chunk);
+    release_huge(chunk);
 }
 
 // Room for `count` coefficient objects, slot i holding the i-th. Objects are created in any
@@ -210,9 +211,7 @@ public:
     CoefficientSlots(std::size_t count, NameBlock* names) {
         chunks_.reserve((count + kObjectsPerChunk - 1) / kObjectsPerChunk);
         for (std::size_t made = 0; made < count; made += kObjectsPerChunk) {
-            void* mem = std::aligned_alloc(kChunkBytes, kChunkBytes);
-            if (mem == nullptr) throw std::bad_alloc();
-            auto* chunk = static_cast<ChunkHeader*>(mem);
+            auto* chunk = static_cast<ChunkHeader*>(allocate_huge(kChunkBytes));
             chunk->live = 1;
             chunk->names = names;
             ++names->refs;

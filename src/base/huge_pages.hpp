@@ -1,0 +1,40 @@
+// Memory for large tables that are read at random: in 2 MiB pages where the system offers them.
+//
+// A lookup table of tens of megabytes, read at random (a name table, a writer's name slots, the
+// records a reader lays out row by row), misses the address translation cache on almost every
+// access when it sits in 4 KiB pages; in 2 MiB pages a few hundred entries map it all. On Linux
+// such blocks are aligned to 2 MiB and marked for transparent huge pages (madvise) before their
+// first use; elsewhere, or for small blocks, they are ordinary allocations.
+#pragma once
+
+#include <cstddef>
+#include <new>
+
+namespace ondrel {
+
+inline constexpr std::size_t kHugePage = std::size_t{1} << 21;
+
+// A block of at least `bytes` bytes (aligned to 2 MiB when at least that large); throws
+// std::bad_alloc. Release with release_huge.
+void* allocate_huge(std::size_t bytes);
+void release_huge(void* p) noexcept;
+
+// A std::vector allocator over allocate_huge.
+template <class T>
+struct HugePageAllocator {
+    using value_type = T;
+    HugePageAllocator() noexcept = default;
+    template <class U>
+    HugePageAllocator(const HugePageAllocator<U>&) noexcept {}
+    T* allocate(std::size_t n) {
+        if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_array_new_length();
+        return static_cast<T*>(allocate_huge(n * sizeof(T)));
+    }
+    void deallocate(T* p, std::size_t) noexcept { release_huge(p); }
+    template <class U>
+    bool operator==(const HugePageAllocator<U>&) const noexcept {
+        return true;
+    }
+};
+
+}  // namespace ondrel
