@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/enums.hpp"
+#include "base/huge_pages.hpp"
 #include "model/term_map.hpp"
 
 namespace ondrel {
@@ -88,10 +89,15 @@ struct SosGroup {
     SosKind kind = SosKind::Sos1;
 };
 
+// The record lists of a store: millions of records, which the writers visit in name order, so
+// at random; kept in 2 MiB pages where the system offers them (see base/huge_pages.hpp).
+template <class T>
+using RecordVector = std::vector<T, HugePageAllocator<T>>;
+
 struct ModelCore {
     std::string name;
-    std::vector<VariableRecord> variables;
-    std::vector<ConstraintRecord> constraints;
+    RecordVector<VariableRecord> variables;
+    RecordVector<ConstraintRecord> constraints;
     std::vector<SosGroup> sos_groups;
     std::optional<ExprValue> objective;
     std::uint64_t auto_name_counter = 0;
