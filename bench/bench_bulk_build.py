@@ -22,9 +22,8 @@ import subprocess
 import sys
 from array import array
 
-import numpy as np
-
 from timing import Targets, best_of, interleaved
+import numpy as np  # after timing, which limits its threads
 from zemlo._ondrel import AffineExpr, Category, Model, Sense
 
 N_VARS = 1_000_000

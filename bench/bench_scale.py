@@ -26,9 +26,8 @@ import sys
 import tempfile
 import time
 
-import numpy as np
-
 from timing import Targets, interleaved
+import numpy as np  # after timing, which limits its threads
 from zemlo import AffineExpr, Model, read_mps, write_lp, write_mps
 
 SIZES = [10_000, 100_000, 1_000_000, 10_000_000]

@@ -1,14 +1,22 @@
-"""Timing shared by the benchmarks (imported, not run on its own).
+"""Timing shared by the benchmarks (imported, not run on its own, and before NumPy).
 
 Times are CPU seconds of this process (time.process_time: user plus system), which a busy
 shared machine disturbs far less than wall time; each figure is the minimum over rounds.
+Process time counts every thread, and a BLAS library that NumPy loads keeps threads spinning
+after any call into it: importing this module first limits them to the calling thread, so that
+their spinning is not counted against whatever is measured next.
 """
 
 from __future__ import annotations
 
-import gc
-import time
-from collections.abc import Callable
+import os
+
+for _variable in ("OPENBLAS_NUM_THREADS", "OMP_NUM_THREADS", "MKL_NUM_THREADS"):
+    os.environ.setdefault(_variable, "1")
+
+import gc  # noqa: E402
+import time  # noqa: E402
+from collections.abc import Callable  # noqa: E402
 
 
 def _timed(fn: Callable[[], object]) -> float:

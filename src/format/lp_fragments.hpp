@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <concepts>
+#include <cstring>
 #include <cstddef>
 #include <span>
 #include <string>
@@ -45,6 +46,15 @@ concept PieceSink = TextSink<S> && requires(S& s) {
     s.end_piece();
     s.break_line();
 };
+
+// A byte sink that lends room to write into directly (see io/OutputFile): `room(n)` returns
+// space for n bytes (n at most kRoomMax), `commit(end)` keeps what was written up to end.
+template <class S>
+concept RoomSink = TextSink<S> && requires(S& s, std::size_t n, const char* end) {
+    { s.room(n) } -> std::same_as<char*>;
+    s.commit(end);
+};
+inline constexpr std::size_t kRoomMax = std::size_t{1} << 16;
 
 // Assembles the lines of one fragment from pieces, applying the line rule: a piece is added
 // to the current line when the line's bytes plus the piece's bytes are at most 78, otherwise
@@ -85,11 +95,39 @@ public:
     void term(std::string_view name, double coeff, bool first) {
         const std::string_view sign = coeff < 0 ? " -" : (first ? "" : " +");
         const double magnitude = std::fabs(coeff);
-        if (magnitude == 1.0) {
+        char buf[kNumberTextMax];
+        std::string_view number;
+        if (magnitude != 1.0) number = std::string_view(buf, static_cast<std::size_t>(format_number(magnitude, buf) - buf));
+        if constexpr (RoomSink<Sink> && !PieceSink<Sink>) {
+            // Written straight into the sink's buffer: the writers' hot path, one term per
+            // coefficient of the model.
+            const std::size_t n = sign.size() + 1 + (number.empty() ? 0 : number.size() + 1) + name.size();
+            if (n <= kRoomMax) {
+                if (line_bytes_ + n > kLpLineLimit) {
+                    sink_.append("\n", 1);
+                    line_bytes_ = 0;
+                }
+                char* p = sink_.room(n);
+                if (!sign.empty()) {
+                    p[0] = sign[0];
+                    p[1] = sign[1];
+                    p += 2;
+                }
+                *p++ = ' ';
+                if (!number.empty()) {
+                    std::memcpy(p, number.data(), number.size());
+                    p += number.size();
+                    *p++ = ' ';
+                }
+                if (!name.empty()) std::memcpy(p, name.data(), name.size());
+                sink_.commit(p + name.size());
+                line_bytes_ += n;
+                return;
+            }
+        }
+        if (number.empty()) {
             piece(sign, " ", name);
         } else {
-            char buf[kNumberTextMax];
-            const std::string_view number(buf, static_cast<std::size_t>(format_number(magnitude, buf) - buf));
             piece(sign, " ", number, " ", name);
         }
     }
