@@ -19,6 +19,11 @@ struct ModelObject {
     std::shared_ptr<SharedModel> model;
 };
 
+// The store of a Model object.
+inline const std::shared_ptr<SharedModel>& model_of(PyObject* self) noexcept {
+    return reinterpret_cast<ModelObject*>(self)->model;
+}
+
 struct VariableObject {
     PyObject_HEAD
     std::weak_ptr<SharedModel> model;
