@@ -95,19 +95,9 @@ def test_a_large_write_stops_at_sigint(call, tmp_path):
 
 
 def test_a_write_waiting_for_a_fifo_reader_stops_at_sigint(tmp_path):
-    fifo = tmp_path / "pipe"
-    os.mkfifo(fifo)
-    script = HANDLER + textwrap.dedent(f"""
-        from zemlo._ondrel import Category, Model, write_lp
-        m = Model("m")
-        x = m.add_variable("x", 0.0, 1.0, Category.Continuous)
-        print("start", flush=True)
-        try:
-            write_lp(m, {str(fifo)!r}, False, 255, "OBJ", "")
-        except KeyboardInterrupt:
-            {CAUGHT}
-            print("interrupted")
-        """)
+    os.mkfifo(tmp_path / "pipe")
+    script = interruptible("from zemlo._ondrel import Model, write_lp\nm = Model('m')\n",
+                           "write_lp(m, 'pipe', False, 255, 'OBJ', '')")
     elapsed, out, err = run_until_interrupted(script, tmp_path)
     assert out.splitlines()[-1] == "interrupted", (out, err)
     assert elapsed < 1.0
@@ -141,64 +131,46 @@ def test_a_signal_handler_cannot_deadlock_on_the_model_being_written(tmp_path):
     assert elapsed < 1.0
 
 
-def test_reading_dev_urandom_stops_at_sigint(tmp_path):
-    """/dev/urandom never ends and is no UTF-8: the reader keeps reading (an error of the
-    operating system would still win), until Ctrl-C."""
-    script = HANDLER + textwrap.dedent("""
-        from zemlo._ondrel import read_mps
+def interruptible(setup, call):
+    """A child script: `setup`, then "start" and `call`, which SIGINT must stop."""
+    return HANDLER + setup + textwrap.dedent(f"""
         print("start", flush=True)
         try:
-            read_mps("/dev/urandom", 1)
+            {call}
         except KeyboardInterrupt:
             {CAUGHT}
             print("interrupted")
         """)
-    elapsed, out, err = run_until_interrupted(script, tmp_path)
-    assert out.splitlines()[-1] == "interrupted", (out, err)
-    assert elapsed < 1.0
 
 
-def test_reading_an_endless_fifo_stops_at_sigint(tmp_path):
-    """A FIFO fed with valid MPS lines by a thread of the child. The reader holds the
-    interpreter, so the feeder stalls once the pipe is full and the read waits in the kernel:
-    the signal interrupts that wait (the urandom test covers the checks between blocks)."""
-    fifo = tmp_path / "feed"
-    os.mkfifo(fifo)
-    script = HANDLER + textwrap.dedent(f"""
-        import threading
-        from zemlo._ondrel import read_mps
+# A FIFO fed with valid MPS lines by a thread of the child. The reader holds the interpreter,
+# so the feeder stalls once the pipe is full and the read waits in the kernel: the signal
+# interrupts that wait (the /dev/urandom case covers the checks between blocks read).
+FEEDER = """
+import threading
 
-        def feed():
-            with open({str(fifo)!r}, "w") as f:
-                f.write("NAME endless\\nROWS\\n N obj\\n L r\\nCOLUMNS\\n")
-                while True:
-                    f.write("    x         r         1.0   obj       2.0\\n" * 1000)
+def feed():
+    with open("feed", "w") as f:
+        f.write("NAME endless\\nROWS\\n N obj\\n L r\\nCOLUMNS\\n")
+        while True:
+            f.write("    x         r         1.0   obj       2.0\\n" * 1000)
 
-        threading.Thread(target=feed, daemon=True).start()
-        print("start", flush=True)
-        try:
-            read_mps({str(fifo)!r}, 1)
-        except KeyboardInterrupt:
-            {CAUGHT}
-            print("interrupted")
-        """)
-    elapsed, out, err = run_until_interrupted(script, tmp_path)
-    assert out.splitlines()[-1] == "interrupted", (out, err)
-    assert elapsed < 1.0
+threading.Thread(target=feed, daemon=True).start()
+"""
 
 
-def test_opening_a_fifo_without_writer_stops_at_sigint(tmp_path):
-    fifo = tmp_path / "nobody"
-    os.mkfifo(fifo)
-    script = HANDLER + textwrap.dedent(f"""
-        from zemlo._ondrel import read_mps
-        print("start", flush=True)
-        try:
-            read_mps({str(fifo)!r}, 1)
-        except KeyboardInterrupt:
-            {CAUGHT}
-            print("interrupted")
-        """)
+@pytest.mark.parametrize("fifo, setup, path", [
+    # /dev/urandom never ends and is no UTF-8: the reader keeps reading (an error of the
+    # operating system would still win), until Ctrl-C.
+    (None, "", "/dev/urandom"),
+    ("feed", FEEDER, "feed"),
+    # Opening a FIFO for reading waits for a writer.
+    ("nobody", "", "nobody"),
+], ids=["dev-urandom", "endless-fifo", "fifo-without-writer"])
+def test_a_read_stops_at_sigint(tmp_path, fifo, setup, path):
+    if fifo is not None:
+        os.mkfifo(tmp_path / fifo)
+    script = interruptible("from zemlo._ondrel import read_mps\n" + setup, f"read_mps({path!r}, 1)")
     elapsed, out, err = run_until_interrupted(script, tmp_path)
     assert out.splitlines()[-1] == "interrupted", (out, err)
     assert elapsed < 1.0
