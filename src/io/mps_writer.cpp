@@ -24,14 +24,6 @@ std::string generated_name(char letter, std::size_t index) {
     return s;
 }
 
-std::string MpsFileNames::column(std::size_t j) const {
-    return renamed ? generated_name('X', j) : std::string(column_names[j]);
-}
-
-std::string MpsFileNames::row(std::size_t r) const {
-    return renamed ? generated_name('C', r) : std::string(row_names[r]);
-}
-
 namespace {
 
 // Names are padded to this many characters in the name fields.

@@ -30,11 +30,7 @@ struct MpsFileNames {
     NameList row_names;     // each constraint's own name, in stored order (none when renamed)
     std::string objective;  // the objective ("N") row
     bool renamed = false;   // the file names columns X0000000.. and rows C0000000..
-
-    std::size_t rows = 0;
-    // The file's name of column j and of row r.
-    std::string column(std::size_t j) const;
-    std::string row(std::size_t r) const;
+    std::size_t rows = 0;   // constraint rows in the file
 };
 
 // `letter` followed by `index` in decimal, zero-padded to at least seven digits.
