@@ -1,7 +1,8 @@
 #include "base/utf8.hpp"
 
 #include <cstdint>
-#include <cstring>
+
+#include "base/byte_words.hpp"
 
 namespace ondrel {
 
@@ -10,12 +11,7 @@ bool is_valid_utf8(std::string_view bytes) noexcept {
     const auto* end = p + bytes.size();
     while (p != end) {
         // Eight ASCII bytes at a time.
-        while (end - p >= 8) {
-            std::uint64_t w;
-            std::memcpy(&w, p, 8);
-            if (w & 0x8080808080808080ULL) break;
-            p += 8;
-        }
+        while (end - p >= 8 && (load8(p) & 0x8080808080808080ULL) == 0) p += 8;
         if (p == end) break;
         const unsigned c = *p;
         if (c < 0x80) {
