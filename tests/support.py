@@ -60,6 +60,14 @@ def require_solver(solver: str) -> None:
     require_tool(program, package)
 
 
+@pytest.fixture(params=("highs", "cbc", "glpk"))
+def solver(request):
+    """Each solver `zemlo solve` knows; a missing one skips (fails under CI). Import it into a
+    test module to use it."""
+    require_solver(request.param)
+    return request.param
+
+
 def netlib_model(name: str) -> Path:
     """The gzipped netlib model `name`; when it is not there, the test skips (fails under CI)."""
     source = NETLIB / f"{name}.mps.gz"

@@ -13,7 +13,7 @@ from pathlib import Path
 import pytest
 
 from zemlo import AffineExpr, Category, Model, ObjSense, Sense, read_mps, write_mps
-from support import netlib_model, require_solver, require_tool
+from support import netlib_model, require_solver, require_tool, solver  # noqa: F401 (fixture)
 
 ROOT = Path(__file__).resolve().parents[1]
 EXAMPLES = ROOT / "examples"
@@ -357,14 +357,6 @@ def test_info_calls_unfit_the_names_glpsol_misreads_in_an_lp_file(tmp_path, name
 # --- solve -----------------------------------------------------------------------------------
 
 
-SOLVERS = ("highs", "cbc", "glpk")
-
-
-@pytest.fixture(params=SOLVERS)
-def solver(request):
-    """Each solver `zemlo solve` knows; a missing one skips (fails under CI)."""
-    require_solver(request.param)
-    return request.param
 
 
 @pytest.mark.parametrize(("example", "optimum"), [("afiro.mps.gz", -464.7531428571429), ("facility.mps", 2900.0)])

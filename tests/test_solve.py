@@ -8,34 +8,14 @@ from pathlib import Path
 import pytest
 
 import zemlo
-from zemlo import AffineExpr, Category, Model, ObjSense, Sense, SolverError, check_solution, load_mps, solve
-from support import require_solver
+from zemlo import Category, Model, ObjSense, Sense, SolverError, check_solution, load_mps, solve
+from support import make_expr, require_solver, solver  # noqa: F401 (solver is a fixture)
 
 EXAMPLES = Path(__file__).resolve().parents[1] / "examples"
 # afiro's optimum as published with the netlib set; the facility model's as three solvers agree.
 KNOWN = {"afiro.mps.gz": -464.7531428571429, "facility.mps": 2900.0}
 
 
-SOLVERS = ("highs", "cbc", "glpk")
-
-
-@pytest.fixture(params=SOLVERS)
-def solver(request):
-    """Each solver `zemlo solve` knows; a missing one skips (fails under CI)."""
-    require_solver(request.param)
-    return request.param
-
-
-def expr(terms, constant=0.0, sense=None, name=None):
-    e = AffineExpr()
-    for var, coeff in terms:
-        e.add_term(var, coeff)
-    e.set_constant(constant)
-    if sense is not None:
-        e.set_sense(sense)
-    if name is not None:
-        e.set_name(name)
-    return e
 
 
 @pytest.mark.parametrize("example", sorted(KNOWN))
@@ -72,10 +52,10 @@ def workshop(sense=ObjSense.Maximize) -> Model:
     m = Model("workshop")
     chairs = m.add_variable("chairs", 0.0, 40.0, Category.Integer)
     tables = m.add_variable("tables", 0.0, math.inf, Category.Integer)
-    m.set_objective(expr([(chairs, 45.0), (tables, 80.0)]))
+    m.set_objective(make_expr([(chairs, 45.0), (tables, 80.0)]))
     m.set_sense(sense)
-    m.add_constraint(expr([(chairs, 5.0), (tables, 20.0)], -400.0, Sense.LessEqual, "wood"))
-    m.add_constraint(expr([(chairs, 10.0), (tables, 15.0)], -450.0, Sense.LessEqual, "labour"))
+    m.add_constraint(make_expr([(chairs, 5.0), (tables, 20.0)], -400.0, Sense.LessEqual, "wood"))
+    m.add_constraint(make_expr([(chairs, 10.0), (tables, 15.0)], -450.0, Sense.LessEqual, "labour"))
     return m
 
 
@@ -101,8 +81,8 @@ def test_the_python_example_runs():
 def infeasible() -> Model:
     m = Model("infeasible")
     x = m.add_variable("x", 0.0, 1.0, Category.Integer)
-    m.set_objective(expr([(x, 1.0)]))
-    m.add_constraint(expr([(x, 1.0)], -2.0, Sense.GreaterEqual, "too_much"))
+    m.set_objective(make_expr([(x, 1.0)]))
+    m.add_constraint(make_expr([(x, 1.0)], -2.0, Sense.GreaterEqual, "too_much"))
     return m
 
 
@@ -110,9 +90,9 @@ def unbounded() -> Model:
     m = Model("unbounded")
     x = m.add_variable("x", 0.0, math.inf, Category.Continuous)
     y = m.add_variable("y", 0.0, math.inf, Category.Integer)
-    m.set_objective(expr([(x, 1.0), (y, 1.0)]))
+    m.set_objective(make_expr([(x, 1.0), (y, 1.0)]))
     m.set_sense(ObjSense.Maximize)
-    m.add_constraint(expr([(x, 1.0), (y, -1.0)], -1.0, Sense.LessEqual, "gap"))
+    m.add_constraint(make_expr([(x, 1.0), (y, -1.0)], -1.0, Sense.LessEqual, "gap"))
     return m
 
 
