@@ -327,15 +327,15 @@ MpsFileNames write_file(const ModelCore& core, std::string_view path, const MpsW
     }
 
     line(out, "BOUNDS");
-    for (std::size_t j = 0; j < columns.size(); ++j) {
-        const VariableRecord& var = core.variables[columns[j]];
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        const VariableRecord& var = core.variables[columns[c]];
         const bool integer_column =
             options.mip && (var.category == Category::Integer || var.category == Category::Binary);
         BoundLine lines[2];
         const int count = bound_lines(var.lb, var.ub, integer_column, lines);
         if (count == 0) continue;
         padded_column.clear();
-        append_padded(padded_column, options.rename ? std::string_view(generated_name('X', j)) : names.column_names[j]);
+        append_padded(padded_column, options.rename ? std::string_view(generated_name('X', c)) : names.column_names[c]);
         for (int i = 0; i < count; ++i) {
             prefix.assign(" ");
             prefix.append(lines[i].type, 2);
