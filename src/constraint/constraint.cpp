@@ -46,7 +46,10 @@ std::string constraint_name(SharedModel& model, ConstraintId cid) {
 }
 
 std::vector<Term> constraint_terms(SharedModel& model, ConstraintId cid) {
-    return with_core(model, [&](const ModelCore& core) { return constraint_at(core, cid).terms.terms(); });
+    return with_core(model, [&](const ModelCore& core) {
+        const TermMap& terms = constraint_at(core, cid).terms;
+        return std::vector<Term>(terms.begin(), terms.end());
+    });
 }
 
 std::string set_constraint_name(SharedModel& model, ConstraintId cid, std::string name) {

@@ -217,15 +217,52 @@ void check_row(const ConstraintRows& rows, std::size_t i, std::size_t variables)
 
 namespace {
 
+// Row i's terms, as add_term_ids_coeffs would leave them in a fresh expression, written from
+// `out` on; returns the end of what it wrote. Repeated ids are summed into their first
+// place. `scratch` serves the rare long row, which needs the map's index.
+Term* fill_row(const ConstraintRows& rows, std::size_t i, VarId offset, std::size_t variables, Term* out,
+               TermMap& scratch) {
+    const std::size_t begin = rows.starts[i];
+    const std::size_t count = rows.starts[i + 1] - begin;
+    const VarId* ids = rows.ids.data() + begin;
+    const double* coeffs = rows.coeffs.data() + begin;
+    if (count <= TermMap::kLinearLimit) {
+        Term* end = out;
+        for (std::size_t k = 0; k < count; ++k) {
+            const VarId id = ids[k] + offset;
+            Term* t = out;
+            while (t != end && t->id != id) ++t;
+            if (t != end) {
+                t->coeff = coeffs[k] + t->coeff;
+            } else {
+                *end++ = Term{id, coeffs[k] + 0.0};
+            }
+        }
+        return end;
+    }
+    scratch.clear();
+    if (offset == 0) {
+        scratch.add_checked(ids, coeffs, count, variables);
+    } else {
+        std::vector<VarId> shifted(ids, ids + count);
+        for (VarId& id : shifted) id += offset;
+        scratch.add_checked(shifted.data(), coeffs, count, variables);
+    }
+    return std::copy(scratch.begin(), scratch.end(), out);
+}
+
 // Appends the checked rows, their ids shifted by `offset`; `variables` is the id limit they
-// were checked against. Only memory can run out here, and then nothing stays stored.
+// were checked against. Their terms go to one slice of the store's term arena. Only memory can
+// run out here, and then nothing stays stored.
 ConstraintId append_rows(ModelCore& core, const ConstraintRows& rows, VarId offset, std::size_t variables) {
     const std::size_t n = rows.starts.size() - 1;
     const ConstraintId first = core.constraints.size();
     const std::uint64_t counter = core.auto_name_counter;
-    std::vector<VarId> shifted;  // one row's ids, when they need shifting
+    const TermArena::Mark mark = core.term_arena.mark();
+    TermMap scratch;
     try {
         grow_for(core.constraints, n);
+        Term* out = rows.ids.empty() ? nullptr : core.term_arena.take(rows.ids.size());
         for (std::size_t i = 0; i < n; ++i) {
             ConstraintRecord& r = core.constraints.emplace_back();
             if (const std::optional<std::string_view> name = row_name(rows, i)) {
@@ -233,20 +270,16 @@ ConstraintId append_rows(ModelCore& core, const ConstraintRows& rows, VarId offs
             } else {
                 r.name = Msg() << "_C" << ++core.auto_name_counter;
             }
-            const std::size_t begin = rows.starts[i];
-            const std::size_t count = rows.starts[i + 1] - begin;
-            const VarId* ids = rows.ids.data() + begin;
-            if (offset != 0) {
-                shifted.assign(ids, ids + count);
-                for (VarId& id : shifted) id += offset;
-                ids = shifted.data();
-            }
-            r.terms.add_checked(ids, rows.coeffs.data() + begin, count, variables);
+            Term* const end = fill_row(rows, i, offset, variables, out, scratch);
+            r.terms = TermMap::lent(out, static_cast<std::size_t>(end - out));
+            out = end;
             r.rhs = rows.rhs[i];
             r.sense = static_cast<Sense>(rows.senses[i]);
         }
+        if (out != nullptr) core.term_arena.keep(out);
     } catch (...) {
         core.constraints.resize(first);
+        core.term_arena.rewind(mark);
         core.auto_name_counter = counter;
         throw;
     }

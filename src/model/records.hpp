@@ -10,6 +10,7 @@
 
 #include "base/enums.hpp"
 #include "base/huge_pages.hpp"
+#include "model/term_arena.hpp"
 #include "model/term_map.hpp"
 
 namespace ondrel {
@@ -97,6 +98,9 @@ using RecordVector = std::vector<T, HugePageAllocator<T>>;
 struct ModelCore {
     std::string name;
     RecordVector<VariableRecord> variables;
+    // The terms of constraints added in bulk, which their TermMaps are lent; declared before
+    // the constraints, so it outlives them.
+    TermArena term_arena;
     RecordVector<ConstraintRecord> constraints;
     std::vector<SosGroup> sos_groups;
     std::optional<ExprValue> objective;

@@ -1,10 +1,9 @@
 #include "model/term_map.hpp"
 
-#include "base/growth.hpp"
-
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <stdexcept>
@@ -15,8 +14,33 @@ namespace {
 constexpr std::size_t kMaxEntries = std::numeric_limits<std::uint32_t>::max() - 1;
 }
 
+TermMap::TermMap(const TermMap& other) {
+    if (other.size_ == 0) return;
+    data_ = static_cast<Term*>(std::malloc(std::size_t{other.size_} * sizeof(Term)));
+    if (data_ == nullptr) throw std::bad_alloc();
+    std::memcpy(data_, other.data_, std::size_t{other.size_} * sizeof(Term));
+    size_ = capacity_ = other.size_;
+}
+
+void TermMap::ensure_capacity(std::size_t n) {
+    if (capacity_ != 0 && n <= capacity_) return;
+    if (capacity_ == 0 && n <= size_) return;  // a lent slice holds its own entries
+    if (n > kMaxEntries) throw std::length_error("term map too large");
+    const std::size_t want = std::min<std::size_t>(kMaxEntries, std::max<std::size_t>({n, std::size_t{capacity_} * 2, 4}));
+    Term* fresh;
+    if (capacity_ != 0) {
+        fresh = static_cast<Term*>(std::realloc(data_, want * sizeof(Term)));
+    } else {
+        fresh = static_cast<Term*>(std::malloc(want * sizeof(Term)));
+        if (fresh != nullptr && size_ != 0) std::memcpy(fresh, data_, std::size_t{size_} * sizeof(Term));
+    }
+    if (fresh == nullptr) throw std::bad_alloc();
+    data_ = fresh;
+    capacity_ = static_cast<std::uint32_t>(want);
+}
+
 void TermMap::build_index(std::size_t n) const {
-    n = std::max(n, terms_.size());
+    n = std::max<std::size_t>(n, size_);
     if (n > kMaxEntries) throw std::length_error("term map too large");
     const std::size_t want = std::max<std::size_t>(64, std::bit_ceil(n * 2));
     if (!index_ || want > std::size_t{mask_} + 1) {
@@ -29,14 +53,14 @@ void TermMap::build_index(std::size_t n) const {
     } else {
         std::fill_n(index_.get(), std::size_t{mask_} + 1, 0u);
     }
-    for (std::size_t i = 0; i < terms_.size(); ++i) index_insert(terms_[i].id, i);
+    for (std::size_t i = 0; i < size_; ++i) index_insert(data_[i].id, i);
 }
 
 std::size_t TermMap::probe(VarId id) const noexcept {
     std::size_t s = slot_of(id, shift_);
     while (true) {
         const std::uint32_t p = index_[s];
-        if (p == 0 || terms_[p - 1].id == id) return s;
+        if (p == 0 || data_[p - 1].id == id) return s;
         s = (s + 1) & mask_;
     }
 }
@@ -46,9 +70,9 @@ void TermMap::index_insert(VarId id, std::size_t pos) const noexcept {
 }
 
 std::size_t TermMap::position(VarId id) const {
-    if (!index_ && terms_.size() <= kLinearLimit) {
-        for (std::size_t i = 0; i < terms_.size(); ++i) {
-            if (terms_[i].id == id) return i;
+    if (!index_ && size_ <= kLinearLimit) {
+        for (std::size_t i = 0; i < size_; ++i) {
+            if (data_[i].id == id) return i;
         }
         return npos;
     }
@@ -58,16 +82,16 @@ std::size_t TermMap::position(VarId id) const {
 }
 
 void TermMap::append_new(VarId id, double c) {
-    const std::size_t pos = terms_.size();
-    terms_.push_back(Term{id, c});
+    const std::size_t pos = size_;
+    push_back(Term{id, c});
     if (index_) {
         if ((pos + 1) * 2 > std::size_t{mask_} + 1) {
             build_index(pos + 1);
         } else {
             index_insert(id, pos);
         }
-    } else if (terms_.size() > kLinearLimit) {
-        build_index(terms_.size());
+    } else if (size_ > kLinearLimit) {
+        build_index(size_);
     }
 }
 
@@ -90,32 +114,33 @@ void TermMap::set(VarId id, double c) {
 bool TermMap::erase(VarId id) {
     const std::size_t pos = position(id);
     if (pos == npos) return false;
-    terms_.erase(terms_.begin() + static_cast<std::ptrdiff_t>(pos));
-    if (index_) build_index(terms_.size());
+    std::memmove(data_ + pos, data_ + pos + 1, (size_ - pos - 1) * sizeof(Term));
+    --size_;
+    if (index_) build_index(size_);
     return true;
 }
 
 void TermMap::erase_flagged(const std::vector<bool>& drop) {
     const auto flagged = [&](const Term& t) { return t.id < drop.size() && drop[t.id]; };
-    const auto first = std::find_if(terms_.begin(), terms_.end(), flagged);
-    if (first == terms_.end()) return;
-    terms_.erase(std::remove_if(first, terms_.end(), flagged), terms_.end());
-    if (index_) build_index(terms_.size());
+    Term* const first = std::find_if(data_, data_ + size_, flagged);
+    if (first == data_ + size_) return;
+    truncate(std::remove_if(first, data_ + size_, flagged));
+    if (index_) build_index(size_);
 }
 
 void TermMap::erase_zero_coefficients() {
     const auto zero = [](const Term& t) { return t.coeff == 0.0; };
-    const auto first = std::find_if(terms_.begin(), terms_.end(), zero);
-    if (first == terms_.end()) return;
-    terms_.erase(std::remove_if(first, terms_.end(), zero), terms_.end());
+    Term* const first = std::find_if(data_, data_ + size_, zero);
+    if (first == data_ + size_) return;
+    truncate(std::remove_if(first, data_ + size_, zero));
     drop_index();
 }
 
 std::size_t TermMap::add_checked(const VarId* ids, const double* coeffs, std::size_t n,
                                  VarId limit) {
-    const std::size_t total = terms_.size() + n;
+    const std::size_t total = std::size_t{size_} + n;
     if (total <= kLinearLimit && !index_) {
-        grow_for(terms_, n);
+        ensure_capacity(total);
         for (std::size_t i = 0; i < n; ++i) {
             if (ids[i] >= limit || !std::isfinite(coeffs[i])) return i;
             add(ids[i], coeffs[i]);
@@ -123,7 +148,7 @@ std::size_t TermMap::add_checked(const VarId* ids, const double* coeffs, std::si
         return n;
     }
     if (total > kMaxEntries) throw std::length_error("term map too large");
-    grow_for(terms_, n);
+    ensure_capacity(total);
     std::size_t start = 0;
     // Filling a map that has no index yet (the usual case: a fresh expression) needs only to
     // know whether an id was seen before. A bitmap over the id range answers that with no
@@ -132,7 +157,7 @@ std::size_t TermMap::add_checked(const VarId* ids, const double* coeffs, std::si
     // (at most 8 bytes per pair); the first repeated id hands over to the indexed loop.
     if (!index_ && limit / 64 <= total) {
         std::vector<std::uint64_t> seen(static_cast<std::size_t>(limit / 64) + 1, 0);
-        for (const Term& t : terms_) {
+        for (const Term& t : terms()) {
             if (t.id < limit) seen[t.id >> 6] |= std::uint64_t{1} << (t.id & 63);
         }
         for (; start < n; ++start) {
@@ -143,7 +168,7 @@ std::size_t TermMap::add_checked(const VarId* ids, const double* coeffs, std::si
             const std::uint64_t bit = std::uint64_t{1} << (id & 63);
             if (word & bit) break;
             word |= bit;
-            terms_.push_back(Term{id, c + 0.0});
+            data_[size_++] = Term{id, c + 0.0};
         }
         if (start == n) return n;
     }
@@ -165,12 +190,12 @@ std::size_t TermMap::add_checked(const VarId* ids, const double* coeffs, std::si
         while (true) {
             const std::uint32_t p = index[s];
             if (p == 0) {
-                terms_.push_back(Term{id, c + 0.0});
-                index[s] = static_cast<std::uint32_t>(terms_.size());
+                data_[size_++] = Term{id, c + 0.0};
+                index[s] = size_;
                 break;
             }
-            if (terms_[p - 1].id == id) {
-                double& old = terms_[p - 1].coeff;
+            if (data_[p - 1].id == id) {
+                double& old = data_[p - 1].coeff;
                 old = c + old;
                 break;
             }
@@ -181,8 +206,7 @@ std::size_t TermMap::add_checked(const VarId* ids, const double* coeffs, std::si
 }
 
 void TermMap::reserve(std::size_t n) {
-    if (n > kMaxEntries) throw std::length_error("term map too large");
-    terms_.reserve(n);
+    ensure_capacity(n);
     if (n > kLinearLimit) build_index(n);
 }
 

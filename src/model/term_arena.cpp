@@ -1,0 +1,31 @@
+#include "model/term_arena.hpp"
+
+#include <algorithm>
+
+#include "base/huge_pages.hpp"
+
+namespace ondrel {
+
+namespace {
+// Small batches share blocks of this many terms (64 KiB); a larger one gets a block its size.
+constexpr std::size_t kMinBlock = 4096;
+}  // namespace
+
+void TermArena::HugeDeleter::operator()(Term* p) const noexcept { release_huge(p); }
+
+Term* TermArena::take(std::size_t n) {
+    if (!blocks_.empty() && blocks_.back().size - used_ >= n) return blocks_.back().data.get() + used_;
+    const std::size_t size = std::max(n, kMinBlock);
+    if (size > static_cast<std::size_t>(-1) / sizeof(Term)) throw std::bad_array_new_length();
+    blocks_.reserve(blocks_.size() + 1);  // so that the push below cannot throw with the block unowned
+    blocks_.push_back(Block{std::unique_ptr<Term[], HugeDeleter>(static_cast<Term*>(allocate_huge(size * sizeof(Term)))), size});
+    used_ = 0;
+    return blocks_.back().data.get();
+}
+
+void TermArena::rewind(Mark m) noexcept {
+    blocks_.resize(m.blocks);
+    used_ = m.used;
+}
+
+}  // namespace ondrel
