@@ -158,6 +158,52 @@ def test_first_failing_row_wins_and_nothing_is_stored():
     assert snapshot(m) == before
 
 
+@pytest.mark.parametrize("seed", range(3))
+def test_rows_stored_in_bulk_take_every_later_edit(seed):
+    """Rows from batches (several, one of them failed) are then edited every way the API
+    offers, in the same order as on rows added one by one; a copy of the model is edited too,
+    and the original must not see it."""
+    rng = random.Random(seed)
+    batches = [random_rows(seed * 10 + k, 12, 25) for k in range(3)]
+    expected, got = fresh(), fresh()
+    for k, rows in enumerate(batches):
+        add_row_by_row(expected, rows)
+        got.add_constraints_batch(**as_arrays(rows))
+        if k == 0:  # a failed batch between two good ones leaves nothing behind
+            bad = as_arrays(random_rows(99, 12, 5))
+            bad["rhs"][4] = float("nan")
+            with pytest.raises(ValueError, match="^Row 4: "):
+                got.add_constraints_batch(**bad)
+    assert snapshot(got) == snapshot(expected)
+
+    def edit(model, step):
+        cid = step.randrange(model.num_constraints)
+        c = model.list_constraints()[cid]
+        kind = step.randrange(4)
+        if kind == 0:  # new terms past the row's stored ones, existing ones, zeros removing them
+            for _ in range(step.randrange(1, 20)):
+                c.set_coefficient(model.get_variable(step.randrange(12)), step.choice([0.0, 1.5, -2.0]))
+        elif kind == 1:
+            model.add_column(f"col{step.random()}", 0.0, 1.0, Category.Continuous, 0.0,
+                             [(step.randrange(model.num_constraints), 2.0) for _ in range(3)])
+        elif kind == 2:
+            model.remove_variables([step.randrange(12)])
+        else:
+            c.set_expr(make_expr([(model.get_variable(step.randrange(12)), 4.0)], 1.0, Sense.Equal))
+
+    for _ in range(40):
+        state = rng.getstate()
+        edit(expected, rng)
+        rng.setstate(state)
+        edit(got, rng)
+    assert snapshot(got) == snapshot(expected)
+    before = snapshot(got)
+    copy = got.copy_model()
+    for _ in range(20):
+        edit(copy, rng)
+    assert snapshot(got) == before
+
+
 def test_variables_arrays_equal_add_variable():
     specs = [("a", 0.0, 1.0, Category.Binary), ("b c", -np.inf, 4.5, Category.Integer),
              ("d", -0.0, np.inf, Category.Continuous), ("", 2.0, 2.0, Category.Integer)]

@@ -35,10 +35,11 @@ def test_term_map_against_reference(term_map_check, seed):
     assert run.returncode == 0, run.stderr[-4000:]
     stats = dict(re.findall(r"(\w+)=(\d+)", run.stdout))
     # The run really went back and forth over the linear/indexed threshold, reached thousands
-    # of entries, and stopped bulk additions part way.
+    # of entries, stopped bulk additions part way, and worked on lent storage.
     assert int(stats["crossings"]) >= 100
     assert int(stats["max_size"]) >= 2000
     assert int(stats["bulk_stops"]) >= 50
+    assert int(stats["lends"]) >= 100
 
 
 # ---------------------------------------------------------------------------------------------

@@ -4,7 +4,8 @@
 //   term_map_check SEED [STEPS]
 //
 // Drives one map through long random sequences of add, set, erase, erase_flagged, reserve,
-// add_checked, scale, clear and the four copy/move forms, in phases whose target size is tiny
+// add_checked, scale, clear, the four copy/move forms and lending (the entries moved to an
+// exact-size buffer the map is then lent, so a sanitizer build catches any write past it), in phases whose target size is tiny
 // (so the size crosses the linear/indexed threshold again and again), medium or large
 // (thousands of entries). After every step it compares the whole entry sequence (order, ids,
 // coefficient bits) and looks up present and absent ids with find() and position(). Some
@@ -13,6 +14,7 @@
 //
 // Prints one summary line and exits 0 when everything matched; on the first mismatch prints
 // the seed, the step, the last operations and the difference, and exits 1.
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -189,7 +191,9 @@ struct Runner {
     std::vector<VarId> touched;
 
     // Statistics that show the run covered what it is meant to cover.
-    std::size_t crossings = 0, max_size = 0, bulk_stops = 0, collision_steps = 0;
+    std::size_t crossings = 0, max_size = 0, bulk_stops = 0, collision_steps = 0, lends = 0;
+    // Buffers lent to the map; they must outlive it, so they are kept to the end.
+    std::vector<std::unique_ptr<ondrel::Term[]>> lent;
     bool above = false;
 
     VarId pick_id() { return id_of(family, rng.below(pool)); }
@@ -305,7 +309,16 @@ struct Runner {
 
     void copy_step() {
         const TermMap& alias = *map;
-        switch (rng.below(5)) {
+        switch (rng.below(6)) {
+            case 5: {
+                note("lend the entries an exact-size buffer");
+                const std::size_t n = map->size();
+                lent.push_back(std::make_unique<ondrel::Term[]>(n));
+                std::copy(map->begin(), map->end(), lent.back().get());
+                *map = TermMap::lent(lent.back().get(), n);
+                ++lends;
+                break;
+            }
             case 0: {
                 note("copy-construct");
                 auto c = std::make_unique<TermMap>(*map);
@@ -454,8 +467,8 @@ int main(int argc, char** argv) {
     const std::size_t steps = argc == 3 ? std::strtoull(argv[2], nullptr, 10) : 20000;
     Runner r(seed);
     r.run(steps);
-    std::printf("ok seed=%llu steps=%zu crossings=%zu max_size=%zu bulk_stops=%zu collision_steps=%zu\n",
+    std::printf("ok seed=%llu steps=%zu crossings=%zu max_size=%zu bulk_stops=%zu collision_steps=%zu lends=%zu\n",
                 static_cast<unsigned long long>(seed), steps, r.crossings, r.max_size, r.bulk_stops,
-                r.collision_steps);
+                r.collision_steps, r.lends);
     return 0;
 }
