@@ -191,8 +191,9 @@ std::optional<std::string_view> row_name(const ConstraintRows& rows, std::size_t
     return trimmed;
 }
 
-// Everything add_term_ids_coeffs and add_constraint would check for row i, in their order.
-void check_row(const ConstraintRows& rows, std::size_t i, std::size_t variables) {
+// Everything add_term_ids_coeffs and add_constraint would check for row i, in their order;
+// returns the row's name as row_name does.
+std::optional<std::string_view> check_row(const ConstraintRows& rows, std::size_t i, std::size_t variables) {
     for (std::size_t k = rows.starts[i]; k < rows.starts[i + 1]; ++k) {
         if (rows.ids[k] >= variables) {
             raise_row(i, Msg() << "variable id " << rows.ids[k] << " is out of range (model has " << variables
@@ -211,6 +212,7 @@ void check_row(const ConstraintRows& rows, std::size_t i, std::size_t variables)
     }
     const std::optional<std::string_view> name = row_name(rows, i);
     if (name && name->front() == '_') raise_row(i, kReservedConstraintName);
+    return name;
 }
 
 }  // namespace
@@ -251,10 +253,13 @@ Term* fill_row(const ConstraintRows& rows, std::size_t i, VarId offset, std::siz
     return std::copy(scratch.begin(), scratch.end(), out);
 }
 
-// Appends the checked rows, their ids shifted by `offset`; `variables` is the id limit they
-// were checked against. Their terms go to one slice of the store's term arena. Only memory can
-// run out here, and then nothing stays stored.
-ConstraintId append_rows(ModelCore& core, const ConstraintRows& rows, VarId offset, std::size_t variables) {
+// Appends the rows, their ids shifted by `offset`; `variables` is the id limit. Their terms go
+// to one slice of the store's term arena. With `checked` the caller has checked every row
+// already; otherwise each row is checked just before it is stored, which reads the caller's
+// arrays once instead of twice. Either way a failure (a row's error, or memory running out)
+// takes back every row of the call: nothing stays stored.
+ConstraintId append_rows(ModelCore& core, const ConstraintRows& rows, VarId offset, std::size_t variables,
+                         bool checked) {
     const std::size_t n = rows.starts.size() - 1;
     const ConstraintId first = core.constraints.size();
     const std::uint64_t counter = core.auto_name_counter;
@@ -264,8 +269,9 @@ ConstraintId append_rows(ModelCore& core, const ConstraintRows& rows, VarId offs
         grow_for(core.constraints, n);
         Term* out = rows.ids.empty() ? nullptr : core.term_arena.take(rows.ids.size());
         for (std::size_t i = 0; i < n; ++i) {
+            const std::optional<std::string_view> name = checked ? row_name(rows, i) : check_row(rows, i, variables);
             ConstraintRecord& r = core.constraints.emplace_back();
-            if (const std::optional<std::string_view> name = row_name(rows, i)) {
+            if (name) {
                 r.name.assign(*name);
             } else {
                 r.name = Msg() << "_C" << ++core.auto_name_counter;
@@ -289,12 +295,8 @@ ConstraintId append_rows(ModelCore& core, const ConstraintRows& rows, VarId offs
 }  // namespace
 
 ConstraintId add_constraints(SharedModel& model, const ConstraintRows& rows) {
-    const std::size_t n = check_row_layout(rows);
-    return with_core(model, [&](ModelCore& core) {
-        const std::size_t variables = core.variables.size();
-        for (std::size_t i = 0; i < n; ++i) check_row(rows, i, variables);
-        return append_rows(core, rows, 0, variables);
-    });
+    check_row_layout(rows);
+    return with_core(model, [&](ModelCore& core) { return append_rows(core, rows, 0, core.variables.size(), false); });
 }
 
 void add_model_parts(const std::shared_ptr<SharedModel>& model, ModelParts& parts) {
@@ -328,7 +330,7 @@ void add_model_parts(const std::shared_ptr<SharedModel>& model, ModelParts& part
         }
         append_columns(core, parts.variables);
         try {
-            append_rows(core, parts.rows, first, core.variables.size());
+            append_rows(core, parts.rows, first, core.variables.size(), true);
         } catch (...) {
             core.variables.resize(first);
             throw;

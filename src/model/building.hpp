@@ -55,14 +55,14 @@ struct ConstraintRows {
     std::span<const std::uint8_t> senses;   // Sense codes, one per row
     std::span<const double> rhs;            // one per row, stored as given
     // The name of row i, or nothing for an automatic name; an empty function makes every name
-    // automatic. Called twice per row (checking, then storing), always with the same answer.
+    // automatic. May be called more than once per row, always with the same answer.
     std::function<std::optional<std::string_view>(std::size_t)> name;
     std::size_t name_count = 0;  // how many names the caller gave, when `name` is set
 };
 // Stores each row as add_constraint stores an expression filled by add_term_ids_coeffs with
-// the row's pairs, with the row's sense, name and right-hand side. Everything is checked
-// before anything is stored (a failed call changes nothing); an error about one row starts
-// with "Row <i>: ". Returns the id of the first new constraint.
+// the row's pairs, with the row's sense, name and right-hand side. Each row is checked before
+// it is stored, and an error takes back the rows stored before it: a failed call changes
+// nothing. An error about one row starts with "Row <i>: ". Returns the id of the first new constraint.
 ConstraintId add_constraints(SharedModel& model, const ConstraintRows& rows);
 
 // A whole model's worth of parts, added in one operation: new variables, constraints whose
