@@ -51,8 +51,17 @@ void NameTable::rehash(std::size_t capacity) {
     mask_ = capacity - 1;
     for (const Slot& s : old) {
         if (s.id == kAbsent) continue;
-        const std::string_view name(names_[s.id], s.len);
-        std::size_t i = name_hash(name, name_key(name)) & mask_;
+        // The hash of a name of up to 16 bytes comes from its key words and length alone: the
+        // first word is in the slot, the second is 0 up to 8 bytes. Only longer names are read
+        // again, which on a large table costs a cache miss each.
+        std::uint64_t hash;
+        if (s.len <= 16) {
+            hash = short_name_hash(NameKey{s.key_a, s.len <= 8 ? 0 : key_b_[s.id]}, s.len);
+        } else {
+            const std::string_view name(names_[s.id], s.len);
+            hash = name_hash(name, name_key(name));
+        }
+        std::size_t i = hash & mask_;
         while (slots_[i].id != kAbsent) i = (i + 1) & mask_;
         slots_[i] = s;
     }

@@ -54,14 +54,27 @@ inline std::uint64_t mix(std::uint64_t h) noexcept {
 }
 }  // namespace detail
 
+namespace detail {
+inline std::uint64_t hash_head(const NameKey& k, std::size_t size) noexcept {
+    return mix(k.a ^ (size * 0x9E3779B97F4A7C15ULL)) ^ (k.b * 0xBF58476D1CE4E5B9ULL);
+}
+}  // namespace detail
+
 // Hash of a name whose key words are k.
 inline std::uint64_t name_hash(std::string_view s, const NameKey& k) noexcept {
-    std::uint64_t h = detail::mix(k.a ^ (s.size() * 0x9E3779B97F4A7C15ULL)) ^ (k.b * 0xBF58476D1CE4E5B9ULL);
-    const auto* p = reinterpret_cast<const unsigned char*>(s.data()) + 16;
-    std::size_t n = s.size() > 16 ? s.size() - 16 : 0;
-    for (; n >= 8; p += 8, n -= 8) h = detail::mix(h ^ load8(p));
-    if (n != 0) h ^= load_upto8(p, n) * 0x94D049BB133111EBULL;
+    std::uint64_t h = detail::hash_head(k, s.size());
+    if (s.size() > 16) {
+        const auto* p = reinterpret_cast<const unsigned char*>(s.data()) + 16;
+        std::size_t n = s.size() - 16;
+        for (; n >= 8; p += 8, n -= 8) h = detail::mix(h ^ load8(p));
+        if (n != 0) h ^= load_upto8(p, n) * 0x94D049BB133111EBULL;
+    }
     return detail::mix(h);
+}
+
+// The same hash of a name of `size` bytes, at most 16, from its key words alone.
+inline std::uint64_t short_name_hash(const NameKey& k, std::size_t size) noexcept {
+    return detail::mix(detail::hash_head(k, size));
 }
 
 // Equality of two names without a library call for the usual short ones.
