@@ -7,7 +7,9 @@ sides and the failures.
 
 import gzip
 import math
+import random
 import re
+from array import array
 from pathlib import Path
 
 import pytest
@@ -117,6 +119,47 @@ def test_written_bytes_survive_a_load(tmp_path):
     for model, lp in ((m, "a.lp"), (back, "b.lp")):
         write_lp(model, str(tmp_path / lp), True, 255, "PROFIT", "__dummy")
     assert (tmp_path / "a.lp").read_bytes() == (tmp_path / "b.lp").read_bytes()
+
+
+def test_thousands_of_names_of_every_length_round_trip(tmp_path):
+    """Enough rows and columns that the reader's name tables grow many times and the writers
+    sort by bytes rather than by comparisons: names of 1 to 30 bytes, many sharing their first
+    8 or 16 bytes, some not ASCII. The LP text lists the rows in byte order of their names."""
+    rng = random.Random(5)
+    heads = ["", "r", "abcdefgh", "shared_prefix_16", "\u00e9t\u00e9", "zz"]
+
+    def names(n, letter):
+        out = []
+        for i in range(n):
+            tail = "".join(rng.choice("ab_9") for _ in range(rng.randrange(0, 12)))
+            out.append(f"{rng.choice(heads)}{letter}{i}-{tail}" if rng.random() < 0.9 else f"{letter}{i}")
+        return out
+
+    n_rows, n_cols = 3000, 2000
+    m = Model("many")
+    col_names = names(n_cols, "x")
+    m.add_variables_arrays(col_names, array("d", [0.0] * n_cols), array("d", [5.0] * n_cols), bytes(n_cols))
+    lengths = [rng.randrange(1, 6) for _ in range(n_rows)]
+    starts = array("Q", [0])
+    for k in lengths:
+        starts.append(starts[-1] + k)
+    ids = array("Q", [rng.randrange(n_cols) for _ in range(starts[-1])])
+    coeffs = array("d", [rng.choice([1.0, -2.5, 0.125, 7.0]) for _ in range(starts[-1])])
+    row_names = names(n_rows, "c")
+    m.add_constraints_batch(starts, ids, coeffs, bytes(rng.randrange(3) for _ in range(n_rows)),
+                            array("d", [1.0] * n_rows), row_names)
+    objective = zemlo.AffineExpr()
+    objective.add_term_ids_coeffs(m, array("Q", range(0, n_cols, 7)), array("d", [1.0] * len(range(0, n_cols, 7))))
+    m.set_objective(objective)
+    first = write(m, tmp_path / "a.mps")
+    assert write(load_mps(tmp_path / "a.mps"), tmp_path / "b.mps") == first
+    write_lp(m, str(tmp_path / "a.lp"), False, 255, "OBJ", "")
+    text = (tmp_path / "a.lp").read_text(encoding="utf-8")
+    listed = re.findall(r"^(\S+):", text.split("Subject To\n")[1], flags=re.M)
+    assert listed == sorted(row_names, key=lambda s: s.encode())
+    m.list_constraints()[2500].set_name(row_names[7])  # one repeat among thousands is found
+    with pytest.raises(RuntimeError, match=r"^Repeated constraint names: \{\(" + re.escape(repr(row_names[7])) + r", 2\)\}$"):
+        write_lp(m, str(tmp_path / "a.lp"), False, 255, "OBJ", "")
 
 
 def maximising_model() -> Model:
