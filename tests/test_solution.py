@@ -1,6 +1,7 @@
 """Solution data: values, reduced costs, duals and slacks by id and by name; rounding; is_mip."""
 
 import math
+from array import array
 
 import pytest
 
@@ -61,6 +62,23 @@ def test_by_name_sets_every_record_of_that_name(model, method, read, index, name
     assert [fields[index] for fields in read(model)] == [3.0, 3.0, None]
     getattr(model, method)({single: 1})
     assert [fields[index] for fields in read(model)] == [3.0, 3.0, 1.0]
+
+
+def test_constraint_solutions_follow_the_model_as_it_grows_and_is_copied(model):
+    """Duals and slacks are kept beside the constraints: rows added after a solution have none
+    until given one, one set on a later row reaches it, and a copy keeps its own."""
+    model.set_constraint_pis([(1, 4.0)])
+    x0 = model.get_variable(0)
+    model.add_constraint(make_expr([(x0, 2.0)], sense=Sense.Equal, name="e"))
+    model.add_constraints_batch(array("Q", [0, 1, 1]), array("Q", [0]), array("d", [1.0]), bytes([0, 2]),
+                                array("d", [1.0, 2.0]), ["f", None])
+    assert constraint_fields(model) == [(None, None), (4.0, None), (None, None), (None, None), (None, None),
+                                        (None, None)]
+    model.list_constraints()[5].set_slack(-1.0)
+    copy = model.copy_model()
+    copy.set_constraint_pis_by_name({"e": 9.0})
+    assert constraint_fields(model)[1:] == [(4.0, None), (None, None), (None, None), (None, None), (None, -1.0)]
+    assert constraint_fields(copy)[1:] == [(4.0, None), (None, None), (9.0, None), (None, None), (None, -1.0)]
 
 
 def test_empty_inputs_change_nothing(model):

@@ -37,7 +37,8 @@ ConstraintSnapshot snapshot(SharedModel& model, ConstraintId cid) {
 ConstraintFields constraint_fields(SharedModel& model, ConstraintId cid) {
     return with_core(model, [&](const ModelCore& core) {
         const ConstraintRecord& c = constraint_at(core, cid);
-        return ConstraintFields{c.pi(), c.slack(), c.rhs, c.sense};
+        const ConstraintSolution* s = constraint_solution(core, cid);
+        return ConstraintFields{s ? s->pi() : std::nullopt, s ? s->slack() : std::nullopt, c.rhs, c.sense};
     });
 }
 
@@ -59,11 +60,12 @@ std::string set_constraint_name(SharedModel& model, ConstraintId cid, std::strin
 
 void set_constraint_number(SharedModel& model, ConstraintId cid, ConstraintNumber which, double x) {
     with_core(model, [&](ModelCore& core) {
-        ConstraintRecord& c = constraint_at(core, cid);
+        constraint_at(core, cid);  // checks the id
+        ConstraintSolution& s = constraint_solution_to_set(core, cid);
         if (which == ConstraintNumber::Pi) {
-            c.set_pi(x);
+            s.set_pi(x);
         } else {
-            c.set_slack(x);
+            s.set_slack(x);
         }
     });
 }

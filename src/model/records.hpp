@@ -61,9 +61,15 @@ struct ConstraintRecord {
     std::string name;
     TermMap terms;
     double rhs = 0.0;
+    Sense sense = Sense::LessEqual;
+};
+
+// What a solver reported for one constraint. Kept beside the records (ModelCore::
+// constraint_solutions) rather than in them: a model being built, often of millions of rows,
+// has none, and its rows stay 80 bytes.
+struct ConstraintSolution {
     double pi_ = 0.0;
     double slack_ = 0.0;
-    Sense sense = Sense::LessEqual;
     bool has_pi = false;
     bool has_slack = false;
 
@@ -102,6 +108,9 @@ struct ModelCore {
     // the constraints, so it outlives them.
     TermArena term_arena;
     RecordVector<ConstraintRecord> constraints;
+    // By constraint id; empty until a solution is stored, and shorter than `constraints` when
+    // the later ones have none (see constraint_solution in store.hpp).
+    std::vector<ConstraintSolution> constraint_solutions;
     std::vector<SosGroup> sos_groups;
     std::optional<ExprValue> objective;
     std::uint64_t auto_name_counter = 0;

@@ -14,33 +14,27 @@ void set_field(VariableRecord& r, SolutionField field, double x) noexcept {
     }
 }
 
-void set_field(ConstraintRecord& r, SolutionField field, double x) noexcept {
+void set_constraint_field(ModelCore& core, ConstraintId id, SolutionField field, double x) {
+    ConstraintSolution& s = constraint_solution_to_set(core, id);
     if (field == SolutionField::ConstraintPi) {
-        r.set_pi(x);
+        s.set_pi(x);
     } else {
-        r.set_slack(x);
+        s.set_slack(x);
     }
 }
 
 }  // namespace detail
 
-namespace {
-
-template <class Records>
-void set_by_id(Records& records, SolutionField field, std::span<const IdValue> pairs) {
-    for (const auto& [id, value] : pairs) {
-        if (id < records.size()) detail::set_field(records[id], field, value);
-    }
-}
-
-}  // namespace
-
 void set_solution_by_id(SharedModel& model, SolutionField field, std::span<const IdValue> pairs) {
     with_core(model, [&](ModelCore& core) {
         if (field == SolutionField::VariableValue || field == SolutionField::VariableDj) {
-            set_by_id(core.variables, field, pairs);
+            for (const auto& [id, value] : pairs) {
+                if (id < core.variables.size()) detail::set_field(core.variables[id], field, value);
+            }
         } else {
-            set_by_id(core.constraints, field, pairs);
+            for (const auto& [id, value] : pairs) {
+                if (id < core.constraints.size()) detail::set_constraint_field(core, id, field, value);
+            }
         }
     });
 }

@@ -34,13 +34,20 @@ bool is_mip(SharedModel& model);
 
 namespace detail {
 void set_field(VariableRecord& r, SolutionField field, double x) noexcept;
-void set_field(ConstraintRecord& r, SolutionField field, double x) noexcept;
+void set_constraint_field(ModelCore& core, ConstraintId id, SolutionField field, double x);
 
-template <class Records, class Map>
-void set_by_name(Records& records, SolutionField field, const Map& values) {
-    for (auto& r : records) {
-        const auto it = values.find(std::string_view(r.name));
-        if (it != values.end()) set_field(r, field, it->second);
+template <class Map>
+void set_by_name(ModelCore& core, SolutionField field, const Map& values) {
+    if (field == SolutionField::VariableValue || field == SolutionField::VariableDj) {
+        for (VariableRecord& r : core.variables) {
+            const auto it = values.find(std::string_view(r.name));
+            if (it != values.end()) set_field(r, field, it->second);
+        }
+    } else {
+        for (std::size_t id = 0; id < core.constraints.size(); ++id) {
+            const auto it = values.find(std::string_view(core.constraints[id].name));
+            if (it != values.end()) set_constraint_field(core, id, field, it->second);
+        }
     }
 }
 }  // namespace detail
@@ -48,13 +55,7 @@ void set_by_name(Records& records, SolutionField field, const Map& values) {
 template <class Map>
 void set_solution_by_name(SharedModel& model, SolutionField field, const Map& values) {
     if (values.empty()) return;
-    with_core(model, [&](ModelCore& core) {
-        if (field == SolutionField::VariableValue || field == SolutionField::VariableDj) {
-            detail::set_by_name(core.variables, field, values);
-        } else {
-            detail::set_by_name(core.constraints, field, values);
-        }
-    });
+    with_core(model, [&](ModelCore& core) { detail::set_by_name(core, field, values); });
 }
 
 }  // namespace ondrel

@@ -90,6 +90,17 @@ inline const ConstraintRecord& constraint_at(const ModelCore& core, ConstraintId
     return core.constraints[id];
 }
 
+// The solution stored for constraint `id` (which must exist), or nullptr when none is.
+inline const ConstraintSolution* constraint_solution(const ModelCore& core, ConstraintId id) noexcept {
+    return id < core.constraint_solutions.size() ? &core.constraint_solutions[id] : nullptr;
+}
+// The solution of constraint `id` (which must exist), to be changed; makes room for every
+// constraint the first time.
+inline ConstraintSolution& constraint_solution_to_set(ModelCore& core, ConstraintId id) {
+    if (id >= core.constraint_solutions.size()) core.constraint_solutions.resize(core.constraints.size());
+    return core.constraint_solutions[id];
+}
+
 // Name of a variable id, or the empty string for an id that names no variable.
 inline std::string_view variable_name_or_empty(const ModelCore& core, VarId id) noexcept {
     return id < core.variables.size() ? std::string_view(core.variables[id].name) : std::string_view();
