@@ -13,7 +13,6 @@
 #include "base/numeric.hpp"
 #include "model/name_order.hpp"
 #include "model/names.hpp"
-#include "model/queries.hpp"
 #include "model/variable_rules.hpp"
 #include "base/errors.hpp"
 
@@ -109,10 +108,16 @@ struct RankedTerm {
     double coeff;
 };
 
-// The terms of `terms` sorted by name into `ranked` (reused from row to row).
-void rank_terms(const TermMap& terms, const VariableNames& names, std::vector<RankedTerm>& ranked) {
+// The terms of `terms` sorted by name into `ranked` (reused from row to row). Each id below
+// used.size() is flagged in `used` on the way, so the writer learns which variables it must
+// list later without another sweep over every term.
+void rank_terms(const TermMap& terms, const VariableNames& names, std::vector<RankedTerm>& ranked,
+                std::vector<std::uint8_t>& used) {
     ranked.clear();
-    for (const Term& t : terms) ranked.push_back(RankedTerm{names.rank_of(t.id), t.id, t.coeff});
+    for (const Term& t : terms) {
+        ranked.push_back(RankedTerm{names.rank_of(t.id), t.id, t.coeff});
+        if (t.id < used.size()) used[t.id] = 1;
+    }
     if (ranked.size() <= 16) {
         sort_by_rank(ranked);
     } else {
@@ -150,7 +155,7 @@ void write_empty_constraint(OutputFile& out, const ConstraintRecord& c, std::str
 // is ranked (its slots were fetched a few steps before) and the slots of row k + 8 are
 // fetched, after its terms and record were fetched further ahead.
 void write_constraints(OutputFile& out, const ModelCore& core, const std::vector<std::uint32_t>& order,
-                       const VariableNames& names, std::string_view dummy_var_name) {
+                       const VariableNames& names, std::string_view dummy_var_name, std::vector<std::uint8_t>& used) {
     const std::size_t n = order.size();
     const auto record = [&](std::size_t k) -> const ConstraintRecord& { return core.constraints[order[k]]; };
     constexpr std::size_t kRecordAhead = 32, kTermsAhead = 16, kSlotsAhead = 8;
@@ -168,10 +173,10 @@ void write_constraints(OutputFile& out, const ModelCore& core, const std::vector
     for (std::size_t k = 0; k < std::min<std::size_t>(n, kSlotsAhead); ++k) {
         for (const Term& t : record(k).terms) names.prefetch(t.id);
     }
-    if (n > 0) rank_terms(record(0).terms, names, current);
+    if (n > 0) rank_terms(record(0).terms, names, current, used);
     for (std::size_t k = 0; k < n; ++k) {
         fetch_ahead(k);
-        if (k + 1 < n) rank_terms(record(k + 1).terms, names, next);
+        if (k + 1 < n) rank_terms(record(k + 1).terms, names, next, used);
         const ConstraintRecord& c = record(k);
         if (c.terms.empty()) {
             write_empty_constraint(out, c, dummy_var_name, dummy_written);
@@ -204,9 +209,15 @@ std::vector<VarId> write_file(const ModelCore& core, std::string_view path, cons
             if (t.id >= n) raise_variable_id(t.id, n);
         }
     }
-    // Used ids that name no variable can only come from SOS members now; they sort last.
-    std::vector<VarId> used = used_variable_ids(core);
-    used.erase(std::lower_bound(used.begin(), used.end(), static_cast<VarId>(n)), used.end());
+    // Which variables the objective, the constraints or an SOS group use: flagged as the
+    // terms are ranked for writing, listed in id order before the sections that need them.
+    // Ids that name no variable (only SOS members can still have them) are left out.
+    std::vector<std::uint8_t> used_flags(n, 0);
+    for (const SosGroup& g : core.sos_groups) {
+        for (const SosMember& m : g.members) {
+            if (m.id < n) used_flags[m.id] = 1;
+        }
+    }
 
     OutputFile out(path, "failed to write whole buffer", options.interrupt);
     out.append("\\* ");
@@ -219,13 +230,18 @@ std::vector<VarId> write_file(const ModelCore& core, std::string_view path, cons
     {
         std::vector<RankedTerm> ranked;
         std::vector<NamedTerm> terms;
-        rank_terms(core.objective->terms, names, ranked);
+        rank_terms(core.objective->terms, names, ranked, used_flags);
         name_terms(ranked, names, terms);
         write_affine_fragment(out, std::span<const NamedTerm>(terms), options.obj_name, false, 0.0);
     }
 
     out.append("Subject To\n");
-    write_constraints(out, core, constraint_order.order(), names, options.dummy_var_name);
+    write_constraints(out, core, constraint_order.order(), names, options.dummy_var_name, used_flags);
+    std::vector<VarId> used;
+    for (std::size_t id = 0; id < n; ++id) {
+        if (used_flags[id]) used.push_back(id);
+    }
+    std::vector<std::uint8_t>().swap(used_flags);
 
     bool bounds_header = false;
     for (const VarId id : used) {

@@ -10,7 +10,6 @@
 #include "format/number.hpp"
 #include "io/output_file.hpp"
 #include "model/names.hpp"
-#include "model/queries.hpp"
 
 namespace ondrel::io {
 
@@ -185,10 +184,23 @@ MpsFileNames write_file(const ModelCore& core, std::string_view path, const MpsW
         }
     }
 
-    // Columns: used ids in ascending order. Ids naming no variable sort last; only SOS
-    // members can still be among them, and SOS groups are not part of the file.
-    std::vector<VarId> columns = used_variable_ids(core);
-    while (!columns.empty() && columns.back() >= n_vars) columns.pop_back();
+    // Columns: the variables some constraint, the objective or an SOS group uses, in id
+    // order, taken from the counts above and the objective's slots with no second sweep
+    // over the terms. SOS groups are not part of the file, but their members are columns.
+    std::vector<VarId> columns;
+    {
+        std::vector<bool> in_sos(n_vars, false);
+        for (const SosGroup& g : core.sos_groups) {
+            for (const SosMember& m : g.members) {
+                if (m.id < n_vars) in_sos[m.id] = true;
+            }
+        }
+        for (VarId v = 0; v < n_vars; ++v) {
+            if (column_entries[v] != 0 || (!objective_slot.empty() && objective_slot[v] != 0) || in_sos[v]) {
+                columns.push_back(v);
+            }
+        }
+    }
 
     MpsFileNames names;
     names.renamed = options.rename;
