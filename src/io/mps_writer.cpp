@@ -226,10 +226,14 @@ MpsFileNames write_file(const ModelCore& core, std::string_view path, const MpsW
     std::vector<std::size_t> row_field_at(n_rows + 1, 0);
     const auto add_field = [&](std::string_view name) {
         const std::size_t at = fields.size();
-        const std::size_t length = name.size() + padding_of(name) + 2;
-        fields.append(reinterpret_cast<const char*>(&length), sizeof length);
-        append_padded(fields, name);
-        fields.append(2, ' ');
+        const std::size_t blanks = padding_of(name) + 2;
+        const std::size_t length = name.size() + blanks;
+        fields.resize(at + sizeof length + length);
+        char* p = fields.data() + at;
+        std::memcpy(p, &length, sizeof length);
+        p += sizeof length;
+        if (!name.empty()) std::memcpy(p, name.data(), name.size());
+        std::memset(p + name.size(), ' ', blanks);
         return at;
     };
     const auto field = [&](std::size_t at) {
