@@ -38,7 +38,7 @@ ConstraintFields constraint_fields(SharedModel& model, ConstraintId cid) {
     return with_core(model, [&](const ModelCore& core) {
         const ConstraintRecord& c = constraint_at(core, cid);
         const ConstraintSolution* s = constraint_solution(core, cid);
-        return ConstraintFields{s ? s->pi() : std::nullopt, s ? s->slack() : std::nullopt, c.rhs, c.sense};
+        return ConstraintFields{s ? s->pi : std::nullopt, s ? s->slack : std::nullopt, c.rhs, c.sense};
     });
 }
 
@@ -62,11 +62,7 @@ void set_constraint_number(SharedModel& model, ConstraintId cid, ConstraintNumbe
     with_core(model, [&](ModelCore& core) {
         constraint_at(core, cid);  // checks the id
         ConstraintSolution& s = constraint_solution_to_set(core, cid);
-        if (which == ConstraintNumber::Pi) {
-            s.set_pi(x);
-        } else {
-            s.set_slack(x);
-        }
+        (which == ConstraintNumber::Pi ? s.pi : s.slack) = x;
     });
 }
 

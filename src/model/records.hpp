@@ -68,21 +68,8 @@ struct ConstraintRecord {
 // constraint_solutions) rather than in them: a model being built, often of millions of rows,
 // has none, and its rows stay 80 bytes.
 struct ConstraintSolution {
-    double pi_ = 0.0;
-    double slack_ = 0.0;
-    bool has_pi = false;
-    bool has_slack = false;
-
-    std::optional<double> pi() const { return has_pi ? std::optional<double>(pi_) : std::nullopt; }
-    std::optional<double> slack() const { return has_slack ? std::optional<double>(slack_) : std::nullopt; }
-    void set_pi(double v) noexcept {
-        pi_ = v;
-        has_pi = true;
-    }
-    void set_slack(double v) noexcept {
-        slack_ = v;
-        has_slack = true;
-    }
+    std::optional<double> pi;
+    std::optional<double> slack;
 };
 
 struct SosMember {

@@ -16,11 +16,7 @@ void set_field(VariableRecord& r, SolutionField field, double x) noexcept {
 
 void set_constraint_field(ModelCore& core, ConstraintId id, SolutionField field, double x) {
     ConstraintSolution& s = constraint_solution_to_set(core, id);
-    if (field == SolutionField::ConstraintPi) {
-        s.set_pi(x);
-    } else {
-        s.set_slack(x);
-    }
+    (field == SolutionField::ConstraintPi ? s.pi : s.slack) = x;
 }
 
 }  // namespace detail
