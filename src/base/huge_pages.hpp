@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <new>
+#include <vector>
 
 namespace ondrel {
 
@@ -36,5 +37,10 @@ struct HugePageAllocator {
         return true;
     }
 };
+
+// A vector in such blocks: for the large scratch tables of one call (a writer's lookups and
+// buffers), which would otherwise fault in 4 KiB at a time, thousands of faults per call.
+template <class T>
+using HugeVector = std::vector<T, HugePageAllocator<T>>;
 
 }  // namespace ondrel

@@ -65,7 +65,7 @@ void write_name_section(OutputFile& out, const ModelCore& core, std::span<const 
 class VariableNames {
 public:
     explicit VariableNames(const NameOrder& names) : names_(names), slots_(names.size()) {
-        const std::vector<std::uint32_t>& order = names.order();
+        const HugeVector<std::uint32_t>& order = names.order();
         for (std::size_t p = 0; p < order.size(); ++p) slots_[order[p]].rank = static_cast<std::uint32_t>(p + 1);
         for (std::size_t i = 0; i < slots_.size(); ++i) {
             const std::string_view name = names.name(i);
@@ -99,7 +99,7 @@ private:
     };
     static_assert(sizeof(Slot) == 16);
     const NameOrder& names_;
-    std::vector<Slot> slots_;
+    HugeVector<Slot> slots_;
 };
 
 struct RankedTerm {
@@ -154,7 +154,7 @@ void write_empty_constraint(OutputFile& out, const ConstraintRecord& c, std::str
 // lie far apart in memory, so the loop works as a pipeline: while row k is written, row k + 1
 // is ranked (its slots were fetched a few steps before) and the slots of row k + 8 are
 // fetched, after its terms and record were fetched further ahead.
-void write_constraints(OutputFile& out, const ModelCore& core, const std::vector<std::uint32_t>& order,
+void write_constraints(OutputFile& out, const ModelCore& core, const HugeVector<std::uint32_t>& order,
                        const VariableNames& names, std::string_view dummy_var_name, std::vector<std::uint8_t>& used) {
     const std::size_t n = order.size();
     const auto record = [&](std::size_t k) -> const ConstraintRecord& { return core.constraints[order[k]]; };

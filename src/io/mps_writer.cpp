@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/huge_pages.hpp"
 #include "format/number.hpp"
 #include "io/output_file.hpp"
 #include "model/names.hpp"
@@ -162,7 +163,7 @@ MpsFileNames write_file(const ModelCore& core, std::string_view path, const MpsW
 
     // Objective coefficient lookup by variable id: slot = term position + 1, 0 for none. An id
     // that names no variable would lose part of the objective, so it fails here.
-    std::vector<std::size_t> objective_slot;
+    HugeVector<std::size_t> objective_slot;
     if (core.objective) {
         objective_slot.assign(n_vars, 0);
         const TermMap& terms = core.objective->terms;
@@ -176,7 +177,7 @@ MpsFileNames write_file(const ModelCore& core, std::string_view path, const MpsW
 
     // Entries per column, to plan the passes that gather them; a stray id (constraints are
     // checked against the variables when stored) fails before it could index past the arrays.
-    std::vector<std::uint32_t> column_entries(n_vars, 0);
+    HugeVector<std::uint32_t> column_entries(n_vars, 0);
     for (const ConstraintRecord& c : core.constraints) {
         for (const Term& t : c.terms) {
             if (t.id >= n_vars) raise_variable_id(t.id, n_vars);
@@ -187,7 +188,7 @@ MpsFileNames write_file(const ModelCore& core, std::string_view path, const MpsW
     // Columns: the variables some constraint, the objective or an SOS group uses, in id
     // order, taken from the counts above and the objective's slots with no second sweep
     // over the terms. SOS groups are not part of the file, but their members are columns.
-    std::vector<VarId> columns;
+    HugeVector<VarId> columns;
     {
         std::vector<bool> in_sos(n_vars, false);
         for (const SosGroup& g : core.sos_groups) {
@@ -222,8 +223,8 @@ MpsFileNames write_file(const ModelCore& core, std::string_view path, const MpsW
     // Names as the entry lines write them: the name padded to 8, then the two blanks before
     // the number. One flat buffer holds each row's field (its length, then its text) and last
     // the objective's, with kShort bytes of slack at the end for entry_line.
-    std::string fields;
-    std::vector<std::size_t> row_field_at(n_rows + 1, 0);
+    HugeVector<char> fields;
+    HugeVector<std::size_t> row_field_at(n_rows + 1, 0);
     const auto add_field = [&](std::string_view name) {
         const std::size_t at = fields.size();
         const std::size_t blanks = padding_of(name) + 2;
@@ -250,7 +251,7 @@ MpsFileNames write_file(const ModelCore& core, std::string_view path, const MpsW
         row_field_at[r] = options.rename ? add_field(generated_name('C', r)) : add_field(names.row_names[r]);
     }
     const std::size_t objective_at = row_field_at[n_rows] = add_field(names.objective);
-    fields.append(kShort, ' ');
+    fields.insert(fields.end(), kShort, ' ');
 
     OutputFile out(path, "failed to write the buffered data", options.interrupt);
 
@@ -290,8 +291,8 @@ MpsFileNames write_file(const ModelCore& core, std::string_view path, const MpsW
         std::size_t field;
         double coeff;
     };
-    std::vector<Entry> entries;
-    std::vector<std::size_t> cursor;
+    HugeVector<Entry> entries;
+    HugeVector<std::size_t> cursor;
     std::size_t j = 0;  // next column to write
     for (VarId lo = 0; lo < n_vars && j < columns.size();) {
         VarId hi = lo;
@@ -302,7 +303,7 @@ MpsFileNames write_file(const ModelCore& core, std::string_view path, const MpsW
         entries.resize(gathered);
         cursor.assign(hi - lo + 1, 0);
         for (VarId v = lo; v < hi; ++v) cursor[v - lo + 1] = cursor[v - lo] + column_entries[v];
-        const std::vector<std::size_t> starts(cursor);
+        const HugeVector<std::size_t> starts(cursor);
         for (std::size_t r = 0; r < n_rows; ++r) {
             for (const Term& t : core.constraints[r].terms) {
                 if (t.id >= lo && t.id < hi) entries[cursor[t.id - lo]++] = {row_field_at[r], t.coeff};
@@ -334,7 +335,7 @@ MpsFileNames write_file(const ModelCore& core, std::string_view path, const MpsW
         }
         lo = hi;
     }
-    std::vector<Entry>().swap(entries);
+    HugeVector<Entry>().swap(entries);
 
     line(out, "RHS");
     for (std::size_t r = 0; r < n_rows; ++r) {

@@ -39,7 +39,7 @@ void NameOrder::sort() {
         std::uint64_t key;
         std::uint32_t index;
     };
-    std::vector<Keyed> keys(n);
+    HugeVector<Keyed> keys(n);
     for (std::size_t i = 0; i < n; ++i) keys[i] = Keyed{prefix_key(name(i)), static_cast<std::uint32_t>(i)};
     // Whole names, then the index, decide between equal keys (names that share their first
     // eight bytes, or shorter names padded alike); the index keeps equal names in order.
@@ -62,7 +62,7 @@ void NameOrder::sort() {
         for (const Keyed& k : keys) {
             for (unsigned b = 0; b < 8; ++b) ++count[b][(k.key >> (8 * b)) & 0xFF];
         }
-        std::vector<Keyed> other(n);
+        HugeVector<Keyed> other(n);
         for (unsigned b = 0; b < 8; ++b) {
             std::array<std::uint32_t, 256>& c = count[b];
             if (std::find(c.begin(), c.end(), static_cast<std::uint32_t>(n)) != c.end()) continue;

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/huge_pages.hpp"
 #include "model/records.hpp"
 
 namespace ondrel {
@@ -39,7 +40,7 @@ public:
         return std::string_view(chars_.data() + offsets_[i], offsets_[i + 1] - offsets_[i]);
     }
     // Record indexes in byte-wise name order; equal names keep their index order.
-    const std::vector<std::uint32_t>& order() const noexcept { return order_; }
+    const HugeVector<std::uint32_t>& order() const noexcept { return order_; }
     // rank(i): the position of record i in order().
     std::vector<std::uint32_t> ranks() const;
     // Whether some name occurs more than once.
@@ -48,9 +49,9 @@ public:
 private:
     void sort();
 
-    std::vector<char> chars_;
-    std::vector<std::size_t> offsets_;
-    std::vector<std::uint32_t> order_;
+    HugeVector<char> chars_;
+    HugeVector<std::size_t> offsets_;
+    HugeVector<std::uint32_t> order_;
     bool repeat_ = false;
 };
 
