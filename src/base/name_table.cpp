@@ -68,8 +68,9 @@ void NameTable::rehash(std::size_t capacity) {
 }
 
 void NameArena::add_block(std::size_t at_least) {
-    const std::size_t size = std::max(kBlock, at_least);
-    blocks_.emplace_back(new char[size]);
+    const std::size_t size = std::max(next_block_, at_least);
+    blocks_.emplace_back(static_cast<char*>(allocate_huge(size)));
+    next_block_ = std::min(2 * next_block_, kHugePage);
     next_ = blocks_.back().get();
     left_ = size;
 }

@@ -201,9 +201,15 @@ public:
     }
 
 private:
-    static constexpr std::size_t kBlock = std::size_t{1} << 16;
+    // Blocks double from 64 KiB up to one 2 MiB page: a small file takes little, a large
+    // one few blocks, each faulted in as one page where the system offers them.
+    static constexpr std::size_t kFirstBlock = std::size_t{1} << 16;
+    struct HugeDelete {
+        void operator()(char* p) const noexcept { release_huge(p); }
+    };
     void add_block(std::size_t at_least);
-    std::vector<std::unique_ptr<char[]>> blocks_;
+    std::vector<std::unique_ptr<char[], HugeDelete>> blocks_;
+    std::size_t next_block_ = kFirstBlock;
     char* next_ = nullptr;
     std::size_t left_ = 0;
 };

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/huge_pages.hpp"
 #include "base/interrupt.hpp"
 #include "base/name_list.hpp"
 
@@ -106,15 +107,19 @@ public:
     }
 
 private:
-    static constexpr std::size_t kShift = 16;  // 65536 entries, 1 MiB per chunk
+    static constexpr std::size_t kShift = 17;  // 131072 entries, one 2 MiB page per chunk
     static constexpr std::size_t kChunk = std::size_t{1} << kShift;
     static constexpr std::size_t kMask = kChunk - 1;
+    static_assert(kChunk * sizeof(MpsEntry) == kHugePage);
+    struct HugeDelete {
+        void operator()(MpsEntry* p) const noexcept { release_huge(p); }
+    };
     void add_chunk() {
-        chunks_.emplace_back(new MpsEntry[kChunk]);
+        chunks_.emplace_back(static_cast<MpsEntry*>(allocate_huge(kChunk * sizeof(MpsEntry))));
         next_ = chunks_.back().get();
         left_ = kChunk;
     }
-    std::vector<std::unique_ptr<MpsEntry[]>> chunks_;
+    std::vector<std::unique_ptr<MpsEntry[], HugeDelete>> chunks_;
     std::size_t size_ = 0;
     MpsEntry* next_ = nullptr;
     std::size_t left_ = 0;
@@ -125,8 +130,8 @@ struct MpsData {
     // Column i is names[i], row r is names[columns.size() + r], and the objective row name
     // (empty when the file has no "N" row) is the last name.
     NameList names;
-    std::vector<MpsColumnData> columns;  // in order of first appearance
-    std::vector<MpsRowData> rows;        // in order of first definition
+    HugeVector<MpsColumnData> columns;  // in order of first appearance
+    HugeVector<MpsRowData> rows;        // in order of first definition
     MpsEntries entries;                  // row coefficients; rows[r].entries of them name row r
     std::vector<MpsObjectiveEntry> objective;
 

@@ -55,7 +55,7 @@ inline void retain(const NameEntry* e) noexcept {
 }
 
 inline void release(const NameEntry* e) noexcept {
-    if (e != nullptr && --e->block->refs == 0) std::free(e->block);
+    if (e != nullptr && --e->block->refs == 0) release_huge(e->block);
 }
 
 // Builds the block of a read: names are added in order and found again by their index.
@@ -65,8 +65,7 @@ public:
     NameBlockBuilder(std::size_t count, std::size_t chars) {
         if (count >= NameEntry::kNoColumn) throw std::bad_alloc();
         const std::size_t bytes = sizeof(NameBlock) + count * (sizeof(NameEntry) + 7) + chars;
-        block_ = static_cast<NameBlock*>(std::malloc(bytes));
-        if (block_ == nullptr) throw std::bad_alloc();
+        block_ = static_cast<NameBlock*>(allocate_huge(bytes));
         block_->refs = 1;
         next_ = reinterpret_cast<char*>(block_ + 1);
         entries_.reserve(count);
@@ -75,7 +74,7 @@ public:
     NameBlockBuilder& operator=(const NameBlockBuilder&) = delete;
     // Gives up the builder's own count; the block lives on while records point into it.
     ~NameBlockBuilder() {
-        if (--block_->refs == 0) std::free(block_);
+        if (--block_->refs == 0) release_huge(block_);
     }
 
     std::size_t add(std::string_view name, std::uint32_t column) {
@@ -199,7 +198,7 @@ inline ChunkHeader* chunk_of(PyObject* o) noexcept {
 
 inline void release_chunk(ChunkHeader* chunk) noexcept {
     if (--chunk->live != 0) return;
-    if (--chunk->names->refs == 0) std::free(chunk->names);
+    if (--chunk->names->refs == 0) release_huge(chunk->names);
     release_huge(chunk);
 }
 

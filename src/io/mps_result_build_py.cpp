@@ -63,7 +63,7 @@ PyRef build_variables(const RecordTypes& types, const io::MpsData& data, const N
 // then each coefficient, met in file order (column by column), is made in its slot: the slots
 // run row after row, the objective last, so that the records of a row lie side by side.
 struct CoefficientLists {
-    std::vector<PyRef> rows;
+    HugeVector<PyRef> rows;
     PyRef objective;
 };
 
@@ -71,7 +71,7 @@ CoefficientLists build_coefficients(const RecordTypes& types, io::MpsData& data,
     const std::size_t nrows = data.rows.size();
     CoefficientLists lists;
     lists.rows.resize(nrows);
-    std::vector<std::size_t> next_slot(nrows);  // the slot of the row's next coefficient
+    HugeVector<std::size_t> next_slot(nrows);  // the slot of the row's next coefficient
     std::size_t slots = 0;
     for (std::size_t r = 0; r < nrows; ++r) {
         lists.rows[r] = new_list(data.rows[r].entries);
@@ -83,7 +83,7 @@ CoefficientLists build_coefficients(const RecordTypes& types, io::MpsData& data,
 
     // The slots of row r run from its first slot on, so once every record exists each list
     // is filled from consecutive slots, in order.
-    std::vector<std::size_t> row_start(next_slot);
+    HugeVector<std::size_t> row_start(next_slot);
     data.entries.drain([&](const io::MpsEntry& e) {
         made.make(next_slot[e.row]++, types.coefficient, names[e.column], e.value);
     });
@@ -108,7 +108,7 @@ PyRef build_objective(const RecordTypes& types, PyRef coefficients, const NameEn
 }
 
 // Row r is named names[first_name + r], or None with drop_names.
-PyRef build_constraints(const RecordTypes& types, const io::MpsData& data, std::vector<PyRef>& row_lists,
+PyRef build_constraints(const RecordTypes& types, const io::MpsData& data, HugeVector<PyRef>& row_lists,
                         const NameBlockBuilder& names, std::size_t first_name, bool drop_names) {
     const std::size_t nrows = data.rows.size();
     PyRef constraints = new_list(nrows);
@@ -148,12 +148,12 @@ PyObject* build_mps_result(io::MpsData& data, std::int32_t sense, bool drop_cons
     const std::size_t ncols = data.columns.size();
     PyRef parameters = build_parameters(types, names.block[names.problem], sense);
     PyRef variables = build_variables(types, data, names.block);
-    std::vector<io::MpsColumnData>().swap(data.columns);
+    HugeVector<io::MpsColumnData>().swap(data.columns);
     CoefficientLists lists = build_coefficients(types, data, names.block);
     PyRef objective = build_objective(types, std::move(lists.objective),
                                       drop_cons_names ? nullptr : names.block[names.objective]);
     PyRef constraints = build_constraints(types, data, lists.rows, names.block, ncols, drop_cons_names);
-    std::vector<io::MpsRowData>().swap(data.rows);
+    HugeVector<io::MpsRowData>().swap(data.rows);
     PyRef sos1 = new_list(0);
     PyRef sos2 = new_list(0);
 

@@ -98,11 +98,11 @@ private:
     Tokens tokens_;
     NameArena names_;  // the names of rows and columns, which the tables key by
 
-    std::vector<Row> rows_;
+    HugeVector<Row> rows_;
     NameTable row_index_;
     bool redefined_rows_ = false;
-    std::vector<MpsColumnData> columns_;
-    std::vector<std::string_view> column_names_;
+    HugeVector<MpsColumnData> columns_;
+    HugeVector<std::string_view> column_names_;
     NameTable column_index_;
 
     // The queue of lookups. last_column_name_ is the column of the last queued COLUMNS line,
