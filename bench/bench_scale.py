@@ -183,10 +183,11 @@ def run_size(nnz, tmp, targets, results):
         h.setOptionValue("output_flag", False)
         h.readModel(mps)
 
-        def highs_read():
+        def highs_read():  # returns the model, so that its release is not timed (as for zemlo)
             g = highspy.Highs()
             g.setOptionValue("output_flag", False)
             g.readModel(mps)
+            return g
 
         fns["highs writeModel lp"] = lambda: h.writeModel(os.path.join(tmp, "h.lp"))
         fns["highs writeModel mps"] = lambda: h.writeModel(os.path.join(tmp, "h.mps"))

@@ -24,6 +24,13 @@ void* allocate_huge(std::size_t bytes) {
     return p;
 }
 
+void* allocate_huge_aligned(std::size_t bytes) {
+    if (bytes >= kHugePage) return allocate_huge(kHugePage);
+    void* p = nullptr;
+    if (::posix_memalign(&p, kHugePage, bytes == 0 ? 1 : bytes) != 0) throw std::bad_alloc();
+    return p;
+}
+
 void release_huge(void* p) noexcept { std::free(p); }
 
 }  // namespace ondrel

@@ -20,6 +20,12 @@ inline constexpr std::size_t kHugePage = std::size_t{1} << 21;
 void* allocate_huge(std::size_t bytes);
 void release_huge(void* p) noexcept;
 
+// A block of `bytes` bytes (at most kHugePage) aligned to kHugePage, so that an address inside
+// it finds the block's start by masking. Only a whole kHugePage block is marked for a 2 MiB
+// page: a smaller one keeps small pages, and a small read touches only the few it uses instead
+// of having a whole 2 MiB page cleared. Throws std::bad_alloc; release with release_huge.
+void* allocate_huge_aligned(std::size_t bytes);
+
 // A std::vector allocator over allocate_huge.
 template <class T>
 struct HugePageAllocator {

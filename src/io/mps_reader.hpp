@@ -9,7 +9,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -115,7 +117,12 @@ private:
         void operator()(MpsEntry* p) const noexcept { release_huge(p); }
     };
     void add_chunk() {
-        chunks_.emplace_back(static_cast<MpsEntry*>(allocate_huge(kChunk * sizeof(MpsEntry))));
+        // The first chunk in small pages, touched only as far as it is filled: a small file
+        // does not have a whole 2 MiB page cleared for it. Later chunks are filled whole.
+        const std::size_t bytes = kChunk * sizeof(MpsEntry);
+        void* p = chunks_.empty() ? std::malloc(bytes) : allocate_huge(bytes);
+        if (p == nullptr) throw std::bad_alloc();
+        chunks_.emplace_back(static_cast<MpsEntry*>(p));
         next_ = chunks_.back().get();
         left_ = kChunk;
     }

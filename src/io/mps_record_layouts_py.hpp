@@ -19,6 +19,7 @@
 // An MpsCoefficient is 32 bytes: the object header, the name entry pointer and the value.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -210,7 +211,10 @@ public:
     CoefficientSlots(std::size_t count, NameBlock* names) {
         chunks_.reserve((count + kObjectsPerChunk - 1) / kObjectsPerChunk);
         for (std::size_t made = 0; made < count; made += kObjectsPerChunk) {
-            auto* chunk = static_cast<ChunkHeader*>(allocate_huge(kChunkBytes));
+            // The last chunk holds only the objects left over: all of a small read's.
+            const std::size_t objects = std::min(count - made, kObjectsPerChunk);
+            auto* chunk = static_cast<ChunkHeader*>(
+                allocate_huge_aligned(sizeof(ChunkHeader) + objects * sizeof(MpsCoefficientObject)));
             chunk->live = 1;
             chunk->names = names;
             ++names->refs;
