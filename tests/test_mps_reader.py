@@ -850,6 +850,36 @@ def test_records_outlive_the_result(read):
     assert (variable.name, variable.lowBound) == ("w", None)
 
 
+@pytest.mark.skipif(not os.path.exists("/proc/self/statm") or "asan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="needs Linux's glibc; the sanitizer build takes every block from its own heap")
+def test_a_large_read_gives_its_scratch_back(tmp_path):
+    """The reader's tables of a large file (names, entries, row data: tens of megabytes) go back
+    to the system once the records exist, instead of staying with the process between the records
+    allocated around them. What the C library holds freed but unreturned is measured as what a
+    trim of its heap gives back."""
+    import ctypes
+
+    n_rows, n_cols, per_col = 60_000, 100_000, 8
+    lines = ["NAME          BIG", "ROWS", " N  obj", *(f" L  r{i}" for i in range(n_rows)), "COLUMNS"]
+    for j in range(n_cols):
+        lines += [f"    x{j}  r{(j * 7919 + k * 104729) % n_rows}  {k + 1.5}" for k in range(per_col)]
+    path = tmp_path / "big.mps"
+    path.write_text("\n".join([*lines, "RHS", "ENDATA", ""]))
+    del lines
+
+    def rss_mb():
+        with open("/proc/self/statm") as f:
+            return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE") / 2**20
+
+    libc = ctypes.CDLL("libc.so.6")
+    libc.malloc_trim(0)
+    result = _ondrel.read_mps(str(path), 1)
+    held = rss_mb()
+    libc.malloc_trim(0)
+    assert held - rss_mb() < 8, "freed reader scratch kept by the process"
+    assert len(result.constraints) == n_rows and sum(len(c.coefficients) for c in result.constraints) == n_cols * per_col
+
+
 # ---------------------------------------------------------------------------------------------
 # Real files: the netlib models, compared with GLPK's glpsol reading the same files.
 

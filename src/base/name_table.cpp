@@ -69,7 +69,8 @@ void NameTable::rehash(std::size_t capacity) {
 
 void NameArena::add_block(std::size_t at_least) {
     const std::size_t size = std::max(next_block_, at_least);
-    blocks_.emplace_back(static_cast<char*>(allocate_huge(size)));
+    blocks_.reserve(blocks_.size() + 1);  // so that the block cannot be left unowned
+    blocks_.emplace_back(static_cast<char*>(allocate_huge(size)), HugeDelete{size});
     next_block_ = std::min(2 * next_block_, kHugePage);
     next_ = blocks_.back().get();
     left_ = size;

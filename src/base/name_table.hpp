@@ -205,7 +205,8 @@ private:
     // one few blocks, each faulted in as one page where the system offers them.
     static constexpr std::size_t kFirstBlock = std::size_t{1} << 16;
     struct HugeDelete {
-        void operator()(char* p) const noexcept { release_huge(p); }
+        std::size_t bytes;
+        void operator()(char* p) const noexcept { release_huge(p, bytes); }
     };
     void add_block(std::size_t at_least);
     std::vector<std::unique_ptr<char[], HugeDelete>> blocks_;

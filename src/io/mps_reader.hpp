@@ -114,15 +114,14 @@ private:
     static constexpr std::size_t kMask = kChunk - 1;
     static_assert(kChunk * sizeof(MpsEntry) == kHugePage);
     struct HugeDelete {
-        void operator()(MpsEntry* p) const noexcept { release_huge(p); }
+        void operator()(MpsEntry* p) const noexcept { release_huge(p, kChunk * sizeof(MpsEntry)); }
     };
     void add_chunk() {
         // The first chunk in small pages, touched only as far as it is filled: a small file
         // does not have a whole 2 MiB page cleared for it. Later chunks are filled whole.
         const std::size_t bytes = kChunk * sizeof(MpsEntry);
-        void* p = chunks_.empty() ? std::malloc(bytes) : allocate_huge(bytes);
-        if (p == nullptr) throw std::bad_alloc();
-        chunks_.emplace_back(static_cast<MpsEntry*>(p));
+        chunks_.reserve(chunks_.size() + 1);  // so that the block cannot be left unowned
+        chunks_.emplace_back(static_cast<MpsEntry*>(chunks_.empty() ? allocate_pages(bytes) : allocate_huge(bytes)));
         next_ = chunks_.back().get();
         left_ = kChunk;
     }

@@ -48,7 +48,8 @@ struct NameEntry {
 };
 
 struct NameBlock {
-    std::size_t refs;  // records pointing into the block, plus one while it is being built
+    std::size_t refs;   // records pointing into the block, plus one while it is being built
+    std::size_t bytes;  // its size, header included
 };
 
 inline void retain(const NameEntry* e) noexcept {
@@ -56,7 +57,7 @@ inline void retain(const NameEntry* e) noexcept {
 }
 
 inline void release(const NameEntry* e) noexcept {
-    if (e != nullptr && --e->block->refs == 0) release_huge(e->block);
+    if (e != nullptr && --e->block->refs == 0) release_huge(e->block, e->block->bytes);
 }
 
 // Builds the block of a read: names are added in order and found again by their index.
@@ -68,6 +69,7 @@ public:
         const std::size_t bytes = sizeof(NameBlock) + count * (sizeof(NameEntry) + 7) + chars;
         block_ = static_cast<NameBlock*>(allocate_huge(bytes));
         block_->refs = 1;
+        block_->bytes = bytes;
         next_ = reinterpret_cast<char*>(block_ + 1);
         entries_.reserve(count);
     }
@@ -75,7 +77,7 @@ public:
     NameBlockBuilder& operator=(const NameBlockBuilder&) = delete;
     // Gives up the builder's own count; the block lives on while records point into it.
     ~NameBlockBuilder() {
-        if (--block_->refs == 0) release_huge(block_);
+        if (--block_->refs == 0) release_huge(block_, block_->bytes);
     }
 
     std::size_t add(std::string_view name, std::uint32_t column) {
@@ -189,6 +191,7 @@ constexpr std::size_t kChunkBytes = kHugePage;  // one chunk, one 2 MiB page whe
 struct alignas(32) ChunkHeader {
     std::size_t live;
     NameBlock* names;
+    std::size_t bytes;  // the chunk's size, header included
 };
 static_assert(sizeof(MpsCoefficientObject) == 32, "coefficients are packed 32 bytes apart");
 constexpr std::size_t kObjectsPerChunk = (kChunkBytes - sizeof(ChunkHeader)) / sizeof(MpsCoefficientObject);
@@ -199,8 +202,8 @@ inline ChunkHeader* chunk_of(PyObject* o) noexcept {
 
 inline void release_chunk(ChunkHeader* chunk) noexcept {
     if (--chunk->live != 0) return;
-    if (--chunk->names->refs == 0) release_huge(chunk->names);
-    release_huge(chunk);
+    if (--chunk->names->refs == 0) release_huge(chunk->names, chunk->names->bytes);
+    release_huge(chunk, chunk->bytes);
 }
 
 // Room for `count` coefficient objects, slot i holding the i-th. Objects are created in any
@@ -213,8 +216,9 @@ public:
         for (std::size_t made = 0; made < count; made += kObjectsPerChunk) {
             // The last chunk holds only the objects left over: all of a small read's.
             const std::size_t objects = std::min(count - made, kObjectsPerChunk);
-            auto* chunk = static_cast<ChunkHeader*>(
-                allocate_huge_aligned(sizeof(ChunkHeader) + objects * sizeof(MpsCoefficientObject)));
+            const std::size_t bytes = sizeof(ChunkHeader) + objects * sizeof(MpsCoefficientObject);
+            auto* chunk = static_cast<ChunkHeader*>(allocate_huge_aligned(bytes));
+            chunk->bytes = bytes;
             chunk->live = 1;
             chunk->names = names;
             ++names->refs;

@@ -13,7 +13,7 @@ namespace {
 constexpr std::size_t kSharedBlock = 4096;
 }  // namespace
 
-void TermArena::HugeDeleter::operator()(Term* p) const noexcept { release_huge(p); }
+void TermArena::HugeDeleter::operator()(Term* p) const noexcept { release_huge(p, bytes); }
 
 Term* TermArena::take(std::size_t n) {
     if (!blocks_.empty() && blocks_.back().size - used_ >= n) return blocks_.back().data.get() + used_;
@@ -22,7 +22,8 @@ Term* TermArena::take(std::size_t n) {
     const std::size_t size = std::max(n, std::min(kSharedBlock, held));
     if (size > static_cast<std::size_t>(-1) / sizeof(Term)) throw std::bad_array_new_length();
     blocks_.reserve(blocks_.size() + 1);  // so that the push below cannot throw with the block unowned
-    blocks_.push_back(Block{std::unique_ptr<Term[], HugeDeleter>(static_cast<Term*>(allocate_huge(size * sizeof(Term)))), size});
+    const std::size_t bytes = size * sizeof(Term);
+    blocks_.push_back(Block{std::unique_ptr<Term[], HugeDeleter>(static_cast<Term*>(allocate_huge(bytes)), HugeDeleter{bytes}), size});
     used_ = 0;
     return blocks_.back().data.get();
 }

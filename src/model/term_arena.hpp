@@ -39,6 +39,7 @@ public:
 
 private:
     struct HugeDeleter {
+        std::size_t bytes;
         void operator()(Term* p) const noexcept;
     };
     struct Block {
