@@ -1,5 +1,6 @@
 #include "io/mps_writer.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstddef>
@@ -292,6 +293,17 @@ MpsFileNames write_file(const ModelCore& core, std::string_view path, const MpsW
         double coeff;
     };
     HugeVector<Entry> entries;
+    {
+        // Room for the largest pass at once: growing from pass to pass would copy the entries
+        // and hold two buffers for a moment.
+        std::size_t largest = 0, gathered = 0;
+        for (VarId v = 0; v < n_vars; ++v) {
+            if (gathered > 0 && gathered + column_entries[v] > options.entries_per_pass) gathered = 0;
+            gathered += column_entries[v];
+            largest = std::max(largest, gathered);
+        }
+        entries.reserve(largest);
+    }
     HugeVector<std::size_t> cursor;
     std::size_t j = 0;  // next column to write
     for (VarId lo = 0; lo < n_vars && j < columns.size();) {

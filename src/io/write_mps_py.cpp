@@ -40,7 +40,14 @@ PyObject* write_mps(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
     // The whole write runs under the store's lock; the names come back owned, and the Python
     // result is built only after the lock is released.
     const std::shared_ptr<SharedModel> store = model.value->model;
-    const io::MpsFileNames names = io::write_mps_file(*store, filename.value, options);
+    io::MpsFileNames names = io::write_mps_file(*store, filename.value, options);
+    // The rows' list first, so that their copied names are gone before the columns' lists are
+    // made: a model of millions of names holds one copy of them less at its peak.
+    PyRef rows = PyRef::steal(build_list(names.rows, [&](std::size_t r) {
+        return names.renamed ? to_py(std::string_view(io::generated_name('C', r))) : to_py(names.row_names[r]);
+    }));
+    if (!rows) return nullptr;
+    names.row_names = NameList();
     PyRef own = PyRef::steal(build_list(names.column_names.size(), [&](std::size_t j) {
         return to_py(names.column_names[j]);
     }));
@@ -50,10 +57,7 @@ PyObject* write_mps(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
     PyObject* columns = names.renamed
         ? build_list(names.column_names.size(), [&](std::size_t j) { return to_py(std::string_view(io::generated_name('X', j))); })
         : PySequence_List(own.get());
-    PyObject* rows = build_list(names.rows, [&](std::size_t r) {
-        return names.renamed ? to_py(std::string_view(io::generated_name('C', r))) : to_py(names.row_names[r]);
-    });
-    return tuple_of(columns, rows, to_py(std::string_view(names.objective)), own.release());
+    return tuple_of(columns, rows.release(), to_py(std::string_view(names.objective)), own.release());
 }
 
 }  // namespace

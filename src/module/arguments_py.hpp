@@ -4,6 +4,7 @@
 // rest of the kit (references, signatures, results, Guard, types) is in binding_py.hpp.
 #pragma once
 
+#include "base/huge_pages.hpp"
 #include "module/binding_py.hpp"
 
 #include <algorithm>
@@ -90,7 +91,9 @@ bool Instance<T, TypeFn>::convert(PyObject* o, T*& out) {
 // A sequence of K: any object passing the sequence check except str.
 template <class K>
 struct SeqOf {
-    using value_type = std::vector<typename K::value_type>;
+    // Large sequences (millions of names) are converted into a block of their own, which goes
+    // back to the system when the call ends instead of staying in the heap.
+    using value_type = HugeVector<typename K::value_type>;
     static bool convert(PyObject* o, value_type& out);
 };
 

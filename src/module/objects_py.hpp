@@ -145,7 +145,7 @@ struct EnumCodesOf {
             out.from_buffer = true;
             return out.buffer.acquire(o, BufferItem::Byte);
         }
-        std::vector<E> members;
+        typename SeqOf<EnumOf<E>>::value_type members;
         if (!SeqOf<EnumOf<E>>::convert(o, members)) return false;
         out.copied.reserve(members.size());
         for (E m : members) out.copied.push_back(static_cast<std::uint8_t>(m));
