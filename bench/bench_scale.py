@@ -177,7 +177,7 @@ def run_size(nnz, tmp, targets, results):
     fns["zemlo read_mps"] = lambda: read_mps(mps, 1)
     # A call on a small model takes a millisecond or less, where one slow spell of the machine
     # is many times the call: more rounds for the minimum to find an undisturbed one.
-    rounds = 3 if total >= 10**6 else 10 if total >= 10**5 else 40
+    rounds = 5 if total >= 10**6 else 10 if total >= 10**5 else 40
     try:
         import highspy
 
