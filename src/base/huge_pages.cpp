@@ -8,8 +8,15 @@
 #endif
 
 // Under AddressSanitizer every block comes from the instrumented heap, so that a write past
-// the end of one is caught.
-#if defined(__linux__) && defined(MAP_ANONYMOUS) && !defined(__SANITIZE_ADDRESS__)
+// the end of one is caught (g++ defines __SANITIZE_ADDRESS__, clang++ answers __has_feature).
+#if defined(__SANITIZE_ADDRESS__)
+#define ONDREL_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ONDREL_ADDRESS_SANITIZER 1
+#endif
+#endif
+#if defined(__linux__) && defined(MAP_ANONYMOUS) && !defined(ONDREL_ADDRESS_SANITIZER)
 #define ONDREL_OWN_MAPPINGS 1
 #endif
 
