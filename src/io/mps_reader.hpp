@@ -9,9 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
-#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
