@@ -40,10 +40,10 @@ void add_term_ids_coeffs(ExprValue& e, const std::shared_ptr<SharedModel>& model
     }
     const std::size_t limit = with_core(*model, [](ModelCore& c) { return c.variables.size(); });
     const std::size_t n = ids.size();
-    const std::size_t stop = e.terms.add_checked(ids.data(), coeffs.data(), n, limit);
-    if (stop == n) return;
-    if (ids[stop] >= limit) {
-        raise_value(Msg() << "variable id " << ids[stop] << " is out of range (model has " << limit
+    Term refused{};
+    if (e.terms.add_checked(ids.data(), coeffs.data(), n, limit, &refused) == n) return;
+    if (refused.id >= limit) {
+        raise_value(Msg() << "variable id " << refused.id << " is out of range (model has " << limit
                           << " variables)");
     }
     raise_value("non-finite coefficient in coeffs buffer");

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/borrowed.hpp"
 #include "base/growth.hpp"
 #include "base/utf8.hpp"
 
@@ -65,7 +66,7 @@ VarId add_variables(SharedModel& model, std::span<std::string> names, double lb,
 
 namespace {
 
-void check_columns(const VariableColumns& columns) {
+void check_column_lengths(const VariableColumns& columns) {
     const std::size_t n = columns.names.size();
     const auto check_length = [n](std::string_view what, std::size_t length) {
         if (length != n) {
@@ -76,21 +77,24 @@ void check_columns(const VariableColumns& columns) {
     check_length("lb", columns.lb.size());
     check_length("ub", columns.ub.size());
     check_length("categories", columns.categories.size());
-    for (std::size_t i = 0; i < n; ++i) {
-        if (columns.categories[i] > static_cast<std::uint8_t>(Category::Binary)) {
-            raise_value(Msg() << "Variable " << i << ": invalid category code " << int{columns.categories[i]}
-                              << " (codes are 0 Continuous, 1 Integer, 2 Binary)");
-        }
-    }
 }
 
+// Appends the columns. The bounds and codes may be lent memory that changes while we read it,
+// so each value is read once and a code is checked as it is stored; a refused code takes back
+// the variables appended before it.
 VarId append_columns(ModelCore& core, const VariableColumns& columns) {
     const VarId first = core.variables.size();
     const std::size_t n = columns.names.size();
     grow_for(core.variables, n);
     for (std::size_t i = 0; i < n; ++i) {
-        append_variable(core, std::move(columns.names[i]), columns.lb[i], columns.ub[i],
-                        static_cast<Category>(columns.categories[i]));
+        const std::uint8_t code = read_once(columns.categories[i]);
+        if (code > static_cast<std::uint8_t>(Category::Binary)) {
+            core.variables.resize(first);
+            raise_value(Msg() << "Variable " << i << ": invalid category code " << int{code}
+                              << " (codes are 0 Continuous, 1 Integer, 2 Binary)");
+        }
+        append_variable(core, std::move(columns.names[i]), read_once(columns.lb[i]), read_once(columns.ub[i]),
+                        static_cast<Category>(code));
     }
     return first;
 }
@@ -98,7 +102,7 @@ VarId append_columns(ModelCore& core, const VariableColumns& columns) {
 }  // namespace
 
 VarId add_variables(SharedModel& model, const VariableColumns& columns) {
-    check_columns(columns);
+    check_column_lengths(columns);
     return with_core(model, [&](ModelCore& core) { return append_columns(core, columns); });
 }
 
@@ -150,7 +154,8 @@ namespace {
 }
 [[noreturn]] void raise_row(std::size_t row, const Msg& message) { raise_row(row, message.str()); }
 
-// The lengths and offsets of a batch, before any row is looked at.
+// The lengths of a batch and its first offset. The other offsets are checked as the rows are
+// stored, each read once (see append_rows).
 std::size_t check_row_layout(const ConstraintRows& rows) {
     if (rows.starts.empty()) raise_value("starts must hold one offset per row plus a final one; it is empty");
     const std::size_t n = rows.starts.size() - 1;
@@ -167,18 +172,22 @@ std::size_t check_row_layout(const ConstraintRows& rows) {
     if (rows.name && rows.name_count != n) {
         raise_value(Msg() << "names length (" << rows.name_count << ") must equal the number of rows (" << n << ")");
     }
-    if (rows.starts[0] != 0) raise_value(Msg() << "starts[0] must be 0, got " << rows.starts[0]);
-    for (std::size_t i = 0; i < n; ++i) {
-        if (rows.starts[i + 1] < rows.starts[i]) {
-            raise_value(Msg() << "starts must not decrease: starts[" << i + 1 << "] = " << rows.starts[i + 1]
-                              << " is below starts[" << i << "] = " << rows.starts[i]);
-        }
-    }
-    if (rows.starts[n] != rows.ids.size()) {
-        raise_value(Msg() << "starts[" << n << "] = " << rows.starts[n] << " must equal the length of ids ("
-                          << rows.ids.size() << ")");
-    }
+    const std::uint64_t first = read_once(rows.starts[0]);
+    if (first != 0) raise_value(Msg() << "starts[0] must be 0, got " << first);
     return n;
+}
+
+// Checks starts[k] = `end` (read once) against the offset before it, `begin`, and against the
+// length of ids; the last offset must equal that length.
+void check_offset(std::size_t k, std::size_t last, std::uint64_t begin, std::uint64_t end, std::size_t total) {
+    if (end < begin) {
+        raise_value(Msg() << "starts must not decrease: starts[" << k << "] = " << end << " is below starts["
+                          << k - 1 << "] = " << begin);
+    }
+    if (k == last ? end != total : end > total) {
+        raise_value(Msg() << "starts[" << k << "] = " << end << (k == last ? " must equal" : " exceeds")
+                          << " the length of ids (" << total << ")");
+    }
 }
 
 // Row i's explicit name after trimming, or nothing when it gets an automatic one.
@@ -191,96 +200,97 @@ std::optional<std::string_view> row_name(const ConstraintRows& rows, std::size_t
     return trimmed;
 }
 
-// Everything add_term_ids_coeffs and add_constraint would check for row i, in their order;
-// returns the row's name as row_name does.
-std::optional<std::string_view> check_row(const ConstraintRows& rows, std::size_t i, std::size_t variables) {
-    for (std::size_t k = rows.starts[i]; k < rows.starts[i + 1]; ++k) {
-        if (rows.ids[k] >= variables) {
-            raise_row(i, Msg() << "variable id " << rows.ids[k] << " is out of range (model has " << variables
-                               << " variables)");
-        }
-        if (!std::isfinite(rows.coeffs[k])) raise_row(i, "non-finite coefficient in coeffs buffer");
+[[noreturn]] void raise_term(std::size_t row, Term refused, std::size_t limit) {
+    if (refused.id >= limit) {
+        raise_row(row, Msg() << "variable id " << refused.id << " is out of range (model has " << limit
+                             << " variables)");
     }
-    if (rows.senses[i] > static_cast<std::uint8_t>(Sense::GreaterEqual)) {
-        raise_row(i, Msg() << "invalid sense code " << int{rows.senses[i]}
-                           << " (codes are 0 LessEqual, 1 Equal, 2 GreaterEqual)");
-    }
-    if (!std::isfinite(rows.rhs[i])) {
-        // The message shows the expression constant, which is the negated right-hand side.
-        raise_row(i, Msg() << "Invalid constraint RHS value: " << -rows.rhs[i]
-                           << ". Coefficients and bounds must be finite.");
-    }
-    const std::optional<std::string_view> name = row_name(rows, i);
-    if (name && name->front() == '_') raise_row(i, kReservedConstraintName);
-    return name;
+    raise_row(row, "non-finite coefficient in coeffs buffer");
 }
 
-}  // namespace
-
-namespace {
-
-// Row i's terms, as add_term_ids_coeffs would leave them in a fresh expression, written from
-// `out` on; returns the end of what it wrote. Repeated ids are summed into their first
+// Row i's terms, the pairs [begin, end) of ids and coeffs, as add_term_ids_coeffs would leave
+// them in a fresh expression, written from `out` on with their ids shifted by `offset`; returns
+// the end of what it wrote, at most end - begin terms on. Each pair is read once and checked:
+// its id below `limit`, its coefficient finite. Repeated ids are summed into their first
 // place. `scratch` serves the rare long row, which needs the map's index.
-Term* fill_row(const ConstraintRows& rows, std::size_t i, VarId offset, std::size_t variables, Term* out,
-               TermMap& scratch) {
-    const std::size_t begin = rows.starts[i];
-    const std::size_t count = rows.starts[i + 1] - begin;
+Term* fill_row(const ConstraintRows& rows, std::size_t i, std::size_t begin, std::size_t end, VarId offset,
+               std::size_t limit, Term* out, TermMap& scratch) {
+    const std::size_t count = end - begin;
     const VarId* ids = rows.ids.data() + begin;
     const double* coeffs = rows.coeffs.data() + begin;
     if (count <= TermMap::kLinearLimit) {
-        Term* end = out;
+        Term* stop = out;
         for (std::size_t k = 0; k < count; ++k) {
-            const VarId id = ids[k] + offset;
+            const VarId raw = read_once(ids[k]);
+            const double c = read_once(coeffs[k]);
+            if (raw >= limit || !std::isfinite(c)) raise_term(i, Term{raw, c}, limit);
+            const VarId id = raw + offset;
             Term* t = out;
-            while (t != end && t->id != id) ++t;
-            if (t != end) {
-                t->coeff = coeffs[k] + t->coeff;
+            while (t != stop && t->id != id) ++t;
+            if (t != stop) {
+                t->coeff = c + t->coeff;
             } else {
-                *end++ = Term{id, coeffs[k] + 0.0};
+                *stop++ = Term{id, c + 0.0};
             }
         }
-        return end;
+        return stop;
     }
     scratch.clear();
-    if (offset == 0) {
-        scratch.add_checked(ids, coeffs, count, variables);
-    } else {
-        std::vector<VarId> shifted(ids, ids + count);
-        for (VarId& id : shifted) id += offset;
-        scratch.add_checked(shifted.data(), coeffs, count, variables);
-    }
-    return std::copy(scratch.begin(), scratch.end(), out);
+    Term refused{};
+    if (scratch.add_checked(ids, coeffs, count, limit, &refused) != count) raise_term(i, refused, limit);
+    for (const Term& t : scratch) *out++ = Term{t.id + offset, t.coeff};
+    return out;
 }
 
-// Appends the rows, their ids shifted by `offset`; `variables` is the id limit. Their terms go
-// to one slice of the store's term arena. With `checked` the caller has checked every row
-// already; otherwise each row is checked just before it is stored, which reads the caller's
-// arrays once instead of twice. Either way a failure (a row's error, or memory running out)
-// takes back every row of the call: nothing stays stored.
-ConstraintId append_rows(ModelCore& core, const ConstraintRows& rows, VarId offset, std::size_t variables,
-                         bool checked) {
+// Appends the rows, their ids shifted by `offset`; `limit` is the id limit before the shift.
+// Their terms go to one slice of the store's term arena, sized by the length of ids.
+//
+// The arrays may be lent memory that someone else changes during the call (a buffer another
+// thread or process writes), so every value is read exactly once, checked and then used:
+// each offset against the one before it and the length of ids, each pair, sense and
+// right-hand side as add_term_ids_coeffs and add_constraint check them, in that order, and the
+// row's name. A row therefore never writes past the slice, whatever the arrays hold. Any
+// failure (a row's error, or memory running out) takes back every row of the call: nothing
+// stays stored.
+ConstraintId append_rows(ModelCore& core, const ConstraintRows& rows, VarId offset, std::size_t limit) {
     const std::size_t n = rows.starts.size() - 1;
+    const std::size_t total = rows.ids.size();
     const ConstraintId first = core.constraints.size();
     const std::uint64_t counter = core.auto_name_counter;
     const TermArena::Mark mark = core.term_arena.mark();
     TermMap scratch;
     try {
         grow_for(core.constraints, n);
-        Term* out = rows.ids.empty() ? nullptr : core.term_arena.take(rows.ids.size());
+        Term* out = total == 0 ? nullptr : core.term_arena.take(total);
+        std::uint64_t begin = 0;  // starts[0], checked by check_row_layout
         for (std::size_t i = 0; i < n; ++i) {
-            const std::optional<std::string_view> name = checked ? row_name(rows, i) : check_row(rows, i, variables);
+            const std::uint64_t end = read_once(rows.starts[i + 1]);
+            check_offset(i + 1, n, begin, end, total);
+            Term* const stop = fill_row(rows, i, begin, end, offset, limit, out, scratch);
+            const std::uint8_t sense = read_once(rows.senses[i]);
+            if (sense > static_cast<std::uint8_t>(Sense::GreaterEqual)) {
+                raise_row(i, Msg() << "invalid sense code " << int{sense}
+                                   << " (codes are 0 LessEqual, 1 Equal, 2 GreaterEqual)");
+            }
+            const double rhs = read_once(rows.rhs[i]);
+            if (!std::isfinite(rhs)) {
+                // The message shows the expression constant, which is the negated right-hand side.
+                raise_row(i, Msg() << "Invalid constraint RHS value: " << -rhs
+                                   << ". Coefficients and bounds must be finite.");
+            }
+            const std::optional<std::string_view> name = row_name(rows, i);
+            if (name && name->front() == '_') raise_row(i, kReservedConstraintName);
             ConstraintRecord& r = core.constraints.emplace_back();
             if (name) {
                 r.name.assign(*name);
             } else {
                 r.name = Msg() << "_C" << ++core.auto_name_counter;
             }
-            Term* const end = fill_row(rows, i, offset, variables, out, scratch);
-            r.terms = TermMap::lent(out, static_cast<std::size_t>(end - out));
-            out = end;
-            r.rhs = rows.rhs[i];
-            r.sense = static_cast<Sense>(rows.senses[i]);
+            r.terms = TermMap::lent(out, static_cast<std::size_t>(stop - out));
+            r.rhs = rhs;
+            r.sense = static_cast<Sense>(sense);
+            out = stop;
+            begin = end;
         }
         if (out != nullptr) core.term_arena.keep(out);
     } catch (...) {
@@ -296,27 +306,26 @@ ConstraintId append_rows(ModelCore& core, const ConstraintRows& rows, VarId offs
 
 ConstraintId add_constraints(SharedModel& model, const ConstraintRows& rows) {
     check_row_layout(rows);
-    return with_core(model, [&](ModelCore& core) { return append_rows(core, rows, 0, core.variables.size(), false); });
+    return with_core(model, [&](ModelCore& core) { return append_rows(core, rows, 0, core.variables.size()); });
 }
 
 void add_model_parts(const std::shared_ptr<SharedModel>& model, ModelParts& parts) {
-    check_columns(parts.variables);
-    const std::size_t n_rows = check_row_layout(parts.rows);
+    check_column_lengths(parts.variables);
+    check_row_layout(parts.rows);
     const std::size_t n_new = parts.variables.names.size();
     if (parts.objective_ids.size() != parts.objective_coeffs.size()) {
         raise_value(Msg() << "objective ids length (" << parts.objective_ids.size() << ") and coeffs length ("
                           << parts.objective_coeffs.size() << ") must match");
     }
-    for (std::size_t i = 0; i < n_rows; ++i) check_row(parts.rows, i, n_new);
     ExprValue objective;
     objective.name = std::move(parts.objective_name);
     objective.model = ModelRef::to(model);
-    const std::size_t stop = objective.terms.add_checked(parts.objective_ids.data(), parts.objective_coeffs.data(),
-                                                         parts.objective_ids.size(), n_new);
-    if (stop != parts.objective_ids.size()) {
-        if (parts.objective_ids[stop] >= n_new) {
-            raise_value(Msg() << "objective: variable id " << parts.objective_ids[stop] << " is out of range ("
-                              << n_new << " variables)");
+    Term refused{};
+    if (objective.terms.add_checked(parts.objective_ids.data(), parts.objective_coeffs.data(),
+                                    parts.objective_ids.size(), n_new, &refused) != parts.objective_ids.size()) {
+        if (refused.id >= n_new) {
+            raise_value(Msg() << "objective: variable id " << refused.id << " is out of range (" << n_new
+                              << " variables)");
         }
         raise_value("objective: non-finite coefficient");
     }
@@ -330,7 +339,7 @@ void add_model_parts(const std::shared_ptr<SharedModel>& model, ModelParts& part
         }
         append_columns(core, parts.variables);
         try {
-            append_rows(core, parts.rows, first, core.variables.size(), true);
+            append_rows(core, parts.rows, first, n_new);
         } catch (...) {
             core.variables.resize(first);
             throw;

@@ -31,8 +31,9 @@ struct VariableColumns {
     std::span<const double> ub;             // one per name
     std::span<const std::uint8_t> categories;  // Category codes, one per name
 };
-// Checks the lengths and every category code, then appends the variables; returns the first
-// new id. A failed call adds nothing.
+// Checks the lengths, then appends the variables, checking each category code as it is stored;
+// returns the first new id. A failed call adds nothing. The spans may be memory that another
+// thread or process changes during the call: each value is read once.
 VarId add_variables(SharedModel& model, const VariableColumns& columns);
 
 // Checks an expression as a constraint body: sense, finite constant, then each term's
@@ -55,14 +56,17 @@ struct ConstraintRows {
     std::span<const std::uint8_t> senses;   // Sense codes, one per row
     std::span<const double> rhs;            // one per row, stored as given
     // The name of row i, or nothing for an automatic name; an empty function makes every name
-    // automatic. May be called more than once per row, always with the same answer.
+    // automatic. Called once per row.
     std::function<std::optional<std::string_view>(std::size_t)> name;
     std::size_t name_count = 0;  // how many names the caller gave, when `name` is set
 };
 // Stores each row as add_constraint stores an expression filled by add_term_ids_coeffs with
 // the row's pairs, with the row's sense, name and right-hand side. Each row is checked before
 // it is stored, and an error takes back the rows stored before it: a failed call changes
-// nothing. An error about one row starts with "Row <i>: ". Returns the id of the first new constraint.
+// nothing. An error about one row starts with "Row <i>: ". Returns the id of the first new
+// constraint. The spans may be memory that another thread or process changes during the call:
+// every value is read once, so the terms stored never exceed the length of ids and every
+// stored value is one that was checked.
 ConstraintId add_constraints(SharedModel& model, const ConstraintRows& rows);
 
 // A whole model's worth of parts, added in one operation: new variables, constraints whose

@@ -1,5 +1,7 @@
 #include "model/term_map.hpp"
 
+#include "base/borrowed.hpp"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -137,13 +139,19 @@ void TermMap::erase_zero_coefficients() {
 }
 
 std::size_t TermMap::add_checked(const VarId* ids, const double* coeffs, std::size_t n,
-                                 VarId limit) {
+                                 VarId limit, Term* refused) {
+    const auto refuse = [refused](std::size_t i, VarId id, double c) {
+        if (refused != nullptr) *refused = Term{id, c};
+        return i;
+    };
     const std::size_t total = std::size_t{size_} + n;
     if (total <= kLinearLimit && !index_) {
         ensure_capacity(total);
         for (std::size_t i = 0; i < n; ++i) {
-            if (ids[i] >= limit || !std::isfinite(coeffs[i])) return i;
-            add(ids[i], coeffs[i]);
+            const VarId id = read_once(ids[i]);
+            const double c = read_once(coeffs[i]);
+            if (id >= limit || !std::isfinite(c)) return refuse(i, id, c);
+            add(id, c);
         }
         return n;
     }
@@ -154,16 +162,17 @@ std::size_t TermMap::add_checked(const VarId* ids, const double* coeffs, std::si
     // know whether an id was seen before. A bitmap over the id range answers that with no
     // hashing and a fraction of the index's memory, and the index itself is left to the first
     // lookup that needs one. The bitmap is used while it stays small next to the entries
-    // (at most 8 bytes per pair); the first repeated id hands over to the indexed loop.
+    // (at most 8 bytes per pair); the first repeated id hands over to the indexed loop, which
+    // reads that pair afresh and checks it again.
     if (!index_ && limit / 64 <= total) {
         std::vector<std::uint64_t> seen(static_cast<std::size_t>(limit / 64) + 1, 0);
         for (const Term& t : terms()) {
             if (t.id < limit) seen[t.id >> 6] |= std::uint64_t{1} << (t.id & 63);
         }
         for (; start < n; ++start) {
-            const VarId id = ids[start];
-            const double c = coeffs[start];
-            if (id >= limit || !std::isfinite(c)) return start;
+            const VarId id = read_once(ids[start]);
+            const double c = read_once(coeffs[start]);
+            if (id >= limit || !std::isfinite(c)) return refuse(start, id, c);
             std::uint64_t& word = seen[id >> 6];
             const std::uint64_t bit = std::uint64_t{1} << (id & 63);
             if (word & bit) break;
@@ -175,17 +184,18 @@ std::size_t TermMap::add_checked(const VarId* ids, const double* coeffs, std::si
     // Size the index for the worst case (all ids new) once, so the loop never rebuilds it and
     // stays under half load.
     if (!index_ || total * 2 > std::size_t{mask_} + 1) build_index(total);
-    // The slot of the pair kAhead positions on is prefetched; the loop keeps the index in
-    // locals since appending entries could otherwise be assumed to change it.
+    // The slot of the pair kAhead positions on is prefetched (a hint only: whatever id it
+    // reads, the slot is inside the index); the loop keeps the index in locals since appending
+    // entries could otherwise be assumed to change it.
     constexpr std::size_t kAhead = 64;
     std::uint32_t* const index = index_.get();
     const unsigned shift = shift_;
     const std::uint32_t mask = mask_;
     for (std::size_t i = start; i < n; ++i) {
-        if (i + kAhead < n) __builtin_prefetch(&index[slot_of(ids[i + kAhead], shift)]);
-        const VarId id = ids[i];
-        const double c = coeffs[i];
-        if (id >= limit || !std::isfinite(c)) return i;
+        if (i + kAhead < n) __builtin_prefetch(&index[slot_of(read_once(ids[i + kAhead]), shift)]);
+        const VarId id = read_once(ids[i]);
+        const double c = read_once(coeffs[i]);
+        if (id >= limit || !std::isfinite(c)) return refuse(i, id, c);
         std::size_t s = slot_of(id, shift);
         while (true) {
             const std::uint32_t p = index[s];

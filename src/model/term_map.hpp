@@ -104,8 +104,11 @@ public:
     void erase_flagged(const std::vector<bool>& drop);
     // The bulk path: for each i in order, coefficient of ids[i] := coeffs[i] + old, stopping at
     // the first pair whose id is not below `limit` or whose coefficient is not finite. Returns
-    // that pair's position, or n when every pair was applied.
-    std::size_t add_checked(const VarId* ids, const double* coeffs, std::size_t n, VarId limit);
+    // that pair's position, or n when every pair was applied; the refused pair, as it was read,
+    // goes to `refused` when given. The arrays may be lent memory that someone else changes
+    // meanwhile: each pair is read once, and what is stored is what was checked.
+    std::size_t add_checked(const VarId* ids, const double* coeffs, std::size_t n, VarId limit,
+                            Term* refused = nullptr);
     // Removes every entry whose coefficient is 0.0 (either sign), keeping the order of the rest.
     void erase_zero_coefficients();
     // Multiplies every coefficient by factor; order and index are unaffected.
