@@ -12,6 +12,8 @@ import time
 
 import pytest
 
+from support import ROOT
+
 # A model of about 8 million non-zeros, built in bulk; its LP and MPS files take seconds to write.
 # The child installs Python's own SIGINT handler: a child started from a background job inherits
 # SIGINT ignored, and Python then leaves it ignored.
@@ -174,3 +176,217 @@ def test_a_read_stops_at_sigint(tmp_path, fifo, setup, path):
     elapsed, out, err = run_until_interrupted(script, tmp_path)
     assert out.splitlines()[-1] == "interrupted", (out, err)
     assert elapsed < 1.0
+
+
+# Every operation of the four classes, called from a signal handler while a write of the same
+# model holds its lock (the write waits in open() for a reader of a FIFO, so it holds the lock
+# for as long as the test needs). Each operation that reaches the store must raise the in-use
+# RuntimeError at once; the ones that never touch the store (they read the handle or the
+# expression alone) must simply work. The child reports each call's outcome and time; a call
+# that waited on the lock would hang the child, which the timeout turns into a failure.
+IN_USE = "The model is in use by an operation that is still running on this thread"
+
+REACHES_STORE = {
+    "Model.num_variables": "m.num_variables",
+    "Model.num_constraints": "m.num_constraints",
+    "Model.add_variable": "m.add_variable('z', 0.0, 1.0, Category.Continuous)",
+    "Model.add_variables_batch": "m.add_variables_batch(['z'], 0.0, 1.0, Category.Continuous)",
+    "Model.add_variables_arrays": "m.add_variables_arrays(['z'], array('d', [0.0]), array('d', [1.0]), bytes(1))",
+    "Model.set_variable_values": "m.set_variable_values([(0, 1.0)])",
+    "Model.set_variable_djs": "m.set_variable_djs([(0, 1.0)])",
+    "Model.set_constraint_pis": "m.set_constraint_pis([(0, 1.0)])",
+    "Model.set_constraint_slacks": "m.set_constraint_slacks([(0, 1.0)])",
+    "Model.set_variable_values_by_name": "m.set_variable_values_by_name({'x': 1.0})",
+    "Model.set_variable_djs_by_name": "m.set_variable_djs_by_name({'x': 1.0})",
+    "Model.set_constraint_pis_by_name": "m.set_constraint_pis_by_name({'r': 1.0})",
+    "Model.set_constraint_slacks_by_name": "m.set_constraint_slacks_by_name({'r': 1.0})",
+    "Model.round_solution": "m.round_solution()",
+    "Model.is_mip": "m.is_mip()",
+    "Model.list_variables": "m.list_variables()",
+    "Model.list_constraints": "m.list_constraints()",
+    "Model.used_variable_ids": "m.used_variable_ids()",
+    "Model.list_variables_by_ids": "m.list_variables_by_ids([0])",
+    "Model.get_constraint_by_name": "m.get_constraint_by_name('r')",
+    "Model.get_objective": "m.get_objective()",
+    "Model.sos_export": "m.sos_export()",
+    "Model.variables_dict": "m.variables_dict()",
+    "Model.constraints_dict": "m.constraints_dict()",
+    "Model.coefficients": "m.coefficients()",
+    "Model.summary": "m.summary()",
+    "Model.check_duplicate_vars": "m.check_duplicate_vars()",
+    "Model.check_duplicate_constraints": "m.check_duplicate_constraints()",
+    "Model.check_length_vars": "m.check_length_vars(255)",
+    "Model.copy_model": "m.copy_model()",
+    "Model.add_constraint": "m.add_constraint(make_expr([(x, 1.0)], -1.0, Sense.LessEqual))",
+    "Model.add_constraints_batch": "m.add_constraints_batch(array('Q', [0, 1]), array('Q', [0]), array('d', [1.0]), bytes(1), array('d', [1.0]))",
+    "Model.set_objective": "m.set_objective(make_expr([(x, 1.0)]))",
+    "Model.add_mps_result": "m.add_mps_result(read_mps(MPS, 1))",
+    "Model.clear_objective": "m.clear_objective()",
+    "Model.set_sense": "m.set_sense(ObjSense.Maximize)",
+    "Model.get_sense": "m.get_sense()",
+    "Model.add_column": "m.add_column('z', 0.0, 1.0, Category.Continuous, 1.0, [(0, 1.0)])",
+    "Model.remove_variables": "m.remove_variables([0])",
+    "Model.add_sos_group": "m.add_sos_group(SosKind.Sos1, 'g', [(x, 1.0)])",
+    "Model.clear_sos": "m.clear_sos()",
+    "Variable.name": "x.name",
+    "Variable.lb": "x.lb",
+    "Variable.ub": "x.ub",
+    "Variable.category": "x.category",
+    "Variable.value": "x.value",
+    "Variable.dj": "x.dj",
+    "Variable.set_value": "x.set_value(1.0)",
+    "Variable.set_lb": "x.set_lb(0.0)",
+    "Variable.set_ub": "x.set_ub(1.0)",
+    "Variable.set_dj": "x.set_dj(0.0)",
+    "Variable.set_category": "x.set_category(Category.Integer)",
+    "Variable.set_name": "x.set_name('x2')",
+    "Variable.is_binary": "x.is_binary()",
+    "Variable.is_integer": "x.is_integer()",
+    "Variable.is_free": "x.is_free()",
+    "Variable.is_constant": "x.is_constant()",
+    "Variable.is_positive": "x.is_positive()",
+    "Variable.as_cplex_lp_variable": "x.as_cplex_lp_variable()",
+    "Variable.valid": "x.valid()",
+    "Variable.infeasibility_gap": "x.infeasibility_gap()",
+    "Variable.round_value": "x.round_value()",
+    "Variable.value_or_default": "x.value_or_default()",
+    "Variable.rounded_value": "x.rounded_value()",
+    "Constraint.name": "c.name",
+    "Constraint.pi": "c.pi",
+    "Constraint.slack": "c.slack",
+    "Constraint.sense": "c.sense",
+    "Constraint.rhs": "c.rhs",
+    "Constraint.set_name": "c.set_name('r2')",
+    "Constraint.set_pi": "c.set_pi(1.0)",
+    "Constraint.set_slack": "c.set_slack(1.0)",
+    "Constraint.set_rhs": "c.set_rhs(2.0)",
+    "Constraint.set_sense": "c.set_sense(Sense.Equal)",
+    "Constraint.set_coefficient": "c.set_coefficient(x, 2.0)",
+    "Constraint.set_expr": "c.set_expr(make_expr([(x, 1.0)], 0.0, Sense.Equal))",
+    "Constraint.items": "c.items()",
+    "Constraint.value": "c.value()",
+    "Constraint.value_or_default": "c.value_or_default()",
+    "Constraint.valid": "c.valid()",
+    "Constraint.as_cplex_lp_constraint": "c.as_cplex_lp_constraint('r')",
+    "Constraint.as_cplex_lp_affine_expression": "c.as_cplex_lp_affine_expression('r')",
+    "Constraint.str_repr": "c.str_repr()",
+    "Constraint.repr_str": "c.repr_str()",
+    "AffineExpr.add_term_ids_coeffs": "e.add_term_ids_coeffs(m, array('Q', [0]), array('d', [1.0]))",
+    "AffineExpr.value": "e.value()",
+    "AffineExpr.value_or_default": "e.value_or_default()",
+    "AffineExpr.var_name_coeffs": "e.var_name_coeffs()",
+    "AffineExpr.str_expr": "e.str_expr()",
+    "AffineExpr.str_with_sense": "e.str_with_sense()",
+    "AffineExpr.repr_expr": "e.repr_expr()",
+    "AffineExpr.as_cplex_variables_only": "e.as_cplex_variables_only('obj')",
+    "AffineExpr.as_cplex_lp_affine_expression": "e.as_cplex_lp_affine_expression('obj')",
+    "AffineExpr.as_cplex_lp_constraint": "make_expr([(x, 1.0)], 0.0, Sense.LessEqual).as_cplex_lp_constraint('r')",
+    "AffineExpr.__str__": "str(e)",
+    "write_lp": "write_lp(m, 'other.lp', False, 255, 'OBJ', '')",
+    "write_mps": "write_mps(m, 'other.mps', 1, False, False, False, 'M', 'OBJ')",
+}
+
+# Operations that read the handle or the expression alone (or only resolve the model's weak
+# reference, which takes no lock): they work in the handler as anywhere else.
+LEAVES_STORE = {
+    "Model.get_variable": "m.get_variable(0)",
+    "AffineExpr.terms_with_variables": "e.terms_with_variables(m)",
+    "Variable.id": "x.id()",
+    "Variable.model_identity": "x.model_identity()",
+    "Variable.containing_model": "x.containing_model()",
+    "Constraint.id": "c.id()",
+    "AffineExpr.constant": "e.constant",
+    "AffineExpr.sense": "e.sense",
+    "AffineExpr.name": "e.name",
+    "AffineExpr.add_term": "e.add_term(x, 1.0)",
+    "AffineExpr.add_expr": "e.add_expr(make_expr([(x, 1.0)]), 1.0)",
+    "AffineExpr.scale": "e.scale(2.0)",
+    "AffineExpr.set_constant": "e.set_constant(1.0)",
+    "AffineExpr.set_sense": "e.set_sense(Sense.LessEqual)",
+    "AffineExpr.clear_sense": "e.clear_sense()",
+    "AffineExpr.set_name": "e.set_name('n')",
+    "AffineExpr.clear_name": "e.clear_name()",
+    "AffineExpr.combine_sense": "e.combine_sense(Sense.Equal, 1.0)",
+    "AffineExpr.from_variable": "AffineExpr.from_variable(x)",
+    "AffineExpr.from_constant": "AffineExpr.from_constant(1.0)",
+    "AffineExpr.clone_expr": "e.clone_expr()",
+    "AffineExpr.num_terms": "e.num_terms()",
+    "AffineExpr.get_coeff": "e.get_coeff(x)",
+    "AffineExpr.items": "e.items()",
+    "AffineExpr.keys": "e.keys()",
+    "AffineExpr.values": "e.values()",
+}
+
+HANDLER_CHILD = HANDLER + """
+import json, os, signal, sys, time
+from array import array
+from support import make_expr
+from zemlo._ondrel import (AffineExpr, Category, Model, ObjSense, Sense, SosKind, read_mps, write_lp,
+                           write_mps)
+MPS = "tiny.mps"
+with open(MPS, "w") as f:
+    f.write("NAME t\\nROWS\\n N obj\\n L r\\nCOLUMNS\\n    y  r  1.0  obj  1.0\\nRHS\\n    RHS  r  1.0\\nENDATA\\n")
+m = Model("m")
+x = m.add_variable("x", 0.0, 4.0, Category.Continuous)
+c = m.add_constraint(make_expr([(x, 1.0)], -1.0, Sense.LessEqual, "r"))
+m.set_objective(make_expr([(x, 1.0)]))
+e = make_expr([(x, 3.0)])
+TABLE = json.loads(sys.argv[1])
+done = []
+
+class Enough(Exception):
+    pass
+
+def handler(signum, frame):
+    for key, call in TABLE.items():
+        print("calling", key, flush=True)
+        started = time.monotonic()
+        try:
+            eval(call)
+            outcome = ["ok", ""]
+        except Exception as exc:
+            outcome = [type(exc).__name__, str(exc)]
+        done.append([key, *outcome, time.monotonic() - started])
+    raise Enough
+
+os.mkfifo("pipe")
+signal.signal(signal.SIGALRM, handler)
+signal.setitimer(signal.ITIMER_REAL, 0.2)
+try:
+    WRITE
+except Enough:
+    pass
+print(json.dumps(done))
+"""
+
+
+def public_operations(cls):
+    return {f"{cls.__name__}.{n}" for n in dir(cls) if not n.startswith("_")}
+
+
+def test_the_table_names_every_operation():
+    from zemlo._ondrel import AffineExpr, Constraint, Model, Variable
+    named = set(REACHES_STORE) | set(LEAVES_STORE)
+    for cls in (Model, Variable, Constraint, AffineExpr):
+        assert public_operations(cls) <= named, sorted(public_operations(cls) - named)
+
+
+@pytest.mark.parametrize("write", [
+    "write_lp(m, 'pipe', False, 255, 'OBJ', '')",
+    "write_mps(m, 'pipe', 1, False, False, False, 'M', 'OBJ')",
+], ids=["write_lp", "write_mps"])
+def test_every_operation_from_a_signal_handler_during_a_write(write, tmp_path):
+    import json
+    table = {**REACHES_STORE, **LEAVES_STORE}
+    env = {**os.environ, "PYTHONPATH": os.pathsep.join([str(ROOT / "tests"), os.environ.get("PYTHONPATH", "")])}
+    child = subprocess.run([sys.executable, "-c", HANDLER_CHILD.replace("WRITE", write), json.dumps(table)],
+                           capture_output=True, text=True, cwd=tmp_path, env=env, timeout=60)
+    assert child.returncode == 0, (child.stdout[-2000:], child.stderr[-2000:])
+    rows = {key: (kind, message, seconds) for key, kind, message, seconds in json.loads(child.stdout.splitlines()[-1])}
+    assert set(rows) == set(table)
+    for key in REACHES_STORE:
+        kind, message, seconds = rows[key]
+        assert (kind, message.split(" (")[0]) == ("RuntimeError", IN_USE), (key, kind, message)
+        assert seconds < 1.0, (key, seconds)
+    for key in LEAVES_STORE:
+        assert rows[key][0] == "ok", (key, rows[key])

@@ -30,13 +30,19 @@ def test_repository_sources_depend_one_way():
     ("io/a.cpp", '#include "io/io_py.hpp"\n', "binding header"),
     ("model/a_py.cpp", "void f() { with_core(m, g); }\n", "calls with_core"),
     ("module/kit.cpp", "void f() { with_core (m, g); }\n", "calls with_core"),
+    ("model/a_py.hpp", "inline void f() { with_core(m, g); }\n", "calls with_core"),
+    ("io/deeper/a_py.cpp", "void f() { with_core(m, g); }\n", "calls with_core"),
+    ("io/deeper/a.cpp", '#include "module/binding_py.hpp"\n', "binding header"),
+    ("model/queries.cpp", "std::lock_guard<std::mutex> guard(source.mutex);\n", "uses a mutex directly"),
+    ("model/copy.cpp", "void f(SharedModel& m) { m.mutex.lock(); }\n", "uses a mutex directly"),
+    ("variable/v_py.cpp", "std::unique_lock held(m->mutex);\n", "uses a mutex directly"),
     ("widgets/a.hpp", "\n", "not a known layer"),
 ])
 def test_each_kind_of_violation_is_reported(tmp_path, path, text, complaint):
     (tmp_path / "base").mkdir()
     (tmp_path / "base" / "ok.hpp").write_text('#include <vector>\n#include "base/errors.hpp"\n')
     target = tmp_path / path
-    target.parent.mkdir(exist_ok=True)
+    target.parent.mkdir(parents=True, exist_ok=True)
     target.write_text(text)
     r = run_check(tmp_path)
     assert r.returncode == 1
@@ -49,8 +55,10 @@ def test_allowed_includes_pass(tmp_path):
         ("io/w.hpp", '#include "format/number.hpp"\n'),
         ("model/m_py.cpp", '#include <Python.h>\n#include "module/binding_py.hpp"\n#include "io/w.hpp"\n'),
         ("module/kit_py.hpp", '#include "io/io_py.hpp"\n'),
+        ("model/store.hpp", "struct SharedModel { std::mutex mutex; };\nstd::lock_guard<std::mutex> guard(m.mutex);\n"),
+        ("io/nested/r.cpp", '#include "model/store.hpp"\n'),
     ]:
-        (tmp_path / path).parent.mkdir(exist_ok=True)
+        (tmp_path / path).parent.mkdir(parents=True, exist_ok=True)
         (tmp_path / path).write_text(text)
     r = run_check(tmp_path)
     assert r.returncode == 0, r.stdout

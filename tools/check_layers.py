@@ -9,7 +9,9 @@ before it:
 Plain files (every file not named *_py.* and not in module/) never include Python.h, a binding
 header (*_py.hpp) or anything from module/. Binding files (*_py.* and module/) sit on top and
 may include anything, but never take a store's lock themselves: `with_core` appears only in
-plain files.
+plain files. The store's mutex is taken only through `with_core`: no file but the store's own
+header (model/store.hpp) names a mutex or a lock guard. Files are checked at any depth; the
+folder right under src/ is a file's layer.
 
 Prints one line per violation and exits 1 when there is any; exits 0 otherwise.
 """
@@ -24,26 +26,37 @@ LAYERS = ["base", "model", "format", "expr", "variable", "constraint", "io"]
 BINDING_FOLDER = "module"
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]', re.MULTILINE)
 LOCK_CALL = re.compile(r"\bwith_core\s*\(")
+# A mutex or a lock taken on one by hand: std::mutex and its kin, the guards, lock() or
+# try_lock() on a member named mutex.
+MUTEX_USE = re.compile(
+    r"\b(?:std::)?(?:recursive_|timed_|recursive_timed_|shared_|shared_timed_)?mutex\b"
+    r"|\b(?:lock_guard|unique_lock|scoped_lock|shared_lock)\b"
+    r"|\bmutex\s*\.\s*(?:try_)?lock\s*\(|\bpthread_mutex_\w+"
+)
+STORE_HEADER = Path("model") / "store.hpp"
 
 
-def is_binding(path: Path) -> bool:
-    return path.parent.name == BINDING_FOLDER or path.stem.endswith("_py")
+def is_binding(path: Path, folder: str) -> bool:
+    return folder == BINDING_FOLDER or path.stem.endswith("_py")
 
 
 def violations(src: Path) -> list[str]:
     found = []
-    for path in sorted(src.glob("*/*")):
-        if path.suffix not in {".hpp", ".cpp", ".inc"}:
+    for path in sorted(src.rglob("*")):
+        if path.suffix not in {".hpp", ".cpp", ".inc"} or not path.is_file():
             continue
-        folder = path.parent.name
+        rel_src = path.relative_to(src)
+        folder = rel_src.parts[0] if len(rel_src.parts) > 1 else ""
         rel = path.relative_to(src.parent)
         if folder != BINDING_FOLDER and folder not in LAYERS:
             found.append(f"{rel}: folder '{folder}' is not a known layer")
             continue
         text = path.read_text(encoding="utf-8")
-        binding = is_binding(path)
+        if rel_src != STORE_HEADER and MUTEX_USE.search(text):
+            found.append(f"{rel}: uses a mutex directly; take the store's lock through with_core")
+        binding = is_binding(path, folder)
         if binding:
-            if path.suffix == ".cpp" and LOCK_CALL.search(text):
+            if LOCK_CALL.search(text):
                 found.append(f"{rel}: a binding file calls with_core; call a plain operation instead")
             continue
         for kind, target in INCLUDE.findall(text):

@@ -107,13 +107,16 @@ CoefficientTable coefficient_table(SharedModel& model) {
 }
 
 std::shared_ptr<SharedModel> copy_model(SharedModel& source) {
-    std::lock_guard<std::mutex> source_guard(source.mutex);
-    auto copy = std::make_shared<SharedModel>(source.core.name);
-    // Nobody else can reach the copy yet, so taking its lock while holding the source's
-    // cannot deadlock.
-    std::lock_guard<std::mutex> copy_guard(copy->mutex);
-    copy->core = source.core;
-    if (copy->core.objective) copy->core.objective->model = ModelRef::to(copy);
+    auto copy = std::make_shared<SharedModel>(std::string());
+    // Both locks through with_core, so a call from a signal handler while this thread holds the
+    // source (a write in progress) gets the in-use error instead of waiting forever. Nobody else
+    // can reach the copy yet, so taking its lock while holding the source's cannot deadlock.
+    with_core(source, [&](const ModelCore& original) {
+        with_core(*copy, [&](ModelCore& target) {
+            target = original;
+            if (target.objective) target.objective->model = ModelRef::to(copy);
+        });
+    });
     return copy;
 }
 
