@@ -101,6 +101,12 @@ def test_version_from_metadata_through_both_entry_points():
     (("convert", AFIRO, "out.lp", "--objsense"), "--objsense cannot be used when writing LP"),
     (("convert", AFIRO, "out.mps", "--max-name-length", "8"), "--max-name-length cannot be used when writing MPS"),
     (("info", "model.lp"), "model.lp: zemlo reads MPS files only"),
+    (("convert", AFIRO, "out.lp", "--obj-name", "O\nSubject To"),
+     "argument --obj-name: must not contain a line break or NUL character: 'O\\nSubject To'"),
+    (("convert", AFIRO, "out.mps", "--model-name", "M\u2028"),
+     "argument --model-name: must not contain a line break or NUL character: 'M\\u2028'"),
+    (("convert", AFIRO, "out.lp", "--dummy-var-name", "d\r"),
+     "argument --dummy-var-name: must not contain a line break or NUL character: 'd\\r'"),
 ])
 def test_usage_errors_exit_2_with_one_line(tmp_path, args, message):
     line = one_line_error(zemlo(*args, cwd=tmp_path), 2)

@@ -23,6 +23,7 @@ from typing import IO, Any, NoReturn
 
 from zemlo._info import describe, render
 from zemlo._load import load_mps, plain_file
+from zemlo._names import has_line_break
 from zemlo._ondrel import Model, ObjSense, read_mps, write_lp, write_mps
 from zemlo._solve import SOLVERS, SolveResult, SolverError, require, solve
 
@@ -97,13 +98,15 @@ def build_parser() -> argparse.ArgumentParser:
     convert.add_argument("--rename", action="store_true",
                          help="write generated names (X0000000, ... for columns, C0000000, ... for rows)")
     convert.add_argument("--relax", action="store_true", help="write integer columns as continuous ones")
-    convert.add_argument("--obj-name", metavar="NAME", help="name of the objective row (default: the file's)")
-    convert.add_argument("--model-name", metavar="NAME", help="MPS only: NAME line text (default: the file's)")
+    convert.add_argument("--obj-name", type=_name, metavar="NAME",
+                         help="name of the objective row (default: the file's)")
+    convert.add_argument("--model-name", type=_name, metavar="NAME",
+                         help="MPS only: NAME line text (default: the file's)")
     convert.add_argument("--objsense", action="store_true",
                          help="MPS only: write an OBJSENSE section rather than negating a maximised objective")
     convert.add_argument("--max-name-length", type=_non_negative, default=255, metavar="N",
                          help="LP only: fail on a column name longer than N bytes (default 255)")
-    convert.add_argument("--dummy-var-name", default="__dummy", metavar="NAME",
+    convert.add_argument("--dummy-var-name", type=_name, default="__dummy", metavar="NAME",
                          help="LP only: variable used to write rows without coefficients (default __dummy)")
     convert.add_argument("--drop-cons-names", action="store_true",
                          help="give the rows automatic names (_C1, _C2, ...) instead of the file's")
@@ -145,6 +148,12 @@ def _non_negative(text: str) -> int:
     if value < 0:
         raise argparse.ArgumentTypeError(f"must not be negative: {text}")
     return value
+
+
+def _name(text: str) -> str:
+    if has_line_break(text):
+        raise argparse.ArgumentTypeError(f"must not contain a line break or NUL character: {text!r}")
+    return text
 
 
 def _non_negative_float(text: str) -> float:

@@ -13,6 +13,7 @@
 #include "base/numeric.hpp"
 #include "model/name_order.hpp"
 #include "model/names.hpp"
+#include "model/queries.hpp"
 #include "model/variable_rules.hpp"
 #include "base/errors.hpp"
 
@@ -188,6 +189,34 @@ void write_constraints(OutputFile& out, const ModelCore& core, const HugeVector<
     }
 }
 
+// Every text the file will hold must keep to its line (has_line_break): the names of the used
+// variables and of every constraint, the model name of the header comment, the objective's
+// label when there is an objective and the dummy variable when an empty constraint needs it.
+void check_line_breaks(const ModelCore& core, const LpWriteOptions& options) {
+    const std::size_t n = core.variables.size();
+    for (std::size_t id = 0; id < n; ++id) {
+        if (!has_line_break(core.variables[id].name)) continue;
+        // Only the used variables are written; finding them takes a sweep over every term,
+        // which is left to this rare case.
+        for (const VarId used : used_variable_ids(core)) {
+            if (used < n && has_line_break(core.variables[used].name)) {
+                raise_line_break("Variable name", core.variables[used].name);
+            }
+        }
+        break;
+    }
+    bool empty_constraint = false;
+    for (const ConstraintRecord& c : core.constraints) {
+        if (has_line_break(c.name)) raise_line_break("Constraint name", c.name);
+        empty_constraint = empty_constraint || c.terms.empty();
+    }
+    if (has_line_break(core.name)) raise_line_break("Model name", core.name);
+    if (core.objective && has_line_break(options.obj_name)) raise_line_break("obj_name", options.obj_name);
+    if (empty_constraint && has_line_break(options.dummy_var_name)) {
+        raise_line_break("dummy_var_name", options.dummy_var_name);
+    }
+}
+
 std::vector<VarId> write_file(const ModelCore& core, std::string_view path, const LpWriteOptions& options) {
     // Sorting the names finds repeats on the way; the exact checks only run to report them.
     // The preparation of a model of millions of names takes a while before the first byte is
@@ -199,6 +228,7 @@ std::vector<VarId> write_file(const ModelCore& core, std::string_view path, cons
     if (constraint_order.has_repeat()) check_duplicate_constraint_names(core);
     check_interrupt(options.interrupt);
     check_variable_name_lengths(core, options.max_length);
+    check_line_breaks(core, options);
     const VariableNames names(variable_order);
 
     const std::size_t n = core.variables.size();

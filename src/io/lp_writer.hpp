@@ -20,7 +20,8 @@ struct LpWriteOptions {
 
 // Writes the model to `path` as a CPLEX LP file, holding the store's lock for the whole write.
 //
-// Before anything is created: the repeated-name and name-length checks (RuntimeError), then
+// Before anything is created: the repeated-name and name-length checks (RuntimeError), the
+// line-break check of every text the file would hold (RuntimeError, see has_line_break), then
 // every objective term must name a variable (ValueError "Variable id ... is out of range").
 // Then the file is created or truncated ("Cannot create file: ..." on failure) and written
 // section by section. A model without objective fails with ValueError "No objective set"

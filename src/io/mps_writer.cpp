@@ -204,6 +204,19 @@ MpsFileNames write_file(const ModelCore& core, std::string_view path, const MpsW
         }
     }
 
+    // Every name the file will hold must keep to its line (has_line_break); renaming writes
+    // generated names only.
+    if (!options.rename) {
+        for (const VarId v : columns) {
+            if (has_line_break(core.variables[v].name)) raise_line_break("Variable name", core.variables[v].name);
+        }
+        for (const ConstraintRecord& c : core.constraints) {
+            if (has_line_break(c.name)) raise_line_break("Constraint name", c.name);
+        }
+        if (has_line_break(options.model_name)) raise_line_break("model_name", options.model_name);
+        if (has_line_break(options.obj_name)) raise_line_break("obj_name", options.obj_name);
+    }
+
     MpsFileNames names;
     names.renamed = options.rename;
     names.rows = n_rows;

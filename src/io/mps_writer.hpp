@@ -43,7 +43,9 @@ std::string generated_name(char letter, std::size_t index);
 //
 // Checks come before the file is touched, in this order: repeated variable names, repeated
 // constraint names (RuntimeError), an objective term whose id names no variable (ValueError),
-// a path with a NUL character (RuntimeError "Cannot create file: ..."). Failures while writing
+// unless renaming a name the file would hold with a line break (RuntimeError, see
+// has_line_break): columns, rows, model_name, obj_name; a path with a NUL character
+// (RuntimeError "Cannot create file: ..."). Failures while writing
 // raise RuntimeError with the operating system's error text and leave what was written so far.
 MpsFileNames write_mps_file(SharedModel& model, std::string_view path, const MpsWriteOptions& options);
 

@@ -90,6 +90,24 @@ std::string quoted_for_message(std::string_view text) {
     return out;
 }
 
+bool has_line_break(std::string_view text) noexcept {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* const end = p + text.size();
+    for (; p != end; ++p) {
+        const unsigned char c = *p;
+        if (c >= 0x20 && c != 0xC2 && c != 0xE2) continue;  // nearly every byte of a name
+        if (c == 0 || (c >= 0x0A && c <= 0x0D) || (c >= 0x1C && c <= 0x1E)) return true;
+        if (c == 0xC2 && end - p >= 2 && p[1] == 0x85) return true;
+        if (c == 0xE2 && end - p >= 3 && p[1] == 0x80 && (p[2] == 0xA8 || p[2] == 0xA9)) return true;
+    }
+    return false;
+}
+
+void raise_line_break(std::string_view what, std::string_view text) {
+    raise_runtime(Msg() << what << " " << quoted_for_message(text)
+                        << " contains a line break or NUL character and cannot be written to a file");
+}
+
 void check_variable_name_lengths(const ModelCore& core, std::uint64_t max_length) {
     std::string list;
     bool any = false;
