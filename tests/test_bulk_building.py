@@ -118,6 +118,12 @@ def ok_args():
     (dict(names=["a"]), ValueError, "names length (1) must equal the number of rows (2)"),
     (dict(ids=array("Q", [0, 1, 99])), ValueError, "Row 1: variable id 99 is out of range (model has 12 variables)"),
     (dict(coeffs=array("d", [1.0, float("nan"), 3.0])), ValueError, "Row 0: non-finite coefficient in coeffs buffer"),
+    # Two finite coefficients of one id that sum to infinity: refused as add_constraint refuses
+    # the expression add_term_ids_coeffs builds from them.
+    (dict(ids=array("Q", [0, 0, 2]), coeffs=array("d", [1e308, 1e308, 3.0])), ValueError,
+     "Row 0: Invalid coefficient value: inf for variable id 0. Coefficients must be finite."),
+    (dict(starts=array("Q", [0, 0, 40]), ids=array("Q", [1] * 40), coeffs=array("d", [-1e307] * 40)), ValueError,
+     "Row 1: Invalid coefficient value: -inf for variable id 1. Coefficients must be finite."),
     (dict(senses=bytes([0, 3])), ValueError, "Row 1: invalid sense code 3 (codes are 0 LessEqual, 1 Equal, 2 GreaterEqual)"),
     (dict(rhs=array("d", [1.0, float("inf")])), ValueError,
      "Row 1: Invalid constraint RHS value: -inf. Coefficients and bounds must be finite."),

@@ -218,8 +218,9 @@ Term* fill_row(const ConstraintRows& rows, std::size_t i, std::size_t begin, std
     const std::size_t count = end - begin;
     const VarId* ids = rows.ids.data() + begin;
     const double* coeffs = rows.coeffs.data() + begin;
+    Term* stop = out;
+    bool merged = false;
     if (count <= TermMap::kLinearLimit) {
-        Term* stop = out;
         for (std::size_t k = 0; k < count; ++k) {
             const VarId raw = read_once(ids[k]);
             const double c = read_once(coeffs[k]);
@@ -229,17 +230,29 @@ Term* fill_row(const ConstraintRows& rows, std::size_t i, std::size_t begin, std
             while (t != stop && t->id != id) ++t;
             if (t != stop) {
                 t->coeff = c + t->coeff;
+                merged = true;
             } else {
                 *stop++ = Term{id, c + 0.0};
             }
         }
-        return stop;
+    } else {
+        scratch.clear();
+        Term refused{};
+        if (scratch.add_checked(ids, coeffs, count, limit, &refused) != count) raise_term(i, refused, limit);
+        for (const Term& t : scratch) *stop++ = Term{t.id + offset, t.coeff};
+        merged = scratch.size() != count;
     }
-    scratch.clear();
-    Term refused{};
-    if (scratch.add_checked(ids, coeffs, count, limit, &refused) != count) raise_term(i, refused, limit);
-    for (const Term& t : scratch) *out++ = Term{t.id + offset, t.coeff};
-    return out;
+    // Finite coefficients of a repeated id can sum to an infinite one, which add_constraint
+    // refuses as it checks the finished expression.
+    if (merged) {
+        for (const Term* t = out; t != stop; ++t) {
+            if (!std::isfinite(t->coeff)) {
+                raise_row(i, Msg() << "Invalid coefficient value: " << t->coeff << " for variable id " << t->id
+                                   << ". Coefficients must be finite.");
+            }
+        }
+    }
+    return stop;
 }
 
 // Appends the rows, their ids shifted by `offset`; `limit` is the id limit before the shift.

@@ -15,7 +15,7 @@ namespace {
 // smaller name in byte-wise order whenever the keys differ.
 std::uint64_t prefix_key(std::string_view name) noexcept {
     unsigned char b[8] = {};
-    std::memcpy(b, name.data(), std::min<std::size_t>(name.size(), 8));
+    if (!name.empty()) std::memcpy(b, name.data(), std::min<std::size_t>(name.size(), 8));
     std::uint64_t k = 0;
     for (unsigned char c : b) k = (k << 8) | c;
     return k;
