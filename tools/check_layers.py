@@ -6,8 +6,9 @@ before it:
 
     base, model, format, expr, variable, constraint, io
 
-Plain files (every file not named *_py.* and not in module/) never include Python.h, a binding
-header (*_py.hpp) or anything from module/. Binding files (*_py.* and module/) sit on top and
+Plain files (every file not named *_py.* and not in module/ or native/) never include Python.h,
+a binding header (*_py.hpp) or anything from module/ or native/. Binding files (*_py.*, module/
+and native/, the binding of zemlo._native) sit on top and
 may include anything, but never take a store's lock themselves: `with_core` appears only in
 plain files. The store's mutex is taken only through `with_core`: no file but the store's own
 header (model/store.hpp) names a mutex or a lock guard. Files are checked at any depth; the
@@ -23,7 +24,8 @@ import sys
 from pathlib import Path
 
 LAYERS = ["base", "model", "format", "expr", "variable", "constraint", "io"]
-BINDING_FOLDER = "module"
+# The binding kit and _ondrel's module definition; the binding of zemlo._native.
+BINDING_FOLDERS = {"module", "native"}
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]', re.MULTILINE)
 LOCK_CALL = re.compile(r"\bwith_core\s*\(")
 # A mutex or a lock taken on one by hand: std::mutex and its kin, the guards, lock() or
@@ -37,7 +39,7 @@ STORE_HEADER = Path("model") / "store.hpp"
 
 
 def is_binding(path: Path, folder: str) -> bool:
-    return folder == BINDING_FOLDER or path.stem.endswith("_py")
+    return folder in BINDING_FOLDERS or path.stem.endswith("_py")
 
 
 def violations(src: Path) -> list[str]:
@@ -48,7 +50,7 @@ def violations(src: Path) -> list[str]:
         rel_src = path.relative_to(src)
         folder = rel_src.parts[0] if len(rel_src.parts) > 1 else ""
         rel = path.relative_to(src.parent)
-        if folder != BINDING_FOLDER and folder not in LAYERS:
+        if folder not in BINDING_FOLDERS and folder not in LAYERS:
             found.append(f"{rel}: folder '{folder}' is not a known layer")
             continue
         text = path.read_text(encoding="utf-8")
@@ -66,7 +68,7 @@ def violations(src: Path) -> list[str]:
                 continue
             target_path = Path(target)
             target_folder = target_path.parts[0] if len(target_path.parts) > 1 else folder
-            if target_folder == BINDING_FOLDER or target_path.stem.endswith("_py"):
+            if target_folder in BINDING_FOLDERS or target_path.stem.endswith("_py"):
                 found.append(f"{rel}: plain file includes binding header \"{target}\"")
             elif target_folder not in LAYERS:
                 found.append(f"{rel}: includes \"{target}\" from unknown folder '{target_folder}'")

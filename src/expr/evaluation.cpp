@@ -17,6 +17,19 @@ std::optional<double> terms_value(const ModelCore& core, const TermMap& terms, d
     return acc;
 }
 
+std::optional<double> terms_value(SharedModel& model, std::span<const Term> terms, double start) {
+    return with_core(model, [&](const ModelCore& core) -> std::optional<double> {
+        double acc = start;
+        for (const Term& t : terms) {
+            if (t.id >= core.variables.size()) return std::nullopt;
+            const VariableRecord& v = core.variables[t.id];
+            if (!v.has_value) return std::nullopt;
+            acc = acc + v.value_ * t.coeff;
+        }
+        return acc;
+    });
+}
+
 std::optional<double> expr_value(const ExprValue& e) {
     if (!e.model.bound) return e.constant;
     const std::shared_ptr<SharedModel> m = resolve(e.model.ptr, kLostExprModel);

@@ -20,6 +20,10 @@ std::optional<double> terms_value(const ModelCore& core, const TermMap& terms, d
 // variable are skipped.
 double terms_value_or_default(const ModelCore& core, const TermMap& terms, double start);
 
+// start + sum(value * coeff) over a list of terms (ids may repeat), in list order, against the
+// stored values; absent when a term's variable has no value or the id names no variable.
+std::optional<double> terms_value(SharedModel& model, std::span<const Term> terms, double start);
+
 // constant + sum(value * coeff) in term order; absent when a term's variable has no value or
 // the id names no variable. An unbound expression evaluates to its constant.
 std::optional<double> expr_value(const ExprValue& e);

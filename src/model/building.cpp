@@ -149,6 +149,75 @@ ConstraintId add_constraint(SharedModel& model, const ExprValue& expr) {
 
 namespace {
 
+// The terms as one TermMap, repeated ids summed into their first place, after the checks
+// add_term_ids_coeffs and add_constraint run: each coefficient finite and each id below
+// `limit`, then the sums finite.
+TermMap merged_terms(std::span<const Term> terms, std::size_t limit) {
+    TermMap map;
+    map.reserve(terms.size());
+    bool merged = false;
+    for (const Term& t : terms) {
+        if (!std::isfinite(t.coeff)) {
+            raise_value(Msg() << "Invalid coefficient value: " << t.coeff << " for variable id " << t.id
+                              << ". Coefficients must be finite.");
+        }
+        if (t.id >= limit) raise_variable_id(t.id, limit);
+        const std::size_t before = map.size();
+        map.add(t.id, t.coeff);
+        merged = merged || map.size() == before;
+    }
+    if (merged) {
+        for (const Term& t : map) {
+            if (!std::isfinite(t.coeff)) {
+                raise_value(Msg() << "Invalid coefficient value: " << t.coeff << " for variable id " << t.id
+                                  << ". Coefficients must be finite.");
+            }
+        }
+    }
+    return map;
+}
+
+}  // namespace
+
+ConstraintId add_constraint_terms(SharedModel& model, std::span<const Term> terms, Sense sense, double rhs,
+                                  std::optional<std::string_view> name) {
+    return with_core(model, [&](ModelCore& core) {
+        TermMap map = merged_terms(terms, core.variables.size());
+        if (!std::isfinite(rhs)) {
+            raise_value(Msg() << "Invalid constraint RHS value: " << -rhs << ". Coefficients and bounds must be finite.");
+        }
+        ExprValue named;
+        if (name) named.name.emplace(*name);
+        bool automatic = true;
+        ConstraintRecord record;
+        record.name = constraint_name(core, named, automatic);
+        record.terms = std::move(map);
+        record.rhs = rhs;
+        record.sense = sense;
+        const ConstraintId id = core.constraints.size();
+        core.constraints.push_back(std::move(record));
+        if (automatic) ++core.auto_name_counter;
+        return id;
+    });
+}
+
+void set_objective_terms(const std::shared_ptr<SharedModel>& model, std::span<const Term> terms, double constant,
+                         ObjSense sense) {
+    if (!std::isfinite(constant)) {
+        raise_value(Msg() << "Invalid objective constant: " << constant << ". Coefficients must be finite.");
+    }
+    ExprValue objective;
+    objective.constant = constant;
+    objective.model = ModelRef::to(model);
+    with_core(*model, [&](ModelCore& core) {
+        objective.terms = merged_terms(terms, core.variables.size());
+        core.objective = std::move(objective);
+        core.objective_sense = sense;
+    });
+}
+
+namespace {
+
 [[noreturn]] void raise_row(std::size_t row, std::string_view message) {
     raise_value(Msg() << "Row " << row << ": " << message);
 }

@@ -47,6 +47,20 @@ void check_expr_binding(const ExprValue& expr, const SharedModel& target,
 
 ConstraintId add_constraint(SharedModel& model, const ExprValue& expr);
 
+// One constraint from a list of terms in which an id may repeat (summed into its first place),
+// with its sense, right-hand side and name (absent: automatic), stored as add_constraint stores
+// the expression those terms make. Checks, in this order: each term's coefficient finite and
+// id in range, the sums of repeated ids finite, a finite right-hand side, the name. A failed
+// call stores nothing.
+ConstraintId add_constraint_terms(SharedModel& model, std::span<const Term> terms, Sense sense, double rhs,
+                                  std::optional<std::string_view> name);
+
+// The objective from a list of terms in which an id may repeat (summed), with its constant and
+// sense; every id must name a variable and every coefficient, sum and the constant be finite.
+// Replaces the objective, its sense and its name (none). A failed call changes nothing.
+void set_objective_terms(const std::shared_ptr<SharedModel>& model, std::span<const Term> terms, double constant,
+                         ObjSense sense);
+
 // A batch of constraints in compressed-row form: the terms of row i are the pairs
 // (ids[k], coeffs[k]) for k in [starts[i], starts[i + 1]).
 struct ConstraintRows {
