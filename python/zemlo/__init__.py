@@ -1,6 +1,8 @@
 """zemlo: linear and mixed-integer programming models in memory.
 
-Build a model with `Model`, its variables and `AffineExpr` expressions, or load one from an MPS
+Write a problem as Python with `DoRaduvar`: variables, expressions with + - * / and sums
+(`total` for large generators), constraints with <=, >= and ==, then `solve()`. Underneath,
+build a model with `Model`, its variables and `AffineExpr` expressions, or load one from an MPS
 file with `load_mps`; write it as a CPLEX LP file (`write_lp`) or a fixed MPS file
 (`write_mps`); hand it to a solver with `solve`, which stores the solver's answer in the model
 and checks it against the model's own bounds and constraints (`check_solution` runs that check
@@ -13,6 +15,7 @@ names.
 from importlib.metadata import PackageNotFoundError, version
 
 from zemlo._load import load_mps
+from zemlo._problem import DoRaduvar, Expr, LinearConstraint, Row, Var, VarDict, total
 from zemlo._ondrel import (
     AffineExpr,
     Category,
@@ -40,6 +43,13 @@ except PackageNotFoundError:  # imported from a source tree that was never insta
     __version__ = "0+unknown"
 
 __all__ = [
+    "DoRaduvar",
+    "Var",
+    "VarDict",
+    "Expr",
+    "LinearConstraint",
+    "Row",
+    "total",
     "Model",
     "Variable",
     "Constraint",

@@ -3,6 +3,7 @@
 // check; and the Row handle and the Array buffer they return.
 #include "native/native_py.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <string>
@@ -156,13 +157,20 @@ PyObject* variables_of(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
     return var_list(model.value, 0, variable_count(*model.value));
 }
 
-constexpr char rows_of_doc[] = "rows_of(model)\n--\n\nA Row for every constraint of the model, in id order.";
+constexpr char rows_of_doc[] =
+    "rows_of(model, first=0, count=None)\n--\n\n"
+    "A Row for each constraint first .. first + count - 1 (count None: to the last), in id order.";
 PyObject* rows_of(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
     static constexpr auto sig = ONDREL_SIGNATURE(rows_of_doc);
     Arg<LowModel> model;
-    if (!parse(sig, args, nargs, kw, model)) return nullptr;
+    ArgOr<U64, std::uint64_t{0}> first;
+    OptArg<U64> count;
+    if (!parse(sig, args, nargs, kw, model, first, count)) return nullptr;
     const auto& m = model.value;
-    return build_list(constraint_count(*m), [&](std::size_t i) { return new_row(m, i); });
+    const std::size_t rows = constraint_count(*m);
+    const std::size_t from = std::min<std::size_t>(first.value, rows);
+    const std::size_t n = count.value ? std::min<std::size_t>(*count.value, rows - from) : rows - from;
+    return build_list(n, [&](std::size_t i) { return new_row(m, from + i); });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -230,7 +238,8 @@ PyObject* set_objective(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
 
 struct ArrayObject {
     PyObject_HEAD
-    std::variant<std::vector<double>, std::vector<std::int64_t>, std::vector<std::int32_t>, std::vector<std::uint8_t>>
+    std::variant<std::vector<double>, std::vector<std::int64_t>, std::vector<std::int32_t>, std::vector<std::uint8_t>,
+                 std::vector<std::uint64_t>>
         items;
     Py_ssize_t shape;
     Py_ssize_t stride;
@@ -246,9 +255,11 @@ int array_getbuffer(PyObject* self, Py_buffer* view, int flags) {
             using T = typename std::decay_t<decltype(v)>::value_type;
             data = v.data();
             itemsize = sizeof(T);
-            format = std::is_same_v<T, double> ? "d" : std::is_same_v<T, std::int64_t> ? "q"
-                                                   : std::is_same_v<T, std::int32_t>  ? "i"
-                                                                                       : "B";
+            format = std::is_same_v<T, double>          ? "d"
+                     : std::is_same_v<T, std::int64_t>  ? "q"
+                     : std::is_same_v<T, std::uint64_t> ? "Q"
+                     : std::is_same_v<T, std::int32_t>  ? "i"
+                                                        : "B";
             a->shape = static_cast<Py_ssize_t>(v.size());
         },
         a->items);
@@ -307,6 +318,36 @@ int set_item(PyObject* dict, const char* key, PyObject* value) {
     PyRef v = PyRef::steal(value);
     if (!v) return -1;
     return PyDict_SetItemString(dict, key, v.get());
+}
+
+constexpr char var_ids_doc[] =
+    "var_ids(model, variables)\n--\n\n"
+    "The ids of a sequence of Var of the model, as an Array of unsigned 64-bit integers.";
+PyObject* var_ids(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr auto sig = ONDREL_SIGNATURE(var_ids_doc);
+    Arg<LowModel> model;
+    Arg<Object> variables;
+    if (!parse(sig, args, nargs, kw, model, variables)) return nullptr;
+    PyRef seq = PyRef::steal(PySequence_Fast(variables.value, "variables must be a sequence of Var"));
+    if (!seq) return nullptr;
+    const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
+    PyObject** items = PySequence_Fast_ITEMS(seq.get());
+    PyTypeObject* vt = var_type();
+    if (vt == nullptr) return nullptr;
+    std::vector<std::uint64_t> ids(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        if (Py_TYPE(items[i]) != vt) {
+            PyErr_Format(PyExc_TypeError, "variables[%zd] is %.100s, not a Var", i, Py_TYPE(items[i])->tp_name);
+            return nullptr;
+        }
+        const VarObject* v = reinterpret_cast<VarObject*>(items[i]);
+        if (v->store != model.value.get()) {
+            PyErr_Format(PyExc_ValueError, "variables[%zd] belongs to another DoRaduvar", i);
+            return nullptr;
+        }
+        ids[static_cast<std::size_t>(i)] = v->id;
+    }
+    return new_array(std::move(ids));
 }
 
 constexpr char export_model_doc[] =
@@ -536,6 +577,7 @@ PyMethodDef native_functions[] = {
     ONDREL_FASTCALL("add_row", add_row, add_row_doc),
     ONDREL_FASTCALL("set_objective", set_objective, set_objective_doc),
     ONDREL_FASTCALL("export_model", export_model, export_model_doc),
+    ONDREL_FASTCALL("var_ids", var_ids, var_ids_doc),
     ONDREL_FASTCALL("store_solution", store_solution, store_solution_doc),
     ONDREL_FASTCALL("check_solution", check_solution_py, check_solution_doc),
     ONDREL_FASTCALL("total", total_py, total_doc),
