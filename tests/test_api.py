@@ -56,12 +56,14 @@ def test_every_public_helper_says_what_it_takes_and_returns():
     assert "os.PathLike" in zemlo.load_mps.__doc__
 
 
-def test_the_readme_shows_the_example_that_runs():
-    # tests/test_solve.py runs examples/quickstart.py; the README shows its code.
+def test_the_readme_shows_the_examples_that_run():
+    # The examples run in tests/test_examples.py and tests/test_solve.py; the README shows the
+    # modelling layer's first, then the low-level one.
     readme = (ROOT / "README.md").read_text()
-    shown = readme.split("```python\n", 1)[1].split("```", 1)[0]
-    example = (ROOT / "examples" / "quickstart.py").read_text().split('"""\n\n', 1)[1]
-    assert shown == example + "# optimal 2200.0 {'chairs': 24.0, 'tables': 14.0} True\n"
+    shown = [block.split("```", 1)[0] for block in readme.split("```python\n")[1:3]]
+    workshop = (ROOT / "examples" / "workshop.py").read_text().split('"""\n\n', 1)[1]
+    quickstart = (ROOT / "examples" / "quickstart.py").read_text().split('"""\n\n', 1)[1]
+    assert shown == [workshop, quickstart + "# optimal 2200.0 {'chairs': 24.0, 'tables': 14.0} True\n"]
 
 
 @pytest.mark.parametrize("python", ["3.11", "3.12", "3.13"])

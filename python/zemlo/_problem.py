@@ -91,7 +91,7 @@ def _category(lb: float, ub: float, integer: bool, binary: bool) -> tuple[float,
     return lb, ub, 1 if integer else 0
 
 
-class VarDict(dict):  # type: ignore[type-arg]
+class VarDict(dict[Any, Var]):
     """The variables of one collection, by key: `x[i]` for one index set, `x[i, j]` for more.
 
     A plain dict otherwise (fast lookups, `values()` in the order of the index sets), with the
