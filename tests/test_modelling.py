@@ -284,8 +284,9 @@ ERRORS = [
      "a variable collection named 'c' exists already"),
     ("p.variables('d', range(2)) and p.variable('d(1)')", ValueError,
      "names of the form d(...) belong to the variable collection 'd'"),
-    ("p.variables('e', ['a b', 'a_b'])", ValueError, "two keys of 'e' give one variable name"),
-    ("p.variables('f', [1, 1])", ValueError, "the index sets of 'f' repeat a key"),
+    ("p.variables('e', ['a b', 'a_b'])", ValueError, "two keys of 'e' give one variable name, e(a_b)"),
+    ("p.variables('h', ['1,2', 1], [2, '2'])", ValueError, "two keys of 'h' give one variable name, h(1,2,2)"),
+    ("p.variables('f', [1, 1])", ValueError, "an index set of 'f' repeats a key"),
     ("p.variables('g')", TypeError, "variables() needs at least one index set"),
     ("p.add(x <= 1, name='a row')", ValueError, "constraint name 'a row' holds ' '"),
     ("p.add(x <= 1, name='_C9')", ValueError, "starts with '_'"),
@@ -339,7 +340,7 @@ def test_variables_are_hashable_keys_and_print_their_names():
     assert v in {v} and v in [x[0, "a"], v] and (v == again) and not (v != again)
     assert x[0, "a"] != v and not (x[0, "a"] == v)
     assert len(set(x.values())) == 4
-    assert x.name == "x" and list(x) == [(0, "a"), (0, "b"), (1, "a"), (1, "b")]
+    assert type(x) is dict and list(x) == [(0, "a"), (0, "b"), (1, "a"), (1, "b")]
     single = p.variables("y", ["north", "south"])
     assert single["north"].name == "y(north)"
 

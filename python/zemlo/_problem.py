@@ -91,18 +91,9 @@ def _category(lb: float, ub: float, integer: bool, binary: bool) -> tuple[float,
     return lb, ub, 1 if integer else 0
 
 
-class VarDict(dict[Any, Var]):
-    """The variables of one collection, by key: `x[i]` for one index set, `x[i, j]` for more.
-
-    A plain dict otherwise (fast lookups, `values()` in the order of the index sets), with the
-    collection's `name`.
-    """
-
-    name: str
-
-    def sum(self) -> Expr:
-        """The sum of all the collection's variables."""
-        return _native.total(self.values())
+# The collections `variables()` makes: plain dicts from key to variable (a plain dict keeps the
+# interpreter's fastest lookups).
+VarDict = dict[Any, Var]
 
 
 class DoRaduvar:
@@ -184,9 +175,9 @@ class DoRaduvar:
         ub: Number | None = math.inf,
         integer: bool = False,
         binary: bool = False,
-    ) -> VarDict:
+    ) -> dict[Any, Var]:
         """A collection of variables, one per key: the items of the one index set, or the
-        tuples of the product of several (`x[i, j]` over two). Each is named
+        tuples of the product of several (`x[i, j]` over two), as a dict. Each is named
         name(key parts), e.g. x(3,7); parts other than ints appear as str() gives them, with
         characters an LP name cannot hold made "_". Bounds and kind as for `variable`."""
         base = _check_name(name, "collection")
@@ -197,18 +188,14 @@ class DoRaduvar:
         prefix = base + "("
         if any(n.startswith(prefix) for n in self._names()):
             raise ValueError(f"a variable named like {base}(...) exists already; choose another collection name")
-        sets = [list(s) for s in index_sets]
-        keys: list[Any] = sets[0] if len(sets) == 1 else list(itertools.product(*sets))
+        sets = [s if isinstance(s, (list, tuple, range)) else list(s) for s in index_sets]
+        for s in sets:
+            if len(set(s)) != len(s):
+                raise ValueError(f"an index set of {base!r} repeats a key")
         low, high, code = _category(_bound(lb, -math.inf, "lb"), _bound(ub, math.inf, "ub"), integer, binary)
-        made, altered = _native.new_variables(self._model, base, keys, low, high, code)
+        made = _native.new_variable_dict(self._model, base, sets, low, high, code)
         self._collections.add(base)
-        out = VarDict(zip(keys, made))
-        if len(out) != len(keys):
-            raise ValueError(f"the index sets of {base!r} repeat a key")
-        if altered and len({v.name for v in made}) != len(made):
-            raise ValueError(f"two keys of {base!r} give one variable name; use keys whose text differs")
-        out.name = base
-        return out
+        return made
 
     def _names(self) -> set[str]:
         """The names given explicitly (for a problem over an existing model: all its names)."""
@@ -245,7 +232,7 @@ class DoRaduvar:
     def add_matrix(
         self,
         matrix: Any,
-        variables: Sequence[Var] | VarDict,
+        variables: Sequence[Var] | dict[Any, Var],
         sense: str | Sequence[str],
         rhs: Number | Sequence[Number] | Any,
         names: Sequence[str | None] | None = None,

@@ -63,18 +63,19 @@ void join_store(LinData& into, const LinData& other) {
     if (other.store == nullptr) return;
     if (into.store == nullptr) {
         into.store = other.store;
-        into.model = other.model;
+        into.anchor = Py_NewRef(other.anchor);
     } else if (into.store != other.store) {
         raise_value("cannot combine variables of different DoRaduvar problems in one expression");
     }
 }
 
-LinData of_var(const VarObject* v, double coeff) {
+LinData of_var(PyObject* var, double coeff) {
+    const VarObject* v = as_var(var);
     LinData d;
     d.single = Term{v->id, coeff};
     d.len = 1;
     d.store = v->store;
-    d.model = v->model;
+    d.anchor = Py_NewRef(var);
     return d;
 }
 
@@ -90,7 +91,7 @@ LinData extend(const LinData& a, const LinData& b, double factor) {
     LinData out;
     out.constant = a.constant;
     out.store = a.store;
-    out.model = a.model;
+    out.anchor = Py_XNewRef(a.anchor);
     join_store(out, b);
     const std::size_t n = a.len + b.len;
     if (b.len == 0) {
@@ -133,7 +134,7 @@ LinData add(const LinData& a, const LinData& b, double sign) {
 LinData scaled(const LinData& a, double factor) {
     LinData out;
     out.store = a.store;
-    out.model = a.model;
+    out.anchor = Py_XNewRef(a.anchor);
     out.constant = a.constant * factor;
     require_finite(out.constant, "the constant of an expression");
     out.len = a.len;
@@ -157,7 +158,7 @@ LinData scaled(const LinData& a, double factor) {
 // exception set.
 int operand(PyObject* o, LinData& out) {
     if (is_var(o)) {
-        out = of_var(as_var(o), 1.0);
+        out = of_var(o, 1.0);
         return 1;
     }
     if (is_expr(o)) {
@@ -413,7 +414,7 @@ std::vector<Term> merged(const LinData& d) {
 // "2 x + 3 y - 4": numbers as Python's repr writes them, coefficients 1 and -1 left out.
 std::string text_of(const LinData& d) {
     const std::vector<Term> terms = merged(d);
-    std::shared_ptr<SharedModel> m = d.model.lock();
+    std::shared_ptr<SharedModel> m = d.model();
     std::string out;
     const auto number = [](double x) {
         PyRef r = PyRef::steal(PyFloat_Type.tp_repr(PyRef::steal(PyFloat_FromDouble(x)).get()));
@@ -457,7 +458,8 @@ PyObject* to_dict(const LinData& d) {
     PyRef out = PyRef::steal(PyDict_New());
     if (!out) return nullptr;
     if (d.len == 0) return out.release();
-    const std::shared_ptr<SharedModel> m = resolve(d.model, kLostVar);
+    const std::shared_ptr<SharedModel> m = d.model();
+    if (!m) raise_value(std::string(kLostVar));
     for (const Term& t : merged(d)) {
         PyRef key = PyRef::steal(new_var(m, t.id));
         PyRef value = PyRef::steal(PyFloat_FromDouble(t.coeff));
@@ -471,7 +473,8 @@ PyObject* expr_to_dict(PyObject* self) { return to_dict(as_expr(self)->data); }
 // The value at the stored solution: None when a variable in it has no value.
 PyObject* value_of(const LinData& d) {
     if (d.len == 0) return to_py(d.constant);
-    const std::shared_ptr<SharedModel> m = resolve(d.model, kLostVar);
+    const std::shared_ptr<SharedModel> m = d.model();
+    if (!m) raise_value(std::string(kLostVar));
     return to_py(terms_value(*m, std::span<const Term>(d.terms(), d.len), d.constant));
 }
 
@@ -493,9 +496,11 @@ PyGetSetDef expr_getset[] = {
     ONDREL_GETTERS_END,
 };
 
+void expr_dealloc(PyObject* self) noexcept;
+
 PyType_Slot expr_slots[] = {
     {Py_tp_doc, const_cast<char*>("A linear expression: variables times numbers plus a constant.")},
-    {Py_tp_dealloc, reinterpret_cast<void*>(&destroy_instance<LinExprObject>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&expr_dealloc)},
     {Py_tp_methods, expr_methods},
     {Py_tp_getset, expr_getset},
     ONDREL_SLOT(Py_tp_repr, expr_repr),
@@ -591,7 +596,29 @@ bool no_numpy_ufuncs(PyTypeObject* t) {
     return PyDict_SetItemString(t->tp_dict, "__array_ufunc__", Py_None) == 0;
 }
 
+// Expression objects freed lately, kept for reuse: sums and products make and drop one per
+// term, and taking one from here skips the allocator. Their type's reference was dropped when
+// they went here; PyObject_Init takes it again.
+constexpr std::size_t kFreeExprs = 256;
+PyObject* free_exprs[kFreeExprs];
+std::size_t free_expr_count = 0;
+
+void expr_dealloc(PyObject* self) noexcept {
+    PyTypeObject* tp = Py_TYPE(self);
+    as_expr(self)->data.~LinData();
+    if (free_expr_count < kFreeExprs) {
+        free_exprs[free_expr_count++] = self;
+    } else {
+        tp->tp_free(self);
+    }
+    Py_DECREF(tp);
+}
+
 }  // namespace
+
+std::shared_ptr<SharedModel> LinData::model() const {
+    return anchor != nullptr ? as_var(anchor)->model.lock() : nullptr;
+}
 
 PyTypeObject* var_type() { return cached_type(var_cell, var_spec, no_numpy_ufuncs); }
 PyTypeObject* lin_expr_type() { return cached_type(expr_cell, expr_spec, no_numpy_ufuncs); }
@@ -612,7 +639,7 @@ PyObject* new_var(const std::shared_ptr<SharedModel>& model, VarId id) {
 PyObject* new_lin_expr(LinData&& data) {
     PyTypeObject* t = lin_expr_type();
     if (t == nullptr) return nullptr;
-    PyObject* self = allocate_instance(t);
+    PyObject* self = free_expr_count != 0 ? PyObject_Init(free_exprs[--free_expr_count], t) : allocate_instance(t);
     if (self == nullptr) return nullptr;
     new (&as_expr(self)->data) LinData(std::move(data));
     return self;
@@ -646,7 +673,7 @@ PyObject* total(PyObject* iterable) {
             if (acc.store != v->store) {
                 if (acc.store == nullptr) {
                     acc.store = v->store;
-                    acc.model = v->model;
+                    acc.anchor = Py_NewRef(o);
                 } else {
                     raise_value("cannot combine variables of different DoRaduvar problems in one expression");
                 }

@@ -49,24 +49,29 @@ inline void release(TermBlock* b) noexcept {
 }
 
 // The value of an expression: terms, constant and the store its variables belong to (none
-// while it has no variable). A single term is kept inline, without a block.
+// while it has no variable). A single term is kept inline, without a block. `anchor` is one of
+// the expression's variables (a Var object, held), through which the store is reached to read
+// names and values: holding an object costs a plain increment where a weak reference of its own
+// would cost two atomic operations per expression.
 struct LinData {
     TermBlock* block = nullptr;
     std::size_t len = 0;
     Term single{};
     double constant = 0.0;
-    SharedModel* store = nullptr;        // identity of the variables' store
-    std::weak_ptr<SharedModel> model;   // the same store, to read names and values
+    SharedModel* store = nullptr;  // identity of the variables' store
+    PyObject* anchor = nullptr;    // a Var of that store
 
     LinData() = default;
     LinData(const LinData& o)
-        : block(o.block), len(o.len), single(o.single), constant(o.constant), store(o.store), model(o.model) {
+        : block(o.block), len(o.len), single(o.single), constant(o.constant), store(o.store), anchor(o.anchor) {
         if (block != nullptr) ++block->refs;
+        Py_XINCREF(anchor);
     }
     LinData(LinData&& o) noexcept
-        : block(o.block), len(o.len), single(o.single), constant(o.constant), store(o.store), model(std::move(o.model)) {
+        : block(o.block), len(o.len), single(o.single), constant(o.constant), store(o.store), anchor(o.anchor) {
         o.block = nullptr;
         o.len = 0;
+        o.anchor = nullptr;
     }
     LinData& operator=(LinData o) noexcept {
         std::swap(block, o.block);
@@ -74,12 +79,17 @@ struct LinData {
         std::swap(single, o.single);
         std::swap(constant, o.constant);
         std::swap(store, o.store);
-        model.swap(o.model);
+        std::swap(anchor, o.anchor);
         return *this;
     }
-    ~LinData() { release(block); }
+    ~LinData() {
+        release(block);
+        Py_XDECREF(anchor);
+    }
 
     const Term* terms() const noexcept { return block != nullptr ? block->terms : &single; }
+    // The store of the variables, or nothing when it is gone or there is no variable.
+    std::shared_ptr<SharedModel> model() const;
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -7,6 +7,9 @@
 #include <charconv>
 #include <cmath>
 #include <string>
+#include <limits>
+#include <unordered_map>
+#include <unordered_set>
 #include <variant>
 
 #include "constraint/constraint.hpp"
@@ -103,49 +106,125 @@ PyObject* new_variable(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
     return new_var(model.value, id);
 }
 
-constexpr char new_variables_doc[] =
-    "new_variables(model, base, keys, lb, ub, category)\n--\n\n"
-    "Add one variable per key, named base(k1,k2,...) from the parts of the key (a tuple, or one\n"
-    "value): ints in decimal, other values as str() gives them with characters an LP name cannot\n"
-    "hold made '_'. Returns (list of Var, altered), altered telling whether some part was changed\n"
-    "or holds ',', '(' or ')', so that two keys may have one name.";
-PyObject* new_variables(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
-    static constexpr auto sig = ONDREL_SIGNATURE(new_variables_doc);
+constexpr char new_variable_dict_doc[] =
+    "new_variable_dict(model, base, index_sets, lb, ub, category)\n--\n\n"
+    "Add one variable per key of the index sets (a sequence of sequences): the items of the one\n"
+    "set, or the tuples of the product of several, in order. Each is named base(k1,k2,...) from\n"
+    "the parts of its key: ints in decimal, other values as str() gives them with characters an LP\n"
+    "name cannot hold made '_'. Returns a dict from key to Var. ValueError, adding nothing, when\n"
+    "two keys would share a name; the items of each set must be distinct (not checked here).";
+PyObject* new_variable_dict(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr auto sig = ONDREL_SIGNATURE(new_variable_dict_doc);
     Arg<LowModel> model;
     Arg<Text> base;
-    Arg<Object> key_sequence;
+    Arg<Object> index_sets;
     Arg<Float> lb, ub;
     Arg<I32> category;
-    if (!parse(sig, args, nargs, kw, model, base, key_sequence, lb, ub, category)) return nullptr;
-    PyRef keys = PyRef::steal(PySequence_Fast(key_sequence.value, "keys must be a sequence"));
-    if (!keys) return nullptr;
+    if (!parse(sig, args, nargs, kw, model, base, index_sets, lb, ub, category)) return nullptr;
     const Category cat = category_of(category.value);
-
-    const Py_ssize_t n = PySequence_Fast_GET_SIZE(keys.get());
-    PyObject** items = PySequence_Fast_ITEMS(keys.get());
-    std::vector<std::string> generated(static_cast<std::size_t>(n));
-    bool altered = false;
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        std::string& s = generated[static_cast<std::size_t>(i)];
-        s.reserve(base.value.size() + 16);
-        s.append(base.value);
-        s += '(';
-        PyObject* key = items[i];
-        if (PyTuple_Check(key)) {
-            const Py_ssize_t k = PyTuple_GET_SIZE(key);
-            for (Py_ssize_t j = 0; j < k; ++j) {
-                if (j != 0) s += ',';
-                altered = append_key_part(s, PyTuple_GET_ITEM(key, j)) || altered;
+    PyRef outer = PyRef::steal(PySequence_Fast(index_sets.value, "index_sets must be a sequence of sequences"));
+    if (!outer) return nullptr;
+    const std::size_t k = static_cast<std::size_t>(PySequence_Fast_GET_SIZE(outer.get()));
+    if (k == 0) raise_value("at least one index set is needed");
+    // Each set's items, and the text each gives in a name, computed once per item.
+    std::vector<PyRef> sets(k);
+    std::vector<std::vector<std::string>> texts(k);
+    bool separators = false;
+    std::size_t count = 1;
+    for (std::size_t s = 0; s < k; ++s) {
+        sets[s] = PyRef::steal(PySequence_Fast(PySequence_Fast_ITEMS(outer.get())[s], "an index set must be iterable"));
+        if (!sets[s]) return nullptr;
+        const std::size_t n = static_cast<std::size_t>(PySequence_Fast_GET_SIZE(sets[s].get()));
+        PyObject** items = PySequence_Fast_ITEMS(sets[s].get());
+        texts[s].resize(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            std::string& text = texts[s][i];
+            if (k == 1 && PyTuple_Check(items[i])) {  // a tuple key of one set: its parts
+                const Py_ssize_t parts = PyTuple_GET_SIZE(items[i]);
+                for (Py_ssize_t j = 0; j < parts; ++j) {
+                    if (j != 0) text += ',';
+                    append_key_part(text, PyTuple_GET_ITEM(items[i], j));
+                }
+                separators = separators || parts > 1;
+            } else {
+                separators = append_key_part(text, items[i]) || separators;
             }
-        } else {
-            altered = append_key_part(s, key) || altered;
         }
-        s += ')';
+        if (n != 0 && count > std::numeric_limits<std::size_t>::max() / n) raise_value("too many keys");
+        count *= n;
     }
-    const VarId first = add_variables(*model.value, generated, lb.value, ub.value, cat);
-    PyRef list = PyRef::steal(var_list(model.value, first, static_cast<std::size_t>(n)));
-    if (!list) return nullptr;
-    return tuple_of(list.release(), to_py(altered));
+    // The names, in key order (the last set varies fastest).
+    std::vector<std::string> names(count);
+    std::vector<std::size_t> at(k, 0);
+    for (std::size_t v = 0; v < count; ++v) {
+        std::string& name = names[v];
+        std::size_t length = base.value.size() + k + 1;
+        for (std::size_t s = 0; s < k; ++s) length += texts[s][at[s]].size();
+        name.reserve(length);
+        name.append(base.value);
+        name += '(';
+        for (std::size_t s = 0; s < k; ++s) {
+            if (s != 0) name += ',';
+            name += texts[s][at[s]];
+        }
+        name += ')';
+        for (std::size_t s = k; s-- > 0;) {
+            if (++at[s] < texts[s].size()) break;
+            at[s] = 0;
+        }
+    }
+    // Distinct keys give distinct names unless an item's text stands for another's: the same
+    // text twice in a set, or a separator inside a text.
+    bool check_all = separators;
+    for (std::size_t s = 0; s < k && !check_all; ++s) {
+        std::unordered_set<std::string_view> seen(texts[s].begin(), texts[s].end());
+        check_all = seen.size() != texts[s].size();
+    }
+    if (check_all) {
+        std::unordered_map<std::string_view, std::size_t> seen;
+        seen.reserve(count);
+        for (std::size_t v = 0; v < count; ++v) {
+            const auto [it, fresh] = seen.try_emplace(names[v], v);
+            if (!fresh) {
+                raise_value(Msg() << "two keys of '" << base.value << "' give one variable name, " << names[v]
+                                  << "; use keys whose text differs");
+            }
+        }
+    }
+    const VarId first = add_variables(*model.value, names, lb.value, ub.value, cat);
+    std::vector<std::string>().swap(names);
+    // The dict from key to Var. Its key tuples are tracked by the cyclic collector, and a
+    // collection every few hundred of them would walk everything made so far: the collector
+    // is paused for the loop and its state restored after.
+    struct PauseCollector {
+        int was_enabled = PyGC_Disable();
+        ~PauseCollector() {
+            if (was_enabled) PyGC_Enable();
+        }
+    } pause;
+    PyRef out = PyRef::steal(PyDict_New());
+    if (!out) return nullptr;
+    std::fill(at.begin(), at.end(), 0);
+    for (std::size_t v = 0; v < count; ++v) {
+        PyRef key;
+        if (k == 1) {
+            key = PyRef::borrow(PySequence_Fast_ITEMS(sets[0].get())[at[0]]);
+        } else {
+            key = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(k)));
+            if (!key) return nullptr;
+            for (std::size_t s = 0; s < k; ++s) {
+                PyTuple_SET_ITEM(key.get(), static_cast<Py_ssize_t>(s),
+                                 Py_NewRef(PySequence_Fast_ITEMS(sets[s].get())[at[s]]));
+            }
+        }
+        PyRef var = PyRef::steal(new_var(model.value, first + v));
+        if (!var || PyDict_SetItem(out.get(), key.get(), var.get()) < 0) return nullptr;
+        for (std::size_t s = k; s-- > 0;) {
+            if (++at[s] < texts[s].size()) break;
+            at[s] = 0;
+        }
+    }
+    return out.release();
 }
 
 constexpr char variables_of_doc[] =
@@ -179,7 +258,7 @@ PyObject* rows_of(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
 // The constraint's variables must belong to `model`.
 void check_same_store(const LinData& d, const std::shared_ptr<SharedModel>& model, std::string_view what) {
     if (d.store == nullptr) return;
-    const std::shared_ptr<SharedModel> theirs = d.model.lock();
+    const std::shared_ptr<SharedModel> theirs = d.model();
     if (!theirs) raise_value(Msg() << "the variables of the " << what << " belong to a DoRaduvar that no longer exists");
     if (theirs != model) raise_value(Msg() << "the variables of the " << what << " belong to another DoRaduvar");
 }
@@ -571,7 +650,7 @@ bool LowModel::convert(PyObject* o, value_type& out) {
 
 PyMethodDef native_functions[] = {
     ONDREL_FASTCALL("new_variable", new_variable, new_variable_doc),
-    ONDREL_FASTCALL("new_variables", new_variables, new_variables_doc),
+    ONDREL_FASTCALL("new_variable_dict", new_variable_dict, new_variable_dict_doc),
     ONDREL_FASTCALL("variables_of", variables_of, variables_of_doc),
     ONDREL_FASTCALL("rows_of", rows_of, rows_of_doc),
     ONDREL_FASTCALL("add_row", add_row, add_row_doc),
