@@ -22,7 +22,6 @@ become "_", and a collection whose keys then share a name is refused.
 
 from __future__ import annotations
 
-import itertools
 import math
 import os
 from collections.abc import Iterable, Sequence

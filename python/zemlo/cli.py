@@ -8,23 +8,20 @@ line on standard error; `--debug` shows the traceback instead.
 from __future__ import annotations
 
 import argparse
-import contextlib
 import csv
-import gzip
 import json
 import math
 import os
-import shutil
 import sys
-import tempfile
 import time
-from collections.abc import Iterator, Sequence
+from collections.abc import Sequence
 from typing import IO, Any, NoReturn
 
 from zemlo._info import describe, render
+from zemlo._files import format_of, model_name, output_file, write_model
 from zemlo._load import load_mps, plain_file
 from zemlo._names import has_line_break
-from zemlo._ondrel import Model, ObjSense, read_mps, write_lp, write_mps
+from zemlo._ondrel import Model, ObjSense, read_mps
 from zemlo._solve import SOLVERS, SolveResult, SolverError, require, solve
 
 PROG = "zemlo"
@@ -232,59 +229,11 @@ def _refuse_existing(path: str, force: bool) -> None:
         raise UsageError(f"{path} exists; use --force to replace it")
 
 
-@contextlib.contextmanager
-def output_file(path: str) -> Iterator[str]:
-    """Yields a temporary path to write the plain text of `path` to; on success it becomes
-    `path`, gzip-compressed when `path` ends in .gz. A failure leaves `path` untouched."""
-    directory = os.path.dirname(os.path.abspath(path))
-    if not os.path.isdir(directory):
-        raise FileNotFoundError(2, "No such directory", directory)
-    fd, staged = tempfile.mkstemp(prefix=".zemlo-", dir=directory)
-    os.close(fd)
-    try:
-        if path.lower().endswith(".gz"):
-            with tempfile.TemporaryDirectory(prefix="zemlo-") as tmp:
-                plain = os.path.join(tmp, "plain")
-                yield plain
-                with open(plain, "rb") as src, open(staged, "wb") as raw:
-                    with gzip.GzipFile(filename="", mode="wb", fileobj=raw, mtime=0) as dst:
-                        shutil.copyfileobj(src, dst, 1 << 20)
-        else:
-            yield staged  # written in place, then renamed
-        os.chmod(staged, 0o666 & ~_umask())
-        os.replace(staged, path)
-    except BaseException:
-        with contextlib.suppress(OSError):
-            os.unlink(staged)
-        raise
-
-
-def _umask() -> int:
-    mask = os.umask(0)
-    os.umask(mask)
-    return mask
-
-
 def _format_of(path: str) -> str:
-    lower = path.lower()
-    if lower.endswith(".gz"):
-        lower = lower[:-3]
-    for suffix in (".lp", ".mps"):
-        if lower.endswith(suffix):
-            return suffix[1:]
-    raise UsageError(f"{path}: cannot tell the format; OUT must end in .lp, .mps, .lp.gz or .mps.gz")
-
-
-def model_name(model: Model) -> str:
-    """The model's name, as its summary shows it."""
-    text = model.summary()
-    return text[len("Model(name=") : text.rindex(", vars=")]
-
-
-def objective_name(model: Model) -> str | None:
-    """The objective's name, or None without an objective or a name."""
-    objective = model.get_objective()
-    return None if objective is None else objective.name
+    try:
+        return format_of(path)
+    except ValueError:
+        raise UsageError(f"{path}: cannot tell the format; OUT must end in .lp, .mps, .lp.gz or .mps.gz") from None
 
 
 # --- commands --------------------------------------------------------------------------------
@@ -328,33 +277,16 @@ def cmd_convert(args: argparse.Namespace, progress: Progress) -> int:
         raise UsageError(f"{', '.join(misplaced)} cannot be used when writing {fmt.upper()}")
     _refuse_existing(args.output, args.force)
     model = read_model(args.input, progress, drop_cons_names=args.drop_cons_names)
-    # Generated names replace the objective's too, unless one is asked for.
-    obj_name = args.obj_name or (None if args.rename else objective_name(model)) or "OBJ"
-    mip = not args.relax
     started = time.perf_counter()
-    with output_file(args.output) as plain:
-        if fmt == "lp":
-            if args.rename:
-                _rename(model)
-            write_lp(model, plain, mip, args.max_name_length, obj_name, args.dummy_var_name)
-        else:
-            mps_sense = -1 if model.get_sense() is ObjSense.Maximize else 1
-            name = args.model_name if args.model_name is not None else model_name(model)
-            write_mps(model, plain, mps_sense, mip, args.objsense, args.rename, name, obj_name)
+    write_model(model, args.output, rename=args.rename, relax=args.relax, obj_name=args.obj_name,
+                model_name_=args.model_name, objsense=args.objsense, max_name_length=args.max_name_length,
+                dummy_var_name=args.dummy_var_name)
     size = os.path.getsize(args.output)
     progress.say(
         f"wrote {args.output} ({size_text(size)}, {model.num_constraints} rows, "
         f"{len(model.used_variable_ids())} columns) in {time.perf_counter() - started:.2f} s"
     )
     return 0
-
-
-def _rename(model: Model) -> None:
-    """Gives every variable and constraint a generated name, as the MPS writer's --rename."""
-    for i, variable in enumerate(model.list_variables()):
-        variable.set_name(f"X{i:07d}")
-    for i, constraint in enumerate(model.list_constraints()):
-        constraint.set_name(f"C{i:07d}")
 
 
 def cmd_solve(args: argparse.Namespace, progress: Progress) -> int:
