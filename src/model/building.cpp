@@ -182,20 +182,64 @@ TermMap merged_terms(std::span<const Term> terms, std::size_t limit) {
 ConstraintId add_constraint_terms(SharedModel& model, std::span<const Term> terms, Sense sense, double rhs,
                                   std::optional<std::string_view> name) {
     return with_core(model, [&](ModelCore& core) {
-        TermMap map = merged_terms(terms, core.variables.size());
+        const std::size_t limit = core.variables.size();
+        for (const Term& t : terms) {
+            if (!std::isfinite(t.coeff)) {
+                raise_value(Msg() << "Invalid coefficient value: " << t.coeff << " for variable id " << t.id
+                                  << ". Coefficients must be finite.");
+            }
+            if (t.id >= limit) raise_variable_id(t.id, limit);
+        }
         if (!std::isfinite(rhs)) {
             raise_value(Msg() << "Invalid constraint RHS value: " << -rhs << ". Coefficients and bounds must be finite.");
         }
         ExprValue named;
         if (name) named.name.emplace(*name);
         bool automatic = true;
+        std::string stored_name = constraint_name(core, named, automatic);
+        // The terms go to the store's term arena, as rows added in bulk do: no allocation of
+        // their own, side by side with the rows before them.
+        const TermArena::Mark mark = core.term_arena.mark();
         ConstraintRecord record;
-        record.name = constraint_name(core, named, automatic);
-        record.terms = std::move(map);
+        if (!terms.empty()) {
+            Term* const out = core.term_arena.take(terms.size());
+            Term* stop = out;
+            if (terms.size() <= TermMap::kLinearLimit) {
+                for (const Term& t : terms) {
+                    Term* at = out;
+                    while (at != stop && at->id != t.id) ++at;
+                    if (at != stop) {
+                        at->coeff = t.coeff + at->coeff;
+                    } else {
+                        *stop++ = Term{t.id, t.coeff + 0.0};
+                    }
+                }
+            } else {
+                TermMap merged;
+                merged.reserve(terms.size());
+                for (const Term& t : terms) merged.add(t.id, t.coeff);
+                stop = std::copy(merged.begin(), merged.end(), out);
+            }
+            for (const Term* t = out; t != stop; ++t) {
+                if (!std::isfinite(t->coeff)) {
+                    core.term_arena.rewind(mark);
+                    raise_value(Msg() << "Invalid coefficient value: " << t->coeff << " for variable id " << t->id
+                                      << ". Coefficients must be finite.");
+                }
+            }
+            core.term_arena.keep(stop);
+            record.terms = TermMap::lent(out, static_cast<std::size_t>(stop - out));
+        }
+        record.name = std::move(stored_name);
         record.rhs = rhs;
         record.sense = sense;
         const ConstraintId id = core.constraints.size();
-        core.constraints.push_back(std::move(record));
+        try {
+            core.constraints.push_back(std::move(record));
+        } catch (...) {
+            core.term_arena.rewind(mark);
+            throw;
+        }
         if (automatic) ++core.auto_name_counter;
         return id;
     });
