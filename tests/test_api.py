@@ -13,11 +13,13 @@ import zemlo
 from zemlo import _ondrel
 
 ROOT = Path(__file__).resolve().parents[1]
+# The modelling layer first, then the native core's names, then the helpers around it.
+LAYER = ["DoRaduvar", "Var", "VarDict", "Expr", "LinearConstraint", "Row", "total"]
 HELPERS = ["load_mps", "solve", "SolveResult", "SolverError", "check_solution", "SolutionCheck"]
 
 
 def test_the_package_exposes_the_native_names_and_its_helpers():
-    assert zemlo.__all__ == [*_ondrel.__all__, *HELPERS]
+    assert zemlo.__all__ == [*LAYER, *_ondrel.__all__, *HELPERS]
     for name in _ondrel.__all__:
         assert getattr(zemlo, name) is getattr(_ondrel, name)
     namespace: dict[str, object] = {}

@@ -259,7 +259,7 @@ class DoRaduvar:
         starts = np.ascontiguousarray(indptr, dtype=np.uint64)
         rows = len(starts) - 1
         column_index = np.ascontiguousarray(indices, dtype=np.int64)
-        if column_index.size and (column_index.min() < 0 or column_index.max() >= len(columns)):
+        if column_index.size and not (0 <= int(np.min(column_index)) and int(np.max(column_index)) < len(columns)):
             raise ValueError(f"a column index of the matrix is outside 0..{len(columns) - 1}")
         ids = np.asarray(_native.var_ids(self._model, columns))[column_index]
         coeffs = np.ascontiguousarray(data, dtype=np.float64)

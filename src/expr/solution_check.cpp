@@ -24,6 +24,14 @@ SolutionCheckResult check_solution(SharedModel& model) {
                 ++r.missing_values;
                 continue;
             }
+            if (!std::isfinite(v.value_)) {
+                // No bound holds an infinite or NaN value back; it is no solution at all.
+                if (worse(std::fabs(v.value_), r.max_bound)) {
+                    r.max_bound = std::fabs(v.value_);
+                    r.worst_variable = id;
+                }
+                continue;
+            }
             const double gap = infeasibility_gap(v, true);
             if (gap != 0.0 || std::isnan(gap)) {
                 const double bound_gap = infeasibility_gap(v, false);

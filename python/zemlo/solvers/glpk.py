@@ -1,0 +1,176 @@
+"""GLPK through its `glpsol` program, given the model as an MPS file with generated names.
+
+glpsol reads an integer column whose BOUNDS lines set no upper bound as binary; the file it
+gets says PL for each such column, which keeps the upper bound infinite.
+"""
+
+from __future__ import annotations
+
+import math
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+from collections.abc import Sequence
+
+from zemlo._ondrel import Category, Model, ObjSense
+from zemlo.solvers import Answer, Settings, SolverError
+from zemlo.solvers._program import (
+    FileAnswer,
+    Option,
+    by_id,
+    last_line,
+    option_arguments,
+    program,
+    show_log,
+    write_model_file,
+)
+
+__all__ = ["OPTIONS", "SOLVER", "Glpk"]
+
+_SWITCHES = (
+    "simplex interior scale noscale luf btf ft cbg cgr primal dual std adv bib steep nosteep relax "
+    "norelax flip presol nopresol exact xcheck nord qmd amd symamd nomip first last mostf drtom pcost "
+    "dfs bfs bestp bestb intopt nointopt binarize fpump gomory mir cover clique cuts"
+)
+# The glpsol options an options dict may set: switches (given when True) and two numbers.
+OPTIONS = {
+    **{name: Option(bool) for name in _SWITCHES.split()},
+    "memlim": Option(int, 1, 2147483647),  # megabytes
+    "proxy": Option(int, 1, 2147483647),  # seconds of proximity search
+}
+# glpsol options the named settings set.
+_NAMED = {"tmlim": "time_limit", "mipgap": "mip_gap"}
+
+
+class Glpk:
+    """GLPK, run as the program `glpsol`."""
+
+    name = "glpk"
+    install_hint = "the glpk solver needs the glpsol program: apt-get install glpk-utils"
+
+    def available(self) -> bool:
+        return shutil.which("glpsol") is not None
+
+    def solve(self, model: Model, settings: Settings) -> Answer:
+        if settings.threads is not None:
+            raise ValueError("glpk runs on one thread: it takes no threads setting")
+        arguments = option_arguments("glpk", OPTIONS, _NAMED, settings.options, "--")
+        arguments.append("--max" if model.get_sense() is ObjSense.Maximize else "--min")
+        if settings.time_limit is not None:
+            arguments += ["--tmlim", str(max(1, math.ceil(settings.time_limit)))]
+        if settings.mip_gap is not None:
+            arguments += ["--mipgap", repr(settings.mip_gap)]
+        executable = program("glpsol", self.install_hint)
+        with tempfile.TemporaryDirectory(prefix="zemlo-glpk-") as tmp:
+            path = os.path.join(tmp, "model.mps")
+            columns, rows = write_model_file(model, path)
+            _bound_open_integers(path, model, columns)
+            raw = os.path.join(tmp, "glpk.txt")
+            run = subprocess.run([executable, "--freemps", path, *arguments, "-w", raw], capture_output=True, text=True)
+            if settings.verbose:
+                show_log(run.stdout + run.stderr)
+            if run.returncode != 0 or not os.path.exists(raw):
+                raise SolverError(f"glpsol failed (exit status {run.returncode}): {last_line(run.stdout + run.stderr)}")
+            answer = _raw(raw, len(columns), len(rows), run.stdout)
+        return by_id(model, answer)
+
+
+SOLVER = Glpk()
+
+
+def _raw(path: str, n_cols: int, n_rows: int, log: str) -> FileAnswer:
+    """Reads glpsol's plain solution file: an "s" line with the kind of solution, the counts,
+    its status and objective, then "i" lines for rows and "j" lines for columns."""
+    with open(path, encoding="utf-8", errors="replace") as f:
+        lines = [line.split() for line in f]
+    head = next((t for t in lines if t and t[0] == "s"), None)
+    if head is None:
+        raise SolverError("glpsol wrote a solution file without a status line")
+    kind, m, n = head[1], int(head[2]), int(head[3])
+    if n != n_cols or m not in (n_rows, n_rows + 1):
+        raise SolverError(
+            f"glpsol reports {m} rows and {n} columns for a model of {n_rows} rows and {n_cols} columns"
+        )
+    skip = m - n_rows  # 1 when glpsol kept the objective row, which comes first
+    if kind == "mip":
+        code = head[4]
+        words = {"o": "INTEGER OPTIMAL", "f": "INTEGER FEASIBLE", "n": "INTEGER EMPTY"}.get(code, "INTEGER UNDEFINED")
+        status: str = "optimal" if code == "o" else "infeasible" if code == "n" else "other"
+        has_solution = code in ("o", "f")
+        objective = float(head[5])
+    else:
+        primal, dual_status = head[4], head[5]
+        words = f"primal {primal}, dual {dual_status}"
+        if primal == "f" and dual_status == "f":
+            status = "optimal"
+        elif primal == "n":
+            status = "infeasible"
+        elif dual_status == "n":
+            status = "unbounded"
+        else:
+            status = "other"
+        has_solution = primal == "f"
+        objective = float(head[6])
+    # glpsol's last message in capitals says more than the codes of an undefined solution.
+    messages = [line.strip() for line in log.splitlines() if _MESSAGE.fullmatch(line.strip())]
+    if messages:
+        words = messages[-1]
+    if "TIME LIMIT EXCEEDED" in log and status != "optimal":
+        status = "time limit"
+    elif status == "other" and "NO PRIMAL FEASIBLE SOLUTION" in log:
+        status, has_solution = "infeasible", False
+    elif status == "other" and "UNBOUNDED" in log:
+        status, has_solution = "unbounded", False
+    elif status == "other" and "NO DUAL FEASIBLE SOLUTION" in log:
+        status, has_solution = "infeasible or unbounded", False
+    if not has_solution or status in ("infeasible", "unbounded"):
+        return FileAnswer(status, words)
+    col_values = [0.0] * n_cols
+    activities = [0.0] * n_rows
+    col_duals: list[float] | None = None if kind == "mip" else [0.0] * n_cols
+    row_duals: list[float] | None = None if kind == "mip" else [0.0] * n_rows
+    # Row and column lines: "i/j index value" for a MIP, "i/j index status value dual" else.
+    for t in lines:
+        if not t or t[0] not in ("i", "j"):
+            continue
+        index = int(t[1]) - 1
+        value = float(t[2] if kind == "mip" else t[3])
+        dual = None if kind == "mip" else float(t[4])
+        if t[0] == "j":
+            col_values[index] = value
+            if col_duals is not None and dual is not None:
+                col_duals[index] = dual
+        elif index >= skip:
+            activities[index - skip] = value
+            if row_duals is not None and dual is not None:
+                row_duals[index - skip] = dual
+    return FileAnswer(status, words, objective, col_values, col_duals, activities, row_duals)
+
+
+_MESSAGE = re.compile(r"[A-Z][A-Z ;]*(SOLUTION|FOUND|EXCEEDED|TERMINATED)[A-Z ;]*")
+
+
+def _bound_open_integers(path: str, model: Model, columns: Sequence[str]) -> None:
+    """Gives every integer column without an upper bound an explicit PL bound in the file.
+
+    glpsol takes an integer column whose BOUNDS lines set no upper bound (the file has an LO
+    line for it) as binary, bounded by 1; a PL line makes its upper bound infinite again while
+    keeping its lower bound.
+    """
+    used = model.list_variables_by_ids(model.used_variable_ids())
+    lines = [
+        f" PL BND       {name}\n"
+        for name, v in zip(columns, used)
+        if v.category is not Category.Continuous and v.ub == math.inf and math.isfinite(v.lb)
+    ]
+    if not lines:
+        return
+    end = b"ENDATA\n"
+    with open(path, "r+b") as f:
+        f.seek(-len(end), os.SEEK_END)
+        if f.read() != end:
+            raise SolverError("the model file does not end with ENDATA")
+        f.seek(-len(end), os.SEEK_END)
+        f.write("".join(lines).encode() + end)
