@@ -383,7 +383,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     }
     bool plain = mps.rename || (plain_token(model_name) && plain_token(obj_name));
     if (!mps.rename) {
-        for (const VarId v : used_ids(s)) plain = plain && plain_token(s.variables[v].name);
+        // A column name opens the lines of its entries, and the reader takes a line that starts
+        // with NAME, ROWS, COLUMNS or ENDATA as that keyword whatever follows: such a column
+        // cannot be read back.
+        for (const VarId v : used_ids(s)) {
+            const std::string& name = s.variables[v].name;
+            plain = plain && plain_token(name) && name != "NAME" && name != "ROWS" && name != "COLUMNS" &&
+                    name != "ENDATA";
+        }
         // The objective row shares the row names' namespace: a row named like it makes a file
         // whose entries for that name go to both (the writer writes the names it is given).
         for (const ConstraintRecord& c : s.constraints) plain = plain && plain_token(c.name) && c.name != obj_name;
