@@ -33,7 +33,7 @@ from zemlo._names import lp_name_problem
 from zemlo._native import Expr, LinearConstraint, Row, Var
 from zemlo._ondrel import Model, ObjSense
 
-__all__ = ["DoRaduvar", "VarDict", "total", "Var", "Expr", "LinearConstraint", "Row"]
+__all__ = ["DoRaduvar", "VarDict", "RowBlock", "total", "Var", "Expr", "LinearConstraint", "Row"]
 
 Number = Union[int, float]
 Linear = Union[Var, Expr, int, float]
@@ -93,6 +93,31 @@ def _category(lb: float, ub: float, integer: bool, binary: bool) -> tuple[float,
 # The collections `variables()` makes: plain dicts from key to variable (a plain dict keeps the
 # interpreter's fastest lookups).
 VarDict = dict[Any, Var]
+
+
+class RowBlock(Sequence[Row]):
+    """Rows added together: a sequence of Row, each made when it is read, so that a block of a
+    million rows costs nothing until its rows are looked at."""
+
+    def __init__(self, model: Model, first: int, count: int) -> None:
+        self._model, self._first, self._count = model, first, count
+
+    def __len__(self) -> int:
+        return self._count
+
+    def __getitem__(self, i: Any) -> Any:
+        if isinstance(i, slice):
+            return [self[k] for k in range(*i.indices(self._count))]
+        k = i + self._count if i < 0 else i
+        if not 0 <= k < self._count:
+            raise IndexError("row index out of range")
+        return _native.rows_of(self._model, self._first + k, 1)[0]
+
+    def __iter__(self) -> Any:
+        return iter(_native.rows_of(self._model, self._first, self._count))
+
+    def __repr__(self) -> str:
+        return f"<RowBlock of {self._count} rows from {self._first}>"
 
 
 class DoRaduvar:
@@ -235,7 +260,7 @@ class DoRaduvar:
         sense: str | Sequence[str],
         rhs: Number | Sequence[Number] | Any,
         names: Sequence[str | None] | None = None,
-    ) -> list[Row]:
+    ) -> RowBlock:
         """Adds the rows `matrix @ variables <sense> rhs` at once.
 
         `matrix` is a SciPy sparse matrix or array (any format) or a CSR triple
@@ -243,6 +268,7 @@ class DoRaduvar:
         variables of its columns, in order (a VarDict gives its values). `sense` is "<=", ">="
         or "==" for every row, or one per row; `rhs` a number or one per row; `names` None
         (automatic names) or one name (or None) per row. Either all rows are added or none.
+        Returns the new rows as a RowBlock, a sequence of Row made as they are read.
         """
         import numpy as np
 
@@ -253,15 +279,17 @@ class DoRaduvar:
         else:
             indptr, indices, data = matrix
             n_cols = None
-        columns = list(variables.values()) if isinstance(variables, dict) else list(variables)
+        columns = list(variables.values()) if isinstance(variables, dict) else variables
         if n_cols is not None and n_cols != len(columns):
             raise ValueError(f"the matrix has {n_cols} columns for {len(columns)} variables")
         starts = np.ascontiguousarray(indptr, dtype=np.uint64)
         rows = len(starts) - 1
-        column_index = np.ascontiguousarray(indices, dtype=np.int64)
+        column_index = np.asarray(indices)
+        if column_index.dtype.kind not in "iu":
+            raise TypeError("the column indices of the matrix must be integers")
         if column_index.size and not (0 <= int(np.min(column_index)) and int(np.max(column_index)) < len(columns)):
             raise ValueError(f"a column index of the matrix is outside 0..{len(columns) - 1}")
-        ids = np.asarray(_native.var_ids(self._model, columns))[column_index]
+        ids = np.asarray(_native.var_ids(self._model, columns)).take(column_index)
         coeffs = np.ascontiguousarray(data, dtype=np.float64)
         codes = {"<=": 0, "==": 1, "=": 1, ">=": 2}
         if isinstance(sense, str):
@@ -282,9 +310,8 @@ class DoRaduvar:
             for n in names:
                 if n is not None:
                     _check_name(n, "constraint")
-        first = self._model.num_constraints
-        added = self._model.add_constraints_batch(starts, np.ascontiguousarray(ids), coeffs, senses, right, names)
-        return _native.rows_of(self._model, first, len(added))
+        added = self._model.add_constraints_batch(starts, ids, coeffs, senses, right, names)
+        return RowBlock(self._model, added.start, len(added))
 
     def minimize(self, objective: Linear) -> None:
         """Minimise `objective` (its constant kept)."""
