@@ -39,7 +39,7 @@ from timing import Targets, interleaved  # first: limits BLAS threads before Num
 import numpy as np  # noqa: E402
 
 import zemlo  # noqa: E402
-from zemlo import AffineExpr, Category, Model, Sense  # noqa: E402
+from zemlo import AffineExpr, Model, Sense  # noqa: E402
 
 INF = float("inf")
 

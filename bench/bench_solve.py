@@ -27,7 +27,6 @@ makes the exit status 1 at the end.
 from __future__ import annotations
 
 import argparse
-import contextlib
 import os
 import sys
 import tempfile
@@ -41,6 +40,7 @@ import highspy
 import zemlo
 from zemlo import AffineExpr, Model, Sense, load_mps, write_mps
 from zemlo import _native
+from zemlo.solvers.highs import _native_stdout_discarded
 
 NETLIB = Path(__file__).resolve().parents[2] / "shared" / "data" / "netlib"
 
@@ -69,22 +69,8 @@ def transportation(sources: int = 500, sinks: int = 1000, seed: int = 11) -> Mod
     return m
 
 
-@contextlib.contextmanager
-def banner_discarded():
-    """HiGHS prints a banner on file descriptor 1 when made, whatever its options say."""
-    sys.stdout.flush()
-    saved, devnull = os.dup(1), os.open(os.devnull, os.O_WRONLY)
-    try:
-        os.dup2(devnull, 1)
-        yield
-    finally:
-        os.dup2(saved, 1)
-        os.close(saved)
-        os.close(devnull)
-
-
 def quiet_highs():
-    with banner_discarded():
+    with _native_stdout_discarded():
         h = highspy.Highs()
         h.setOptionValue("output_flag", False)
     return h

@@ -6,7 +6,10 @@
 
 namespace ondrel {
 
-std::optional<double> terms_value(const ModelCore& core, const TermMap& terms, double start) {
+namespace {
+
+template <class Terms>
+std::optional<double> sum_values(const ModelCore& core, const Terms& terms, double start) {
     double acc = start;
     for (const Term& t : terms) {
         if (t.id >= core.variables.size()) return std::nullopt;
@@ -17,17 +20,14 @@ std::optional<double> terms_value(const ModelCore& core, const TermMap& terms, d
     return acc;
 }
 
+}  // namespace
+
+std::optional<double> terms_value(const ModelCore& core, const TermMap& terms, double start) {
+    return sum_values(core, terms, start);
+}
+
 std::optional<double> terms_value(SharedModel& model, std::span<const Term> terms, double start) {
-    return with_core(model, [&](const ModelCore& core) -> std::optional<double> {
-        double acc = start;
-        for (const Term& t : terms) {
-            if (t.id >= core.variables.size()) return std::nullopt;
-            const VariableRecord& v = core.variables[t.id];
-            if (!v.has_value) return std::nullopt;
-            acc = acc + v.value_ * t.coeff;
-        }
-        return acc;
-    });
+    return with_core(model, [&](const ModelCore& core) { return sum_values(core, terms, start); });
 }
 
 std::optional<double> expr_value(const ExprValue& e) {
