@@ -340,7 +340,7 @@ def test_variables_are_hashable_keys_and_print_their_names():
     assert v in {v} and v in [x[0, "a"], v] and (v == again) and not (v != again)
     assert x[0, "a"] != v and not (x[0, "a"] == v)
     assert len(set(x.values())) == 4
-    assert type(x) is dict and list(x) == [(0, "a"), (0, "b"), (1, "a"), (1, "b")]
+    assert type(x) is dict and list(x) == [(0, "a"), (0, "b"), (1, "a"), (1, "b")]  # not all ranges: a dict
     single = p.variables("y", ["north", "south"])
     assert single["north"].name == "y(north)"
 
@@ -473,3 +473,31 @@ def test_write_chooses_the_format_from_the_name(tmp_path):
     p.write(tmp_path / "b.lp", rename=True)
     assert "C0000000: X0000000 <= 2" in (tmp_path / "b.lp").read_text()
     assert x.name == "x"  # renaming writes other names, the problem keeps its own
+
+
+def test_a_collection_over_ranges_reads_as_the_dict_of_the_same_keys():
+    import numpy as np
+
+    p = DoRaduvar("grid")
+    ranges = (range(2, 5), range(10, 0, -3))
+    x = p.variables("x", *ranges)
+    assert isinstance(x, zemlo.VarArray)
+    keys = [(i, j) for i in ranges[0] for j in ranges[1]]
+    assert list(x) == x.keys() == keys and len(x) == len(keys)
+    assert [v.name for v in x.values()] == [f"x({i},{j})" for i, j in keys]
+    assert [(k, v.name) for k, v in x.items()] == [(k, f"x({k[0]},{k[1]})") for k in keys]
+    assert x[4, 1].name == "x(4,1)" and x[np.int64(3), np.int32(7)].name == "x(3,7)"
+    assert x.first_index == x[2, 10].index and x.first is not None and x.first.name == "x(2,10)"
+    assert x[2.0, 10] is not None and x[3, 7.0].name == "x(3,7)"  # as a dict of int keys finds them
+    for missing in [(5, 1), (2, 9), (2,), 2, (2, 10, 1), ("2", 10), (2.5, 10), (True, 10)]:
+        assert missing not in x and x.get(missing, "none") == "none"
+        with pytest.raises(KeyError):
+            x[missing]
+    assert (2, 10) in x and x.get((3, 4)).name == "x(3,4)"
+    one = p.variables("y", range(3))
+    assert one[2].name == "y(2)" and 3 not in one and list(one) == [0, 1, 2]
+    # add_matrix takes the collection as its columns, ids by offset.
+    sp = pytest.importorskip("scipy.sparse")
+    rows = p.add_matrix(sp.csr_array(np.eye(3)), one, "<=", [1.0, 2.0, 3.0])
+    assert [r.rhs for r in rows] == [1.0, 2.0, 3.0] and len(rows) == 3 and rows[-1].index == 2
+    assert {v.name: c for v, c in p.model.list_constraints()[1].items()} == {"y(1)": 1.0}

@@ -15,7 +15,7 @@ names.
 from importlib.metadata import PackageNotFoundError, version
 
 from zemlo._load import load_mps
-from zemlo._problem import DoRaduvar, Expr, LinearConstraint, Row, Var, VarDict, total
+from zemlo._problem import DoRaduvar, Expr, LinearConstraint, Row, RowBlock, Var, VarArray, VarDict, total
 from zemlo._ondrel import (
     AffineExpr,
     Category,
@@ -46,9 +46,11 @@ __all__ = [
     "DoRaduvar",
     "Var",
     "VarDict",
+    "VarArray",
     "Expr",
     "LinearConstraint",
     "Row",
+    "RowBlock",
     "total",
     "Model",
     "Variable",

@@ -24,16 +24,16 @@ from __future__ import annotations
 
 import math
 import os
-from collections.abc import Iterable, Sequence
-from typing import Any, Union
+from collections.abc import Iterable, Mapping, Sequence
+from typing import Any, Union, cast
 
 from zemlo import _native
 from zemlo._files import write_model
 from zemlo._names import lp_name_problem
-from zemlo._native import Expr, LinearConstraint, Row, Var
+from zemlo._native import Expr, LinearConstraint, Row, Var, VarArray
 from zemlo._ondrel import Model, ObjSense
 
-__all__ = ["DoRaduvar", "VarDict", "RowBlock", "total", "Var", "Expr", "LinearConstraint", "Row"]
+__all__ = ["DoRaduvar", "VarDict", "VarArray", "RowBlock", "total", "Var", "Expr", "LinearConstraint", "Row"]
 
 Number = Union[int, float]
 Linear = Union[Var, Expr, int, float]
@@ -90,9 +90,10 @@ def _category(lb: float, ub: float, integer: bool, binary: bool) -> tuple[float,
     return lb, ub, 1 if integer else 0
 
 
-# The collections `variables()` makes: plain dicts from key to variable (a plain dict keeps the
-# interpreter's fastest lookups).
-VarDict = dict[Any, Var]
+# The collections `variables()` makes: a VarArray over ranges, a plain dict (the interpreter's
+# fastest lookups by hashing) over other index sets; both are read-only mappings from key to Var.
+VarDict = Mapping[Any, Var]
+Mapping.register(VarArray)
 
 
 class RowBlock(Sequence[Row]):
@@ -199,9 +200,10 @@ class DoRaduvar:
         ub: Number | None = math.inf,
         integer: bool = False,
         binary: bool = False,
-    ) -> dict[Any, Var]:
+    ) -> Mapping[Any, Var]:
         """A collection of variables, one per key: the items of the one index set, or the
-        tuples of the product of several (`x[i, j]` over two), as a dict. Each is named
+        tuples of the product of several (`x[i, j]` over two). Over ranges the collection is a
+        VarArray, which finds x[i, j] by arithmetic; over other index sets a dict. Each is named
         name(key parts), e.g. x(3,7); parts other than ints appear as str() gives them, with
         characters an LP name cannot hold made "_". Bounds and kind as for `variable`."""
         base = _check_name(name, "collection")
@@ -217,7 +219,12 @@ class DoRaduvar:
             if len(set(s)) != len(s):
                 raise ValueError(f"an index set of {base!r} repeats a key")
         low, high, code = _category(_bound(lb, -math.inf, "lb"), _bound(ub, math.inf, "ub"), integer, binary)
-        made = _native.new_variable_dict(self._model, base, sets, low, high, code)
+        made: Mapping[Any, Var]
+        ranges = [s for s in sets if type(s) is range]
+        if len(ranges) == len(sets):
+            made = cast(Mapping[Any, Var], _native.new_variable_array(self._model, base, ranges, low, high, code))
+        else:
+            made = _native.new_variable_dict(self._model, base, sets, low, high, code)
         self._collections.add(base)
         return made
 
@@ -256,7 +263,7 @@ class DoRaduvar:
     def add_matrix(
         self,
         matrix: Any,
-        variables: Sequence[Var] | dict[Any, Var],
+        variables: Sequence[Var] | Mapping[Any, Var],
         sense: str | Sequence[str],
         rhs: Number | Sequence[Number] | Any,
         names: Sequence[str | None] | None = None,
@@ -279,17 +286,26 @@ class DoRaduvar:
         else:
             indptr, indices, data = matrix
             n_cols = None
-        columns = list(variables.values()) if isinstance(variables, dict) else variables
-        if n_cols is not None and n_cols != len(columns):
-            raise ValueError(f"the matrix has {n_cols} columns for {len(columns)} variables")
+        columns: Sequence[Var] = [] if isinstance(variables, VarArray) else (
+            list(variables.values()) if isinstance(variables, Mapping) else variables)
+        width = len(variables)
+        if n_cols is not None and n_cols != width:
+            raise ValueError(f"the matrix has {n_cols} columns for {width} variables")
         starts = np.ascontiguousarray(indptr, dtype=np.uint64)
         rows = len(starts) - 1
         column_index = np.asarray(indices)
         if column_index.dtype.kind not in "iu":
             raise TypeError("the column indices of the matrix must be integers")
-        if column_index.size and not (0 <= int(np.min(column_index)) and int(np.max(column_index)) < len(columns)):
-            raise ValueError(f"a column index of the matrix is outside 0..{len(columns) - 1}")
-        ids = np.asarray(_native.var_ids(self._model, columns)).take(column_index)
+        if column_index.size and not (0 <= int(np.min(column_index)) and int(np.max(column_index)) < width):
+            raise ValueError(f"a column index of the matrix is outside 0..{width - 1}")
+        if isinstance(variables, VarArray):
+            # Its variables are consecutive: a column's id is an offset from the first (whose
+            # problem is checked).
+            if variables.first is not None:
+                _native.var_ids(self._model, [variables.first])
+            ids = column_index.astype(np.uint64) + np.uint64(variables.first_index)
+        else:
+            ids = np.asarray(_native.var_ids(self._model, columns)).take(column_index)
         coeffs = np.ascontiguousarray(data, dtype=np.float64)
         codes = {"<=": 0, "==": 1, "=": 1, ">=": 2}
         if isinstance(sense, str):

@@ -14,9 +14,10 @@ int exec_module(PyObject* module) {
     if (!init_model_type()) return -1;
     if (add_type(module, "Var", var_type()) < 0 || add_type(module, "Expr", lin_expr_type()) < 0 ||
         add_type(module, "LinearConstraint", lin_constraint_type()) < 0 || add_type(module, "Row", row_type()) < 0 ||
-        add_type(module, "Array", array_type()) < 0)
+        add_type(module, "Array", array_type()) < 0 || add_type(module, "VarArray", var_array_type()) < 0)
         return -1;
-    return PyModule_AddFunctions(module, native_functions);
+    if (PyModule_AddFunctions(module, native_functions) < 0) return -1;
+    return PyModule_AddFunctions(module, var_array_functions);
 }
 
 PyModuleDef_Slot module_slots[] = {

@@ -128,6 +128,7 @@ PyTypeObject* lin_expr_type();
 PyTypeObject* lin_constraint_type();
 PyTypeObject* row_type();
 PyTypeObject* array_type();
+PyTypeObject* var_array_type();
 
 PyObject* new_var(const std::shared_ptr<SharedModel>& model, VarId id);
 PyObject* new_row(const std::shared_ptr<SharedModel>& model, ConstraintId id);
@@ -137,6 +138,7 @@ PyObject* new_lin_expr(LinData&& data);
 PyObject* total(PyObject* iterable);
 
 extern PyMethodDef native_functions[];
+extern PyMethodDef var_array_functions[];
 
 // Any object, borrowed from the arguments.
 struct Object {
