@@ -501,3 +501,16 @@ def test_a_collection_over_ranges_reads_as_the_dict_of_the_same_keys():
     rows = p.add_matrix(sp.csr_array(np.eye(3)), one, "<=", [1.0, 2.0, 3.0])
     assert [r.rhs for r in rows] == [1.0, 2.0, 3.0] and len(rows) == 3 and rows[-1].index == 2
     assert {v.name: c for v, c in p.model.list_constraints()[1].items()} == {"y(1)": 1.0}
+    # A column index outside the collection is refused whether or not variables follow it.
+    negative = (np.array([0, 1]), np.array([-1], dtype=np.int32), np.array([1.0]))
+    for collection in (one, x):
+        beyond = (np.array([0, 1]), np.array([len(collection)]), np.array([1.0]))
+        for bad in (beyond, negative):
+            with pytest.raises(ValueError, match=r"^a column index of the matrix is outside 0\.\."):
+                p.add_matrix(bad, collection, "<=", 1.0)
+    triple = (np.array([0, 1]), np.array([3]), np.array([1.0]))
+    later = p.variables("z", range(2))  # one after `one`'s variables now
+    for bad in (triple, negative):
+        with pytest.raises(ValueError, match=r"^a column index of the matrix is outside 0\.\.2$"):
+            p.add_matrix(bad, one, "<=", 1.0)
+    assert p.num_constraints == 3 and len(later) == 2

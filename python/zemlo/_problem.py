@@ -296,15 +296,24 @@ class DoRaduvar:
         column_index = np.asarray(indices)
         if column_index.dtype.kind not in "iu":
             raise TypeError("the column indices of the matrix must be integers")
-        if column_index.size and not (0 <= int(np.min(column_index)) and int(np.max(column_index)) < width):
-            raise ValueError(f"a column index of the matrix is outside 0..{width - 1}")
+        outside = f"a column index of the matrix is outside 0..{width - 1}"
         if isinstance(variables, VarArray):
             # Its variables are consecutive: a column's id is an offset from the first (whose
-            # problem is checked).
+            # problem is checked). When they are the model's last, an index beyond them names no
+            # variable, and the batch refuses it itself: only a negative index needs a look.
             if variables.first is not None:
                 _native.var_ids(self._model, [variables.first])
-            ids = column_index.astype(np.uint64) + np.uint64(variables.first_index)
+            first = variables.first_index
+            tail = first + width == self._model.num_variables
+            if column_index.size and (
+                    (column_index.dtype.kind == "i" and int(np.min(column_index)) < 0)
+                    or (not tail and int(np.max(column_index)) >= width)):
+                raise ValueError(outside)
+            ids = np.add(column_index, first, dtype=np.uint64, casting="unsafe")
         else:
+            tail = False
+            if column_index.size and not (0 <= int(np.min(column_index)) and int(np.max(column_index)) < width):
+                raise ValueError(outside)
             ids = np.asarray(_native.var_ids(self._model, columns)).take(column_index)
         coeffs = np.ascontiguousarray(data, dtype=np.float64)
         codes = {"<=": 0, "==": 1, "=": 1, ">=": 2}
@@ -326,7 +335,12 @@ class DoRaduvar:
             for n in names:
                 if n is not None:
                     _check_name(n, "constraint")
-        added = self._model.add_constraints_batch(starts, ids, coeffs, senses, right, names)
+        try:
+            added = self._model.add_constraints_batch(starts, ids, coeffs, senses, right, names)
+        except ValueError as exc:
+            if tail and "variable id" in str(exc):
+                raise ValueError(outside) from None
+            raise
         return RowBlock(self._model, added.start, len(added))
 
     def minimize(self, objective: Linear) -> None:
