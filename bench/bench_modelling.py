@@ -14,12 +14,17 @@ terms) before it is timed. The data is the modeller's input and is made beforeha
 for the operator paths, a SciPy CSR matrix for add_matrix, NumPy arrays for the array paths. The
 raw paths make their variables' names in the timed part, with f-strings, as their users must
 (the operators make theirs natively); one more raw row is timed with the names given, to show
-what the names cost.
+what the names cost. A build returns its model with the collection of its variables where the
+library gives one (a modeller keeps it to read the solution): it is released after the clock
+stops, as the model is, and counts in the memory held.
 
 Figures are ns per term (constraint non-zeros plus objective terms), CPU time
 (time.process_time), the minimum of interleaved rounds, with the ratio of each contender to the
 better of zemlo's two operator rows. Memory held per term is the growth of the resident set of a
-fresh process that builds one model with one library, divided by the model's terms.
+fresh process that builds one model with one library, divided by the model's terms, the resident
+set read after a collection and malloc_trim on both sides (so that neither memory freed before the
+build and reused by it nor temporaries freed during it blur the figure); the peak is the high-water
+mark during the build. add_constraints_batch is measured too, as the cost of zemlo's store alone.
 
 Targets (a missed one is printed and makes the exit status 1, after every figure):
   * zemlo operators (the better of sum() and total()) at least 5x faster than highspy's operators
@@ -32,7 +37,8 @@ Targets (a missed one is printed and makes the exit status 1, after every figure
     python bench/bench_modelling.py [--scale S] [--rounds R] [--models dense,transport,sparse]
 
 --scale (or the environment variable ZEMLO_BENCH_SCALE) multiplies the rows and variables of
-(a) and (c) and the rows of (b); 0.05 makes a run of a few seconds.
+(a) and (c) and the variables of (b) (its side by the square root); 0.05 makes a run of well
+under a minute, the full size one of a few minutes.
 """
 
 from __future__ import annotations
@@ -47,13 +53,10 @@ from array import array
 from collections.abc import Callable
 from dataclasses import dataclass
 
-from timing import Targets, interleaved, interleaved_after  # first: limits BLAS threads
-
-import numpy as np  # noqa: E402
-
-import zemlo  # noqa: E402
-from zemlo import AffineExpr, Model, ObjSense, Sense  # noqa: E402
-from zemlo import _native  # noqa: E402
+from timing import Targets, interleaved, interleaved_after
+import numpy as np  # after timing, which limits its threads
+import zemlo
+from zemlo import AffineExpr, Model, ObjSense, Sense, _native
 
 INF = float("inf")
 
@@ -108,8 +111,11 @@ class Data:
 
         return sp.csr_array((self.values, self.indices, self.indptr), shape=(self.rows, self.n))
 
-    def sense_words(self) -> list[str]:
-        return ["<=" if s == 0 else ">=" for s in self.senses]
+    def sense_words(self) -> str | list[str]:
+        """The senses as add_matrix takes them: one word when every row has it (the random
+        models), else one a row (the transportation's two blocks)."""
+        words = ["<=" if s == 0 else ">=" for s in self.senses]
+        return words[0] if len(set(words)) == 1 else words
 
 
 def random_rows(name: str, rows: int, per_row: int, n: int, seed: int) -> Data:
@@ -143,7 +149,9 @@ def transportation(side: int, seed: int) -> Data:
 
 
 def models(scale: float) -> dict[str, Data]:
-    k = lambda v: max(1, round(v * scale))  # noqa: E731
+    def k(v: float) -> int:
+        return max(1, round(v * scale))
+
     return {
         "dense": random_rows("dense", k(1000), 100, max(100, k(10_000)), 1),
         "transport": transportation(max(2, round(300 * scale ** 0.5)), 2),
@@ -173,7 +181,7 @@ def zemlo_operators(d: Data, use_total: bool) -> Callable[[], object]:
                 p.add(add(x[i, j] for j in s) <= supply[i])
             for j in s:
                 p.add(add(x[i, j] for i in s) >= demand[j])
-            return p
+            return p, x
 
         return build_transport
 
@@ -185,14 +193,15 @@ def zemlo_operators(d: Data, use_total: bool) -> Callable[[], object]:
         p.minimize(add(c * x[j] for j, c in enumerate(cost)))
         for cols, coeffs, rhs in rows:
             p.add(add(a * x[j] for j, a in zip(cols, coeffs)) <= rhs)
-        return p
+        return p, x
 
     return build
 
 
 def zemlo_matrix(d: Data) -> Callable[[], object]:
     """DoRaduvar, p.variables, one p.add_matrix from the SciPy CSR matrix (made beforehand: it
-    is the input), the objective with zemlo.total (the layer has no array path for it)."""
+    is the input; the sense as one word when all rows share it), the objective with zemlo.total
+    (the layer has no array path for it)."""
     a = d.csr()
     senses = d.sense_words()
     cost = d.cost.tolist()
@@ -203,7 +212,7 @@ def zemlo_matrix(d: Data) -> Callable[[], object]:
         x = p.variables("x", *index_sets)
         p.minimize(zemlo.total(c * v for c, v in zip(cost, x.values())))
         p.add_matrix(a, x, senses, d.rhs)
-        return p
+        return p, x
 
     return build
 
@@ -309,7 +318,7 @@ def highspy_operators(d: Data) -> Callable[[], object]:
                 h.addConstr(h.qsum(x[i, j] for j in s) <= supply[i])
             for j in s:
                 h.addConstr(h.qsum(x[i, j] for i in s) >= demand[j])
-            return h
+            return h, x
 
         return build_transport
 
@@ -322,7 +331,7 @@ def highspy_operators(d: Data) -> Callable[[], object]:
         h.setObjective(h.qsum(c * x[j] for j, c in enumerate(cost)), highspy.ObjSense.kMinimize)
         for cols, coeffs, rhs in rows:
             h.addConstr(h.qsum(a * x[j] for j, a in zip(cols, coeffs)) <= rhs)
-        return h
+        return h, x
 
     return build
 
@@ -349,7 +358,7 @@ def mip_operators(d: Data) -> Callable[[], object]:
                 m += mip.xsum(x[i][j] for j in s) <= supply[i]
             for j in s:
                 m += mip.xsum(x[i][j] for i in s) >= demand[j]
-            return m
+            return m, x
 
         return build_transport
 
@@ -362,7 +371,7 @@ def mip_operators(d: Data) -> Callable[[], object]:
         m.objective = mip.minimize(mip.xsum(c * x[j] for j, c in enumerate(cost)))
         for cols, coeffs, rhs in rows:
             m += mip.xsum(a * x[j] for j, a in zip(cols, coeffs)) <= rhs
-        return m
+        return m, x
 
     return build
 
@@ -476,8 +485,10 @@ def contenders(d: Data) -> dict[str, Callable[[], object]]:
 
 
 def shape_of(built: object) -> tuple[int, int, int | None, int | None]:
-    """(rows, columns, constraint non-zeros, objective terms) of a built model; None where the
-    library does not tell cheaply."""
+    """(rows, columns, constraint non-zeros, objective terms) of a built model (or of the model
+    of a pair (model, variables)); None where the library does not tell cheaply."""
+    if isinstance(built, tuple):
+        built = built[0]
     if isinstance(built, zemlo.DoRaduvar):
         built = built.model
     if isinstance(built, Model):
@@ -552,30 +563,39 @@ def resident() -> int:
         return int(f.read().split()[1]) * resource.getpagesize()
 
 
+def settle() -> int:
+    """The resident set once garbage is collected and the C heap has given its free pages back
+    to the system: memory freed before a build (the input's temporaries, say) would otherwise be
+    reused by the build without the resident set growing, and temporaries freed during a build
+    would count as held after it."""
+    import ctypes
+    import gc
+
+    gc.collect()
+    ctypes.CDLL(None).malloc_trim(0)
+    return resident()
+
+
 def memory_child(model: str, library: str, scale: float) -> None:
     """Run in a fresh process: the resident set held after building `model` with `library`
     (and the peak during the build) above what the process held before, per term. A small
     model is built and dropped first, so that what any first build loads is not counted."""
-    import gc
-
-    makers = {OPS_TOTAL: lambda d: zemlo_operators(d, True), HIGHSPY: highspy_operators}
+    makers = {OPS_TOTAL: lambda d: zemlo_operators(d, True), HIGHSPY: highspy_operators, BATCH: zemlo_batch}
     if library == HIGHSPY:
         quiet_highspy()
     warm = makers[library](models(0.001)[model])()
     del warm
     d = models(scale)[model]
     build = makers[library](d)
-    gc.collect()
-    before = resident()
+    before = settle()
     with open("/proc/self/clear_refs", "w") as f:  # the peak from here on
         f.write("5")
     built = build()
-    gc.collect()
-    after = resident()
+    after = settle()
     with open("/proc/self/status") as f:
         peak = next(int(line.split()[1]) * 1024 for line in f if line.startswith("VmHWM:"))
     print(json.dumps({"held": (after - before) / d.terms, "peak": (peak - before) / d.terms,
-                      "kept": type(built).__name__}))
+                      "kept": type(built[0] if isinstance(built, tuple) else built).__name__}))
 
 
 def measure_memory(model: str, library: str, scale: float) -> dict[str, float]:
@@ -608,7 +628,7 @@ def run_model(d: Data, rounds: int, targets: Targets) -> dict[str, float]:
         targets.check(ratio <= 3.0, f"{d.name}: zemlo operators {ratio:.2f}x the raw per-row path (<= 3x)")
         print(f"    (against the raw path with the names given: {ours / times[RAW_NAMED]:.2f}x)")
 
-    alone = interleaved_after(rows_alone(d), rounds=rounds)
+    alone = interleaved_after(rows_alone(d), rounds=max(rounds, 7))  # a few ms a call: more rounds
     for name, seconds in alone.items():
         print(f"    {name:<32} {seconds / d.nnz * 1e9:9.1f} ns/non-zero")
     ratio = alone["add_matrix, rows alone"] / alone["add_constraints_batch, rows alone"]
@@ -672,7 +692,7 @@ def main() -> int:
         print(f"    {'model':<10} {'library':<26} {'held B/term':>12} {'peak B/term':>12}")
         for m in chosen:
             held = {}
-            for library in (OPS_TOTAL, HIGHSPY):
+            for library in (OPS_TOTAL, HIGHSPY, BATCH):
                 r = measure_memory(m, library, args.scale)
                 held[library] = r["held"]
                 print(f"    {m:<10} {library:<26} {r['held']:12.1f} {r['peak']:12.1f}")

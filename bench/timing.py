@@ -14,6 +14,7 @@ import os
 for _variable in ("OPENBLAS_NUM_THREADS", "OMP_NUM_THREADS", "MKL_NUM_THREADS"):
     os.environ.setdefault(_variable, "1")
 
+import functools  # noqa: E402
 import gc  # noqa: E402
 import time  # noqa: E402
 from collections.abc import Callable  # noqa: E402
@@ -75,7 +76,5 @@ def interleaved_after(fns: dict[str, tuple[Callable[[], object], Callable[[objec
     best = {name: float("inf") for name in fns}
     for _ in range(rounds):
         for name, (setup, fn) in fns.items():
-            state = setup()
-            best[name] = min(best[name], _timed(lambda: fn(state)))
-            del state
+            best[name] = min(best[name], _timed(functools.partial(fn, setup())))
     return best
