@@ -216,7 +216,7 @@ class DoRaduvar:
             raise ValueError(f"a variable named like {base}(...) exists already; choose another collection name")
         sets = [s if isinstance(s, (list, tuple, range)) else list(s) for s in index_sets]
         for s in sets:
-            if len(set(s)) != len(s):
+            if type(s) is not range and len(set(s)) != len(s):
                 raise ValueError(f"an index set of {base!r} repeats a key")
         low, high, code = _category(_bound(lb, -math.inf, "lb"), _bound(ub, math.inf, "ub"), integer, binary)
         made: Mapping[Any, Var]

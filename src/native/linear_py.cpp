@@ -379,11 +379,13 @@ PyGetSetDef var_getset[] = {
         ONDREL_SLOT(Py_nb_negative, nb_negative), ONDREL_SLOT(Py_nb_positive, nb_positive), \
         ONDREL_SLOT(Py_tp_richcompare, richcompare)
 
+void var_dealloc(PyObject* self) noexcept;
+
 PyType_Slot var_slots[] = {
     {Py_tp_doc, const_cast<char*>(
                     "A variable of a DoRaduvar, made by DoRaduvar.variable or DoRaduvar.variables. Numbers, variables "
                     "and expressions combine with + - * / into expressions; <=, >= and == make constraints.")},
-    {Py_tp_dealloc, reinterpret_cast<void*>(&destroy_instance<VarObject>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&var_dealloc)},
     {Py_tp_getset, var_getset},
     ONDREL_SLOT(Py_tp_repr, var_repr),
     ONDREL_SLOT(Py_tp_hash, var_hash),
@@ -603,6 +605,22 @@ constexpr std::size_t kFreeExprs = 256;
 PyObject* free_exprs[kFreeExprs];
 std::size_t free_expr_count = 0;
 
+// Var objects likewise: collections over ranges make one per lookup.
+constexpr std::size_t kFreeVars = 256;
+PyObject* free_vars[kFreeVars];
+std::size_t free_var_count = 0;
+
+void var_dealloc(PyObject* self) noexcept {
+    PyTypeObject* tp = Py_TYPE(self);
+    as_var(self)->~VarObject();
+    if (free_var_count < kFreeVars) {
+        free_vars[free_var_count++] = self;
+    } else {
+        tp->tp_free(self);
+    }
+    Py_DECREF(tp);
+}
+
 void expr_dealloc(PyObject* self) noexcept {
     PyTypeObject* tp = Py_TYPE(self);
     as_expr(self)->data.~LinData();
@@ -624,16 +642,20 @@ PyTypeObject* var_type() { return cached_type(var_cell, var_spec, no_numpy_ufunc
 PyTypeObject* lin_expr_type() { return cached_type(expr_cell, expr_spec, no_numpy_ufuncs); }
 PyTypeObject* lin_constraint_type() { return cached_type(con_cell, con_spec); }
 
-PyObject* new_var(const std::shared_ptr<SharedModel>& model, VarId id) {
+PyObject* new_var(const std::weak_ptr<SharedModel>& model, SharedModel* store, VarId id) {
     PyTypeObject* t = var_type();
     if (t == nullptr) return nullptr;
-    PyObject* self = allocate_instance(t);
+    PyObject* self = free_var_count != 0 ? PyObject_Init(free_vars[--free_var_count], t) : allocate_instance(t);
     if (self == nullptr) return nullptr;
     VarObject* v = as_var(self);
     new (&v->model) std::weak_ptr<SharedModel>(model);
-    v->store = model.get();
+    v->store = store;
     v->id = id;
     return self;
+}
+
+PyObject* new_var(const std::shared_ptr<SharedModel>& model, VarId id) {
+    return new_var(std::weak_ptr<SharedModel>(model), model.get(), id);
 }
 
 PyObject* new_lin_expr(LinData&& data) {

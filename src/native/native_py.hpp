@@ -131,6 +131,8 @@ PyTypeObject* array_type();
 PyTypeObject* var_array_type();
 
 PyObject* new_var(const std::shared_ptr<SharedModel>& model, VarId id);
+// A Var of the store `store` reached through `model`.
+PyObject* new_var(const std::weak_ptr<SharedModel>& model, SharedModel* store, VarId id);
 PyObject* new_row(const std::shared_ptr<SharedModel>& model, ConstraintId id);
 PyObject* new_lin_expr(LinData&& data);
 

@@ -22,14 +22,19 @@ struct Axis {
     std::size_t size;
 };
 
+// The variables are first, first + 1, ... in key order (the last axis varies fastest). Their
+// Var objects are made when read, not kept: a kept object per variable would cost its memory
+// for the life of the collection, and reading one picked at random among many would miss the
+// cache on its reference count, where a new object comes warm from the allocator.
 struct VarArrayObject {
     PyObject_HEAD
-    std::vector<PyObject*> vars;  // held, in key order (the last axis varies fastest)
+    std::weak_ptr<SharedModel> model;
+    SharedModel* store;
     std::vector<Axis> axes;
-    VarId first;                  // the variables are first, first + 1, ...
-    ~VarArrayObject() {
-        for (PyObject* v : vars) Py_DECREF(v);
-    }
+    VarId first;
+    std::size_t count;
+
+    PyObject* var(std::size_t k) const { return new_var(model, store, first + k); }
 };
 
 VarArrayObject* as_array(PyObject* o) noexcept { return reinterpret_cast<VarArrayObject*>(o); }
@@ -88,10 +93,10 @@ PyObject* subscript(PyObject* self, PyObject* key) {
         PyErr_SetObject(PyExc_KeyError, key);
         return nullptr;
     }
-    return Py_NewRef(as_array(self)->vars[k]);
+    return as_array(self)->var(k);
 }
 
-Py_ssize_t length(PyObject* self) { return static_cast<Py_ssize_t>(as_array(self)->vars.size()); }
+Py_ssize_t length(PyObject* self) { return static_cast<Py_ssize_t>(as_array(self)->count); }
 
 int contains(PyObject* self, PyObject* key) {
     std::size_t k = 0;
@@ -118,17 +123,17 @@ PyObject* key_at(const VarArrayObject* a, std::size_t k) {
 
 PyObject* keys(PyObject* self) {
     const VarArrayObject* a = as_array(self);
-    return build_list(a->vars.size(), [&](std::size_t k) { return key_at(a, k); });
+    return build_list(a->count, [&](std::size_t k) { return key_at(a, k); });
 }
 
 PyObject* values(PyObject* self) {
     const VarArrayObject* a = as_array(self);
-    return build_list(a->vars.size(), [&](std::size_t k) { return Py_NewRef(a->vars[k]); });
+    return build_list(a->count, [&](std::size_t k) { return a->var(k); });
 }
 
 PyObject* items(PyObject* self) {
     const VarArrayObject* a = as_array(self);
-    return build_list(a->vars.size(), [&](std::size_t k) { return tuple_of(key_at(a, k), Py_NewRef(a->vars[k])); });
+    return build_list(a->count, [&](std::size_t k) { return tuple_of(key_at(a, k), a->var(k)); });
 }
 
 PyObject* iterate(PyObject* self) {
@@ -144,7 +149,7 @@ PyObject* get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject*
     OptArg<Object> fallback;
     if (!parse(sig, args, nargs, kw, key, fallback)) return nullptr;
     std::size_t k = 0;
-    if (flat_position(as_array(self), key.value, k)) return Py_NewRef(as_array(self)->vars[k]);
+    if (flat_position(as_array(self), key.value, k)) return as_array(self)->var(k);
     return fallback.value ? Py_NewRef(*fallback.value) : none();
 }
 
@@ -152,14 +157,14 @@ PyObject* first_index(PyObject* self) { return to_py(std::uint64_t{as_array(self
 
 PyObject* first_var(PyObject* self) {
     const VarArrayObject* a = as_array(self);
-    return a->vars.empty() ? none() : Py_NewRef(a->vars.front());
+    return a->count == 0 ? none() : a->var(0);
 }
 
 PyObject* repr(PyObject* self) {
     const VarArrayObject* a = as_array(self);
     std::string shape;
     for (const Axis& axis : a->axes) shape += (shape.empty() ? "" : " x ") + std::to_string(axis.size);
-    return PyUnicode_FromFormat("<VarArray %s of %zu variables>", shape.c_str(), a->vars.size());
+    return PyUnicode_FromFormat("<VarArray %s of %zu variables>", shape.c_str(), a->count);
 }
 
 PyMethodDef methods[] = {
@@ -272,16 +277,12 @@ PyObject* new_variable_array(PyObject*, PyObject* const* args, Py_ssize_t nargs,
     PyObject* self = allocate_instance(t);
     if (self == nullptr) return nullptr;
     VarArrayObject* a = as_array(self);
-    new (&a->vars) std::vector<PyObject*>();
+    new (&a->model) std::weak_ptr<SharedModel>(model.value);
     new (&a->axes) std::vector<Axis>(std::move(axes));
+    a->store = model.value.get();
     a->first = first;
+    a->count = count;
     PyRef owner = PyRef::steal(self);
-    a->vars.reserve(count);
-    for (std::size_t v = 0; v < count; ++v) {
-        PyObject* var = new_var(model.value, first + v);
-        if (var == nullptr) return nullptr;
-        a->vars.push_back(var);
-    }
     return owner.release();
 }
 
