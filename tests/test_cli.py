@@ -117,11 +117,17 @@ BAD_ROWS = "NAME bad\nROWS\n N obj\n X r1\nENDATA\n"
 RESERVED = "NAME r\nROWS\n N obj\n L _r1\nCOLUMNS\n x _r1 1\nENDATA\n"
 
 
+def test_rows_named_like_automatic_names_convert_as_automatic_rows(tmp_path):
+    (tmp_path / "r.mps").write_text(RESERVED)
+    run = zemlo("convert", "r.mps", "r.lp", cwd=tmp_path)
+    assert run.returncode == 0, run.stderr
+    assert "\n_C1: x <= 0\n" in (tmp_path / "r.lp").read_text()
+
+
 @pytest.mark.parametrize(("args", "files", "message"), [
     (("info", "missing.mps"), {}, "zemlo: error: No such file or directory: missing.mps"),
     (("solve", "missing.mps.gz"), {}, "zemlo: error: No such file or directory: missing.mps.gz"),
     (("info", "bad.mps"), {"bad.mps": BAD_ROWS}, "zemlo: error: bad.mps: Unknown row type: X"),
-    (("convert", "r.mps", "r.lp"), {"r.mps": RESERVED}, "zemlo: error: r.mps: row '_r1' cannot become a constraint"),
     (("info", "cut.mps.gz"), {"cut.mps.gz": gzip.compress(BAD_ROWS.encode())[:20]},
      "zemlo: error: cut.mps.gz: Compressed file ended before the end-of-stream marker was reached"),
     (("convert", AFIRO, "no/such/dir/out.lp"), {}, "zemlo: error: No such directory:"),

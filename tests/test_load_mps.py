@@ -251,11 +251,11 @@ def test_paths_and_gzip(tmp_path, compress, name, as_path):
     assert [c.name for c in m.list_constraints()] == ["r"]
 
 
-def test_a_reserved_row_name_fails_naming_the_row(tmp_path):
+def test_rows_named_like_automatic_names_load_as_automatic_rows(tmp_path):
     path = tmp_path / "r.mps"
     path.write_text(re.sub(r"\br\b", "_r", SENSE_BODY))
-    with pytest.raises(ValueError, match=r"row '_r' cannot become a constraint.*drop_cons_names"):
-        load_mps(path)
+    m = load_mps(path)
+    assert [c.name for c in m.list_constraints()] == ["_C1"]
     m = load_mps(path, drop_cons_names=True)
     assert [c.name for c in m.list_constraints()] == ["_C1"]
     assert m.get_objective().name is None
@@ -264,9 +264,10 @@ def test_a_reserved_row_name_fails_naming_the_row(tmp_path):
 @pytest.mark.parametrize(
     ("old", "new", "message"),
     [
-        ("r          1.0\nRHS", "r          inf\nRHS", r"row 'r': non-finite coefficient"),
-        ("RHS       r          1.0", "RHS       r          nan", r"row 'r': Invalid constraint RHS value: NaN"),
-        ("obj        2.0", "obj        -inf", r"objective row 'obj': non-finite coefficient"),
+        ("r          1.0\nRHS", "r          inf\nRHS", r"^row 'r': a coefficient inf is not a finite number$"),
+        ("RHS       r          1.0", "RHS       r          nan",
+         r"^row 'r': the right-hand side NaN is not a finite number$"),
+        ("obj        2.0", "obj        -inf", r"^objective row 'obj': a coefficient -inf is not a finite number$"),
     ],
     ids=["coefficient", "rhs", "objective"],
 )
@@ -286,6 +287,99 @@ def test_failures_before_reading(tmp_path):
     path.write_text(SENSE_BODY)
     with pytest.raises(TypeError, match="ObjSense"):
         load_mps(path, sense=-1)
-    with pytest.raises(ValueError, match="unknown sense 'SIDEWAYS'"):
+    with pytest.raises(RuntimeError, match=r"^OBJSENSE line 2: unknown sense 'SIDEWAYS' \(expected MAX"):
         path.write_text("OBJSENSE\n    SIDEWAYS\n" + SENSE_BODY)
+        load_mps(path)
+
+
+def test_the_objective_rows_right_hand_side_is_the_objectives_constant(tmp_path):
+    path = tmp_path / "c.mps"
+    path.write_text(SENSE_BODY.replace("    RHS       r          1.0", "    RHS       r          1.0   obj   -7.5"))
+    assert load_mps(path).get_objective().constant == 7.5
+    # Negated back with the objective when the file says so.
+    path.write_text("*SENSE:Maximize\n" + path.read_text())
+    objective = load_mps(path).get_objective()
+    assert (objective.constant, objective.values()) == (-7.5, [-2.0])
+
+
+def test_e226_keeps_its_objective_constant_and_solves_to_the_files_optimum():
+    from support import require_solver
+
+    require_solver("highs")
+    model = load_mps(netlib_model("e226"))
+    assert model.get_objective().constant == pytest.approx(7.113)
+    assert zemlo.solve(model).objective == pytest.approx(-11.638929066370522, rel=1e-9)
+
+
+def test_unnamed_constraints_round_trip_byte_for_byte(tmp_path):
+    m = Model("auto")
+    x = m.add_variable("x", 0.0, 4.0, Category.Continuous)
+    y = m.add_variable("y", 0.0, 4.0, Category.Integer)
+    for coeffs, rhs, sense in [((1.0, 2.0), 3.0, Sense.LessEqual), ((2.0, -1.0), 1.0, Sense.GreaterEqual)]:
+        e = zemlo.AffineExpr()
+        e.add_term(x, coeffs[0])
+        e.add_term(y, coeffs[1])
+        e.set_constant(-rhs)
+        e.set_sense(sense)
+        m.add_constraint(e)
+    m.add_constraint(make_named_constraint(x, "named"))
+    objective = zemlo.AffineExpr.from_variable(x)
+    objective.set_name("obj")
+    m.set_objective(objective)
+    first = write(m, tmp_path / "a.mps")
+    assert b" L  _C1\n G  _C2\n" in first
+    again = load_mps(tmp_path / "a.mps")
+    assert [c.name for c in again.list_constraints()] == ["_C1", "_C2", "named"]
+    assert write(again, tmp_path / "b.mps") == first
+
+
+def make_named_constraint(x, name):
+    e = zemlo.AffineExpr.from_variable(x)
+    e.set_constant(-1.0)
+    e.set_sense(Sense.Equal)
+    e.set_name(name)
+    return e
+
+
+STREAM_READER = """
+import sys
+from zemlo import load_mps
+m = load_mps(sys.argv[1])
+print(m.num_variables, m.num_constraints, len(m.coefficients()), m.get_objective().constant)
+"""
+
+
+@pytest.mark.parametrize("compressed", [False, True], ids=["plain", "gzip"])
+def test_standard_input_a_pipe_and_a_fifo_read_as_the_file_does(tmp_path, compressed):
+    import os
+    import subprocess
+    import sys
+    import threading
+
+    text = gzip.decompress(netlib_model("e226").read_bytes())
+    data = gzip.compress(text) if compressed else text
+    source = tmp_path / "m.mps"
+    source.write_bytes(data)
+    model = load_mps(source)
+    want = f"{model.num_variables} {model.num_constraints} {len(model.coefficients())} " \
+           f"{model.get_objective().constant}\n"
+    run = subprocess.run([sys.executable, "-c", STREAM_READER, "-"], input=data, capture_output=True)
+    assert run.stdout.decode() == want, run.stderr
+    fifo = tmp_path / "fifo"
+    os.mkfifo(fifo)
+    writer = threading.Thread(target=lambda: fifo.write_bytes(data))
+    writer.start()
+    run = subprocess.run([sys.executable, "-c", STREAM_READER, str(fifo)], capture_output=True)
+    writer.join()
+    assert run.stdout.decode() == want, run.stderr
+
+
+@pytest.mark.parametrize(("data", "message"), [
+    (gzip.compress(SENSE_BODY.encode())[:25], r"^Cannot read file: the gzip stream ends early \(gzip\)$"),
+    (b"\x1f\x8b" + b"\x00" * 30, r"^Cannot read file: .* \(gzip\)$"),
+])
+def test_a_broken_gzip_stream_fails_saying_so(tmp_path, data, message):
+    path = tmp_path / "b.mps.gz"
+    path.write_bytes(data)
+    with pytest.raises(RuntimeError, match=message):
         load_mps(path)

@@ -3,13 +3,15 @@
 from __future__ import annotations
 
 import contextlib
+import re
 import gzip
 import os
 import shutil
 import tempfile
 from collections.abc import Iterator
 
-from zemlo._ondrel import Model, MpsResult, ObjSense, read_mps
+from zemlo import _native
+from zemlo._ondrel import Model, ObjSense
 
 __all__ = ["load_mps"]
 
@@ -104,68 +106,45 @@ def load_mps(
     """Read an MPS file into a new Model.
 
     `path` is a str or os.PathLike naming a fixed or free MPS file, which may be
-    gzip-compressed. The Model gets the file's problem name, its columns as variables (names,
-    bounds, Integer or Continuous), its objective row as the objective (with the row's name)
-    and its rows as constraints (names, senses, right-hand sides), in file order.
+    gzip-compressed (told from its first bytes, not its name); "-" reads standard input. The
+    file is read once, as a stream, so pipes and FIFOs work too. The Model gets the file's
+    problem name, its columns as variables (names, bounds, Integer or Continuous), its objective
+    row as the objective (with the row's name, and as its constant the negated right-hand side
+    the file gives the objective row) and its rows as constraints (names, senses, right-hand
+    sides), in file order. Rows named like automatic names (beginning with "_") get automatic
+    names, so a file written from unnamed constraints reads back as it was written.
 
     The objective sense comes from the file unless `sense` is given: an OBJSENSE section before
     ROWS (MAX, MAXIMIZE, MIN or MINIMIZE) sets it; a "*SENSE:Maximize" comment line, which
     `write_mps` writes when it negated a maximised objective, makes the Model maximise the
     objective negated back; otherwise the Model minimises. An explicit `sense` (an ObjSense)
-    overrides the file: the objective is then taken as written and the file's sense lines are
-    not read.
+    overrides the file: the objective is then taken as written.
 
     With `drop_cons_names` the constraints get automatic names (_C1, _C2, ...) and the
     objective no name.
 
-    Raises RuntimeError for a file `read_mps` cannot read, OSError when the file cannot be
-    opened, and ValueError when the file holds what a Model cannot take (a row name that
-    begins with "_", reserved for automatic names; a non-finite coefficient or right-hand side),
-    naming the row. On failure no Model is returned.
+    Raises RuntimeError for a file that cannot be opened or read (its message says why), and
+    ValueError when the file holds what a Model cannot take (a coefficient or right-hand side
+    that is not a finite number), naming the row. On failure no Model is returned.
     """
     if sense is not None and not isinstance(sense, ObjSense):
         raise TypeError(f"sense must be an ObjSense or None, not {type(sense).__name__}")
-    with plain_file(path) as plain:
-        if sense is None:
-            sense, negated = file_sense(plain)
-        else:
-            negated = False
-        result = read_mps(plain, -1 if sense is ObjSense.Maximize else 1, drop_cons_names)
-    return model_from_records(result, sense, negated)
-
-
-def model_from_records(result: MpsResult, sense: ObjSense, negated: bool) -> Model:
-    """Builds the Model for the records `read_mps` returned, in one native call that goes
-    through the same checks as the batch paths; `negated` flips the objective. A row the Model
-    refuses raises ValueError naming it."""
-    model = Model(result.parameters.name)
+    code = None if sense is None else (1 if sense is ObjSense.Maximize else 0)
+    name = os.fspath(path)
     try:
-        model.add_mps_result(result)
-    except ValueError as exc:
-        raise _row_error(exc, result) from None
-    if negated:
-        objective = model.get_objective()
-        if objective is not None:
-            objective.scale(-1.0)
-            model.set_objective(objective)
-    model.set_sense(sense)
+        model, _ = _native.load_mps(name, code, drop_cons_names)
+    except RuntimeError as exc:
+        raise _os_error(exc, name) from None
     return model
 
 
-def _row_error(exc: ValueError, result: MpsResult) -> ValueError:
-    """The model's error about row i or the objective, reworded to name the row as the file
-    does."""
-    text = str(exc)
-    head, sep, rest = text.partition(": ")
-    if sep and head == "objective":
-        return ValueError(f"objective row {result.objective.name or ''!r}: {rest}")
-    if not (sep and head.startswith("Row ") and head[4:].isdigit()):
+_OS_ERROR = re.compile(r"Cannot read file: (.*) \(os error (\d+)\)")
+
+
+def _os_error(exc: RuntimeError, path: str) -> Exception:
+    """An error of the operating system as the OSError it is (FileNotFoundError for a missing
+    file, ...), naming the path; any other failure as it was."""
+    match = _OS_ERROR.fullmatch(str(exc))
+    if match is None:
         return exc
-    r = int(head[4:])
-    name = result.constraints[r].name
-    label = repr(name) if name is not None else f"number {r + 1}"
-    if rest.startswith("Constraint names must not start with '_'"):
-        rest = ("names beginning with '_' are reserved for automatic constraint names (load with "
-                "drop_cons_names=True to rename all rows)")
-        return ValueError(f"row {label} cannot become a constraint: {rest}")
-    return ValueError(f"row {label}: {rest}")
+    return OSError(int(match.group(2)), match.group(1), path)

@@ -22,7 +22,7 @@ MpsData parse_mps(std::string_view text) {
     return parser.finish();
 }
 
-MpsData read_mps_stream(ByteSource& source, std::size_t piece, InterruptCheck interrupt) {
+MpsData read_mps_stream(ByteSource& source, std::size_t piece, InterruptCheck interrupt, ParserOptions options) {
     // The text goes through one buffer in pieces of whole lines; a line that does not fit
     // makes the buffer grow. Reading and validating continue after a parse error or ENDATA,
     // so that the outcome is the one of reading the whole file first: a read error (thrown by
@@ -30,7 +30,7 @@ MpsData read_mps_stream(ByteSource& source, std::size_t piece, InterruptCheck in
     std::size_t capacity = std::max<std::size_t>(piece, 16);
     std::unique_ptr<char[]> buf(new char[capacity]);
     std::size_t have = 0;  // bytes in buf: the start of a line not yet complete
-    MpsSectionParser parser;
+    MpsSectionParser parser(options);
     bool invalid_text = false;
     std::optional<Error> parse_error;
 

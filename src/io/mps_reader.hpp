@@ -140,6 +140,20 @@ struct MpsData {
     std::vector<MpsObjectiveEntry> objective;
 
     std::size_t objective_name_index() const noexcept { return columns.size() + rows.size(); }
+
+    // What a loader reads besides (ParserOptions::loader; read_mps leaves them as they are):
+    // the objective's constant, the negated right-hand side of the objective row; the sense an
+    // OBJSENSE section before ROWS states (absent: none); and whether a "*SENSE:Maximize"
+    // comment line before ROWS says the objective was written negated.
+    double objective_constant = 0.0;
+    std::optional<bool> maximize;
+    bool negated_maximize = false;
+};
+
+// How the section parser reads: as read_mps does, or for a loader, which also takes the
+// objective's constant and sense (see MpsData).
+struct ParserOptions {
+    bool loader = false;
 };
 
 // A source of bytes, read in pieces.
@@ -163,7 +177,8 @@ MpsData parse_mps(std::string_view text);
 // and only then a parse error; each is thrown as ondrel::Error of kind Runtime.
 // `interrupt` is called after each piece read (see base/interrupt.hpp); when it throws, reading
 // stops and nothing is returned.
-MpsData read_mps_stream(ByteSource& source, std::size_t piece, InterruptCheck interrupt = nullptr);
+MpsData read_mps_stream(ByteSource& source, std::size_t piece, InterruptCheck interrupt = nullptr,
+                        ParserOptions options = {});
 
 // read_mps_stream over the file at `path`, with pieces of 1 MiB (less for smaller files). A
 // file that cannot be opened or read fails with "Cannot read file: " and the operating

@@ -94,7 +94,43 @@ void apply_bound(MpsColumnData& c, BoundType type, double v) noexcept {
 
 }  // namespace
 
-MpsSectionParser::MpsSectionParser() { tokens_.reserve(16); }
+MpsSectionParser::MpsSectionParser(ParserOptions options) : options_(options) { tokens_.reserve(16); }
+
+// For a loader, before ROWS: an OBJSENSE section (the word on the same line or the next) and
+// the "*SENSE:" comment line the MPS writer puts first. Returns whether the line was one of
+// them. The words MAX, MAXIMIZE, MIN and MINIMIZE are taken in any case.
+bool MpsSectionParser::sense_line(const Tokens& t, std::size_t line) {
+    const auto word = [line](std::string_view w) -> std::optional<bool> {
+        std::string upper(w);
+        for (char& c : upper) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+        if (upper == "MAX" || upper == "MAXIMIZE") return true;
+        if (upper == "MIN" || upper == "MINIMIZE") return false;
+        raise_runtime(Msg() << "OBJSENSE line " << line << ": unknown sense '" << w
+                            << "' (expected MAX, MAXIMIZE, MIN or MINIMIZE)");
+    };
+    if (sense_word_next_) {
+        sense_word_next_ = false;
+        if (t[0].starts_with("*")) {
+            sense_word_next_ = true;  // a comment between the two lines
+            return true;
+        }
+        maximize_ = word(t[0]);
+        return true;
+    }
+    if (t[0] == "OBJSENSE") {
+        if (t.size() >= 2) {
+            maximize_ = word(t[1]);
+        } else {
+            sense_word_next_ = true;
+        }
+        return true;
+    }
+    if (t.size() == 1 && t[0] == "*SENSE:Maximize") {
+        negated_maximize_ = true;
+        return true;
+    }
+    return false;
+}
 
 void MpsSectionParser::feed(std::string_view text) {
     if (stopped_) return;
@@ -112,6 +148,7 @@ void MpsSectionParser::feed(std::string_view text) {
     Tokens& t = tokens_;
     while (lines.next(t)) {
         if (t.empty() || t[0] == "*") continue;
+        if (options_.loader && section_ == Section::None && sense_line(t, lines.line_number())) continue;
         if (const std::optional<Keyword> kw = keyword_of(t)) {
             if (queued_ != 0) flush();
             apply_keyword(*kw, t);
@@ -321,7 +358,15 @@ void MpsSectionParser::flush() {
             }
             case Pending::RhsValue: {
                 const NameTable::Id r = row_index_.find(p.lookup);
-                if (r != NameTable::kAbsent) {
+                if (r == NameTable::kAbsent && options_.loader && p.lookup.name == std::string_view(objective_name_) &&
+                    !objective_name_.empty()) {
+                    double v;
+                    if (!parse_mps_number(p.text, v)) {
+                        queued_ = 0;
+                        raise_invalid_number();
+                    }
+                    objective_constant_ = -v;
+                } else if (r != NameTable::kAbsent) {
                     double v;
                     if (!parse_mps_number(p.text, v)) {
                         queued_ = 0;
@@ -477,6 +522,9 @@ MpsData MpsSectionParser::finish() {
     }
     out.entries = std::move(entries_);
     out.objective = std::move(objective_);
+    out.objective_constant = objective_constant_;
+    out.maximize = maximize_;
+    out.negated_maximize = negated_maximize_;
     return out;
 }
 

@@ -22,7 +22,7 @@ namespace ondrel::io {
 // the parser is of no further use then. Reading stops at ENDATA: later pieces are ignored.
 class MpsSectionParser {
 public:
-    MpsSectionParser();
+    explicit MpsSectionParser(ParserOptions options = {});
     MpsSectionParser(const MpsSectionParser&) = delete;
     MpsSectionParser& operator=(const MpsSectionParser&) = delete;
 
@@ -63,6 +63,7 @@ private:
     static constexpr std::size_t kQueue = 32;
 
     void read_lines(LineTokenizer& lines);
+    bool sense_line(const Tokens& t, std::size_t line);
     static std::optional<Keyword> keyword_of(const Tokens& t) noexcept;
     void apply_keyword(Keyword kw, const Tokens& t);
     void data_line(const Tokens& t, std::size_t line);
@@ -84,7 +85,12 @@ private:
     void bounds_line(const Tokens& t, std::size_t line);
     bool bound_without_set_name(const Tokens& t);
 
+    ParserOptions options_;
     Section section_ = Section::None;
+    bool sense_word_next_ = false;  // OBJSENSE on its own line: the next line holds the word
+    double objective_constant_ = 0.0;
+    std::optional<bool> maximize_;
+    bool negated_maximize_ = false;
     Keyword unsupported_ = Keyword::QuadObj;  // the keyword of an Unsupported section
     std::string problem_name_;
     std::string objective_name_;

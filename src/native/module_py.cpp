@@ -17,7 +17,8 @@ int exec_module(PyObject* module) {
         add_type(module, "Array", array_type()) < 0 || add_type(module, "VarArray", var_array_type()) < 0)
         return -1;
     if (PyModule_AddFunctions(module, native_functions) < 0) return -1;
-    return PyModule_AddFunctions(module, var_array_functions);
+    if (PyModule_AddFunctions(module, var_array_functions) < 0) return -1;
+    return PyModule_AddFunctions(module, load_functions);
 }
 
 PyModuleDef_Slot module_slots[] = {

@@ -141,6 +141,7 @@ PyObject* total(PyObject* iterable);
 
 extern PyMethodDef native_functions[];
 extern PyMethodDef var_array_functions[];
+extern PyMethodDef load_functions[];
 
 // Any object, borrowed from the arguments.
 struct Object {
@@ -153,6 +154,8 @@ struct Object {
 
 // _ondrel.Model, found once by importing zemlo._ondrel (its type object lives there).
 bool init_model_type();
+// A new _ondrel.Model object owning `model`.
+PyObject* new_low_model(std::shared_ptr<SharedModel> model);
 struct LowModel {
     using value_type = std::shared_ptr<SharedModel>;
     static bool convert(PyObject* o, value_type& out);

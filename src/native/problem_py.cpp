@@ -638,6 +638,14 @@ bool init_model_type() {
     return true;
 }
 
+PyObject* new_low_model(std::shared_ptr<SharedModel> model) {
+    if (low_model_type == nullptr && !init_model_type()) return nullptr;
+    PyObject* self = allocate_instance(low_model_type);
+    if (self == nullptr) return nullptr;
+    new (&reinterpret_cast<ModelObject*>(self)->model) std::shared_ptr<SharedModel>(std::move(model));
+    return self;
+}
+
 bool LowModel::convert(PyObject* o, value_type& out) {
     if (low_model_type == nullptr && !init_model_type()) return false;
     if (Py_TYPE(o) != low_model_type) {

@@ -1,0 +1,165 @@
+#include "io/mps_loader.hpp"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+
+#include "base/numeric.hpp"
+#include "io/byte_sources.hpp"
+#include "io/mps_reader.hpp"
+
+namespace ondrel::io {
+
+namespace {
+
+[[noreturn]] void raise_row_value(std::string_view row, std::string_view what, double v) {
+    raise_value(Msg() << "row '" << row << "': " << what << " " << v << " is not a finite number");
+}
+
+// The parse into the store: variables, then the rows' terms placed straight into one slice of
+// the term arena row by row (the file lists them column by column), then the objective.
+void fill(ModelCore& core, MpsData& data, const MpsLoadOptions& options, const std::shared_ptr<SharedModel>& self,
+          MpsLoadFacts& facts) {
+    const std::size_t ncols = data.columns.size();
+    const std::size_t nrows = data.rows.size();
+    core.variables.reserve(ncols);
+    for (std::size_t j = 0; j < ncols; ++j) {
+        const MpsColumnData& c = data.columns[j];
+        VariableRecord& v = core.variables.emplace_back();
+        v.name.assign(data.names[j]);
+        for (char& ch : v.name) ch = ch == ' ' ? '_' : ch;
+        v.lb = c.lower.value_or(-kInf);
+        v.ub = c.upper.value_or(kInf);
+        v.category = c.integer ? Category::Integer : Category::Continuous;
+    }
+    HugeVector<MpsColumnData>().swap(data.columns);
+
+    // Row r's terms go to [at[r], at[r] + entries); then repeated columns are summed.
+    for (std::size_t r = 0; r < nrows; ++r) {
+        const MpsRowData& row = data.rows[r];
+        if (!std::isfinite(row.constant)) {
+            raise_row_value(data.names[ncols + r], "the right-hand side", -row.constant);
+        }
+    }
+    std::vector<std::size_t> at(nrows + 1, 0);
+    for (std::size_t r = 0; r < nrows; ++r) at[r + 1] = at[r] + data.rows[r].entries;
+    const std::size_t total = at[nrows];
+    facts.entries = total;
+    Term* const slice = total == 0 ? nullptr : core.term_arena.take(total);
+    std::vector<std::size_t> next(at.begin(), at.end() - 1);
+    data.entries.drain([&](const MpsEntry& e) {
+        if (!std::isfinite(e.value)) raise_row_value(data.names[ncols + e.row], "a coefficient", e.value);
+        slice[next[e.row]++] = Term{e.column, e.value};
+    });
+    std::vector<std::size_t>().swap(next);
+    core.constraints.reserve(nrows);
+    std::size_t written = 0;  // terms kept, after summing repeated columns
+    TermMap merged;
+    // seen[column] = row + 1 when the column has a term in the row at hand: most rows name each
+    // column once, and a repeat is summed into its first place.
+    std::vector<std::uint32_t> seen(ncols, 0);
+    for (std::size_t r = 0; r < nrows; ++r) {
+        Term* const begin = slice + at[r];
+        const std::size_t n = at[r + 1] - at[r];
+        bool repeats = false;
+        const auto stamp = static_cast<std::uint32_t>(r + 1);
+        for (std::size_t k = 0; k < n; ++k) {
+            std::uint32_t& s = seen[begin[k].id];
+            repeats = repeats || s == stamp;
+            s = stamp;
+        }
+        std::size_t kept = n;
+        if (repeats) {
+            merged.clear();
+            for (std::size_t k = 0; k < n; ++k) merged.add(begin[k].id, begin[k].coeff);
+            if (merged.size() != n) {
+                kept = merged.size();
+                std::copy(merged.begin(), merged.end(), begin);
+                for (std::size_t k = 0; k < kept; ++k) {
+                    if (!std::isfinite(begin[k].coeff)) {
+                        raise_row_value(data.names[ncols + r], "a coefficient", begin[k].coeff);
+                    }
+                }
+            }
+        }
+        // Close the gap left by summed terms, so the slice stays packed.
+        Term* const place = slice + written;
+        if (place != begin) std::copy(begin, begin + kept, place);
+        written += kept;
+        ConstraintRecord& c = core.constraints.emplace_back();
+        const std::string_view name = data.names[ncols + r];
+        if (options.drop_names || name.empty() || name.front() == '_') {
+            c.name = Msg() << "_C" << ++core.auto_name_counter;
+        } else {
+            c.name.assign(name);
+        }
+        c.terms = TermMap::lent(place, kept);
+        c.rhs = -data.rows[r].constant;
+        const std::int32_t sense = data.rows[r].sense;
+        c.sense = sense < 0 ? Sense::LessEqual : sense > 0 ? Sense::GreaterEqual : Sense::Equal;
+    }
+    if (slice != nullptr) core.term_arena.keep(slice + written);
+
+    const bool negate = !options.sense && !data.maximize && data.negated_maximize;
+    facts.negated = negate;
+    facts.objective_entries = data.objective.size();
+    facts.objective_name.assign(data.names[ncols + nrows]);  // the columns were released above
+    ExprValue objective;
+    objective.model = ModelRef::to(self);
+    if (!options.drop_names && !facts.objective_name.empty()) objective.name = facts.objective_name;
+    const double factor = negate ? -1.0 : 1.0;
+    for (const MpsObjectiveEntry& e : data.objective) {
+        if (!std::isfinite(e.value)) {
+            raise_value(Msg() << "objective row '" << facts.objective_name << "': a coefficient " << e.value
+                              << " is not a finite number");
+        }
+        objective.terms.add(e.column, e.value * factor);
+    }
+    if (!std::isfinite(data.objective_constant)) {
+        raise_value(Msg() << "objective row '" << facts.objective_name << "': the right-hand side "
+                          << -data.objective_constant << " is not a finite number");
+    }
+    objective.constant = data.objective_constant * factor + 0.0;
+    core.objective = std::move(objective);
+    if (options.sense) {
+        core.objective_sense = *options.sense;
+    } else if (data.maximize) {
+        core.objective_sense = *data.maximize ? ObjSense::Maximize : ObjSense::Minimize;
+    } else {
+        core.objective_sense = data.negated_maximize ? ObjSense::Maximize : ObjSense::Minimize;
+    }
+}
+
+}  // namespace
+
+std::shared_ptr<SharedModel> load_mps_model(std::string_view path, const MpsLoadOptions& options,
+                                            MpsLoadFacts& facts) {
+    bool close_after = false;
+    const int fd = open_for_reading(path, options.interrupt, close_after);
+    struct Closer {
+        int fd;
+        bool close_after;
+        ~Closer() {
+            if (close_after) ::close(fd);
+        }
+    } closer{fd, close_after};
+    // Pieces of 1 MiB, or less for a small plain file (one piece then holds it whole).
+    std::size_t piece = std::size_t{1} << 20;
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 &&
+        static_cast<std::uint64_t>(st.st_size) < piece) {
+        piece = std::max<std::size_t>(static_cast<std::size_t>(st.st_size) + 1, 4096);
+    }
+    DescriptorSource file(fd, options.interrupt);
+    MaybeGzipSource source(file);
+    ParserOptions parser;
+    parser.loader = true;
+    MpsData data = read_mps_stream(source, piece, options.interrupt, parser);
+    facts.compressed = source.compressed();
+    auto model = std::make_shared<SharedModel>(std::move(data.problem_name));
+    with_core(*model, [&](ModelCore& core) { fill(core, data, options, model, facts); });
+    return model;
+}
+
+}  // namespace ondrel::io
