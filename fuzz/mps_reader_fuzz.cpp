@@ -7,7 +7,8 @@
 // outcome (the data, or the message). Tokens of the input are also fed to the number parser,
 // and for values below 1 its exact fallback conversion is compared with the library
 // conversion, so that the rarely used fallback is exercised on every input. The tokens are
-// also put into a name table, whose ids must agree with a standard map's.
+// also put into a name table, whose ids must agree with a standard map's. Finally the loader
+// reads the same bytes into a store (see below).
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -24,7 +25,9 @@
 #include "base/name_table.hpp"
 #include "base/utf8.hpp"
 #include "format/number_parse.hpp"
+#include "io/mps_loader.hpp"
 #include "io/mps_reader.hpp"
+#include "model/store.hpp"
 
 namespace {
 
@@ -257,6 +260,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check_consistent(whole.data);
     } else if (whole.error->empty()) {
         fail("failure without message");
+    }
+    // The loader over the same bytes, in pieces (gzip inflated when the input starts with its
+    // signature): it fails with the module's own error or gives a store whose sizes are the
+    // parse's. The two parse alike but for what only the loader reads (OBJSENSE and the
+    // "*SENSE:" line before ROWS), so only sizes are compared, when both succeed.
+    {
+        PieceSource pieces(text, seed ^ 0x9e3779b9u);
+        ondrel::io::MpsLoadOptions options;
+        ondrel::io::MpsLoadFacts facts;
+        try {
+            const auto model = ondrel::io::load_mps_stream(pieces, 1 + seed % 64, options, facts);
+            const auto sizes = ondrel::with_core(*model, [](const ondrel::ModelCore& core) {
+                return std::pair(core.variables.size(), core.constraints.size());
+            });
+            if (!whole.error && !facts.compressed &&
+                sizes != std::pair(whole.data.columns.size(), whole.data.rows.size()))
+                fail("loader: sizes differ from the parse");
+            if (facts.entries > whole.data.entries.size() && !whole.error && !facts.compressed)
+                fail("loader: more entries than the parse");
+        } catch (const ondrel::Error&) {
+        }
     }
     const std::vector<std::string_view> tokens = rough_tokens(text);
     for (const std::string_view token : tokens) check_number(token);

@@ -152,7 +152,12 @@ std::shared_ptr<SharedModel> load_mps_model(std::string_view path, const MpsLoad
         piece = std::max<std::size_t>(static_cast<std::size_t>(st.st_size) + 1, 4096);
     }
     DescriptorSource file(fd, options.interrupt);
-    MaybeGzipSource source(file);
+    return load_mps_stream(file, piece, options, facts);
+}
+
+std::shared_ptr<SharedModel> load_mps_stream(ByteSource& raw, std::size_t piece, const MpsLoadOptions& options,
+                                             MpsLoadFacts& facts) {
+    MaybeGzipSource source(raw);
     ParserOptions parser;
     parser.loader = true;
     MpsData data = read_mps_stream(source, piece, options.interrupt, parser);

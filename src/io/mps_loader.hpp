@@ -44,4 +44,10 @@ struct MpsLoadFacts {
 std::shared_ptr<SharedModel> load_mps_model(std::string_view path, const MpsLoadOptions& options,
                                             MpsLoadFacts& facts);
 
+// The same from a source of bytes (gzip told from its first bytes), read in pieces of `piece`
+// bytes.
+class ByteSource;
+std::shared_ptr<SharedModel> load_mps_stream(ByteSource& source, std::size_t piece, const MpsLoadOptions& options,
+                                             MpsLoadFacts& facts);
+
 }  // namespace ondrel::io
