@@ -35,7 +35,7 @@ def test_netlib_models_round_trip_byte_for_byte(tmp_path, source):
     name = source.name.removesuffix(".mps.gz")
     source = netlib_model(name)
     if name == "forplan":  # blanks inside its names shift the tokens
-        with pytest.raises(RuntimeError, match="Parse error"):
+        with pytest.raises(RuntimeError, match=r"^COLUMNS line 166: 'OB1PNW20' is not a number$"):
             load_mps(source)
         return
     if name in ("boeing1", "boeing2", "nesm", "seba"):  # ranges on rows: no model can hold them
@@ -265,8 +265,8 @@ def test_rows_named_like_automatic_names_load_as_automatic_rows(tmp_path):
     ("old", "new", "message"),
     [
         ("r          1.0\nRHS", "r          inf\nRHS", r"^row 'r': a coefficient inf is not a finite number$"),
-        ("RHS       r          1.0", "RHS       r          nan",
-         r"^row 'r': the right-hand side NaN is not a finite number$"),
+        ("RHS       r          1.0", "RHS       r          inf",
+         r"^row 'r': the right-hand side inf is not a finite number$"),
         ("obj        2.0", "obj        -inf", r"^objective row 'obj': a coefficient -inf is not a finite number$"),
     ],
     ids=["coefficient", "rhs", "objective"],
@@ -383,3 +383,88 @@ def test_a_broken_gzip_stream_fails_saying_so(tmp_path, data, message):
     path.write_bytes(data)
     with pytest.raises(RuntimeError, match=message):
         load_mps(path)
+
+
+STRICT_BODY = """\
+NAME          S
+ROWS
+ N  obj
+ L  lim
+COLUMNS
+    x         obj        2.0   lim        1.0
+    y         lim        3.0
+RHS
+    RHS       lim        4.0
+BOUNDS
+ UP BND       x          5.0
+ENDATA
+"""
+
+# (what, the file's text as it differs from STRICT_BODY, the one-line error)
+BAD_FILES = [
+    ("undeclared row in COLUMNS", ("    y         lim        3.0", "    y         limm       3.0"),
+     "COLUMNS line 7: row 'limm' is not declared in ROWS"),
+    ("undeclared row in RHS", ("    RHS       lim        4.0", "    RHS       limm       4.0"),
+     "RHS line 9: row 'limm' is not declared in ROWS"),
+    ("undeclared column in BOUNDS", (" UP BND       x          5.0", " UP BND       z          5.0"),
+     "BOUNDS line 11: column 'z' is not declared in COLUMNS"),
+    ("NaN coefficient", ("    y         lim        3.0", "    y         lim        nan"),
+     "COLUMNS line 7: 'nan' is NaN, which no model can hold"),
+    ("NaN right-hand side", ("    RHS       lim        4.0", "    RHS       lim        NaN"),
+     "RHS line 9: 'NaN' is NaN, which no model can hold"),
+    ("NaN bound", (" UP BND       x          5.0", " UP BND       x          nan"),
+     "BOUNDS line 11: 'nan' is NaN, which no model can hold"),
+    ("Fortran exponent", ("    y         lim        3.0", "    y         lim        3.0D3"),
+     "COLUMNS line 7: '3.0D3' is not a number"),
+    ("unknown bound type", (" UP BND       x          5.0", " SC BND       x          5.0"),
+     "BOUNDS line 11: unknown bound type 'SC'"),
+    ("unknown row type", (" L  lim", " X  lim"), "ROWS line 4: unknown row type 'X'"),
+    ("row without value", ("    y         lim        3.0", "    y         lim"), "COLUMNS line 7: row 'lim' has no value"),
+    ("plain text", "a letter\nnot a model\n", "no ROWS section in 2 lines: this is not an MPS file"),
+    ("LP file named .mps", "\\\\* m *\\\\\nMinimize\nOBJ: x\nSubject To\nc: x >= 1\nEnd\n",
+     "no ROWS section in 6 lines: this is not an MPS file"),
+    ("empty file", "", "no ROWS section in 0 lines: this is not an MPS file"),
+    ("bytes that are not UTF-8", "NAME x\nROWS\n N o\xff\n", "line 3 is not UTF-8 text"),
+]
+
+
+@pytest.mark.parametrize(("what", "change", "message"), BAD_FILES, ids=[b[0] for b in BAD_FILES])
+def test_a_strict_read_refuses_with_one_line_naming_where(tmp_path, what, change, message):
+    if isinstance(change, tuple):
+        text = STRICT_BODY.replace(*change)
+        assert text != STRICT_BODY
+    else:
+        text = change
+    path = tmp_path / "bad.mps"
+    path.write_bytes(text.encode("utf-8", "surrogateescape").replace(b"\xc3\xbf", b"\xff"))
+    with pytest.raises(RuntimeError) as info:
+        load_mps(path)
+    assert str(info.value) == message
+    # The lenient read takes what read_mps takes (a NaN, which no model holds, aside).
+    if what.startswith(("undeclared", "plain", "LP", "empty")):
+        lenient = load_mps(path, lenient=True)
+        assert lenient.num_variables == len(read_records(path).variables)
+
+
+def read_records(path):
+    return zemlo.read_mps(str(path), 1)
+
+
+@pytest.mark.parametrize(("source", "message"), [
+    ("/dev/urandom", r"^line \d+ is not UTF-8 text$"),
+    ("/dev/zero", r"^line 1 is longer than 1 MiB: this is not an MPS file$"),
+])
+def test_endless_inputs_stop_at_once(source, message):
+    with pytest.raises(RuntimeError, match=message):
+        load_mps(source)
+
+
+def test_a_gzip_bomb_stops_at_the_first_long_line(tmp_path):
+    bomb = tmp_path / "bomb.mps.gz"
+    with gzip.open(bomb, "wb", compresslevel=1) as f:
+        block = b"\0" * (1 << 20)
+        for _ in range(256):  # 256 MiB of zeros, a few hundred KiB compressed
+            f.write(block)
+    assert bomb.stat().st_size < 2 << 20
+    with pytest.raises(RuntimeError, match=r"^line 1 is longer than 1 MiB: this is not an MPS file$"):
+        load_mps(bomb)

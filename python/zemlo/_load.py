@@ -102,6 +102,7 @@ def load_mps(
     *,
     sense: ObjSense | None = None,
     drop_cons_names: bool = False,
+    lenient: bool = False,
 ) -> Model:
     """Read an MPS file into a new Model.
 
@@ -123,16 +124,25 @@ def load_mps(
     With `drop_cons_names` the constraints get automatic names (_C1, _C2, ...) and the
     objective no name.
 
-    Raises RuntimeError for a file that cannot be opened or read (its message says why), and
-    ValueError when the file holds what a Model cannot take (a coefficient or right-hand side
-    that is not a finite number), naming the row. On failure no Model is returned.
+    The read is strict: it stops at the first thing it cannot take as the model the file
+    means, with one RuntimeError naming the section, the line and the token ("COLUMNS line 12:
+    row 'LIMM2' is not declared in ROWS"): a row or column used but not declared, a number that
+    is NaN or none at all, an unknown row or bound type, a line that is not UTF-8 text or longer
+    than 1 MiB, a file without a ROWS section (no MPS file at all). RANGES are refused. With
+    `lenient=True` the file is read as `read_mps` reads it: coefficients and right-hand sides of
+    undeclared rows and bounds of undeclared columns are passed over, NaN is taken, and a file
+    without sections is an empty model.
+
+    Raises OSError for a file that cannot be opened or read, RuntimeError for what the read
+    refuses, and ValueError when the file holds what a Model cannot take (a coefficient or
+    right-hand side that is not finite), naming the row. On failure no Model is returned.
     """
     if sense is not None and not isinstance(sense, ObjSense):
         raise TypeError(f"sense must be an ObjSense or None, not {type(sense).__name__}")
     code = None if sense is None else (1 if sense is ObjSense.Maximize else 0)
     name = os.fspath(path)
     try:
-        model, _ = _native.load_mps(name, code, drop_cons_names)
+        model, _ = _native.load_mps(name, code, drop_cons_names, lenient)
     except RuntimeError as exc:
         raise _os_error(exc, name) from None
     return model

@@ -160,6 +160,7 @@ std::shared_ptr<SharedModel> load_mps_stream(ByteSource& raw, std::size_t piece,
     MaybeGzipSource source(raw);
     ParserOptions parser;
     parser.loader = true;
+    parser.strict = !options.lenient;
     MpsData data = read_mps_stream(source, piece, options.interrupt, parser);
     facts.compressed = source.compressed();
     auto model = std::make_shared<SharedModel>(std::move(data.problem_name));

@@ -19,6 +19,7 @@ struct MpsLoadOptions {
     // "*SENSE:Maximize" line means a maximised objective written negated, else minimise).
     std::optional<ObjSense> sense;
     bool drop_names = false;          // rows named automatically, the objective unnamed
+    bool lenient = false;             // read as read_mps does: what strictness refuses is passed over
     InterruptCheck interrupt = nullptr;
 };
 

@@ -34,7 +34,22 @@ MpsData read_mps_stream(ByteSource& source, std::size_t piece, InterruptCheck in
     bool invalid_text = false;
     std::optional<Error> parse_error;
 
+    // A strict read stops at once, naming the line: at the first line that is not UTF-8 and at a
+    // line longer than kMaxLine (an endless line would otherwise grow the buffer without end).
     const auto take = [&](std::string_view lines) {
+        if (options.strict) {
+            if (!is_valid_utf8(lines)) {
+                std::size_t line = parser.lines_read() + 1;
+                for (std::size_t at = 0; at < lines.size(); ++line) {
+                    const std::size_t end = std::min(lines.find('\n', at), lines.size());
+                    if (!is_valid_utf8(lines.substr(at, end - at))) break;
+                    at = end + 1;
+                }
+                raise_runtime(Msg() << "line " << line << " is not UTF-8 text");
+            }
+            parser.feed(lines);
+            return;
+        }
         if (invalid_text) return;
         if (!is_valid_utf8(lines)) {
             invalid_text = true;
@@ -50,6 +65,10 @@ MpsData read_mps_stream(ByteSource& source, std::size_t piece, InterruptCheck in
 
     for (;;) {
         if (have == capacity) {
+            if (options.strict && have > kMaxLine) {
+                raise_runtime(Msg() << "line " << parser.lines_read() + 1 << " is longer than " << (kMaxLine >> 20)
+                                    << " MiB: this is not an MPS file");
+            }
             std::unique_ptr<char[]> grown(new char[capacity * 2]);
             std::memcpy(grown.get(), buf.get(), have);
             buf = std::move(grown);

@@ -151,10 +151,15 @@ struct MpsData {
 };
 
 // How the section parser reads: as read_mps does, or for a loader, which also takes the
-// objective's constant and sense (see MpsData).
+// objective's constant and sense (see MpsData). A strict read refuses, naming the section, the
+// line and the token, what the lenient one passes over: a row or column that was not declared,
+// a number that is NaN or none at all, a file without a ROWS section; and it stops at the first
+// line that is not UTF-8 or longer than kMaxLine bytes.
 struct ParserOptions {
     bool loader = false;
+    bool strict = false;
 };
+inline constexpr std::size_t kMaxLine = std::size_t{1} << 20;
 
 // A source of bytes, read in pieces.
 class ByteSource {

@@ -1,5 +1,6 @@
 #include "io/mps_sections.hpp"
 
+#include <cmath>
 #include <optional>
 
 #include "base/errors.hpp"
@@ -20,6 +21,13 @@ namespace {
 // "<SECTION> line <N>: <detail>".
 [[noreturn, gnu::cold, gnu::noinline]] void fail_at(std::string_view section, std::size_t line, std::string_view detail) {
     raise_runtime(Msg() << section << " line " << line << ": " << detail);
+}
+
+// "<SECTION> line <N>: <a><b><c>": the failures of a strict read, built out of line so that the
+// flattened line loop does not carry their message code.
+[[noreturn, gnu::cold, gnu::noinline]] void fail_line(std::string_view section, std::size_t line, std::string_view a,
+                                                      std::string_view b = {}, std::string_view c = {}) {
+    raise_runtime(Msg() << section << " line " << line << ": " << a << b << c);
 }
 
 [[noreturn, gnu::cold, gnu::noinline]] void fail_range(std::size_t line, std::string_view row) {
@@ -105,8 +113,7 @@ bool MpsSectionParser::sense_line(const Tokens& t, std::size_t line) {
         for (char& c : upper) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
         if (upper == "MAX" || upper == "MAXIMIZE") return true;
         if (upper == "MIN" || upper == "MINIMIZE") return false;
-        raise_runtime(Msg() << "OBJSENSE line " << line << ": unknown sense '" << w
-                            << "' (expected MAX, MAXIMIZE, MIN or MINIMIZE)");
+        fail_line("OBJSENSE", line, "unknown sense '", w, "' (expected MAX, MAXIMIZE, MIN or MINIMIZE)");
     };
     if (sense_word_next_) {
         sense_word_next_ = false;
@@ -130,6 +137,25 @@ bool MpsSectionParser::sense_line(const Tokens& t, std::size_t line) {
         return true;
     }
     return false;
+}
+
+// A number of a data line; a strict read names what is not one, and refuses NaN.
+double MpsSectionParser::number(std::string_view section, std::string_view text, std::size_t line) const {
+    double v;
+    if (!parse_mps_number(text, v)) {
+        if (!options_.strict) raise_invalid_number();
+        fail_line(section, line, "'", text, "' is not a number");
+    }
+    if (options_.strict && std::isnan(v)) {
+        fail_line(section, line, "'", text, "' is NaN, which no model can hold");
+    }
+    return v;
+}
+
+void MpsSectionParser::undeclared(std::string_view section, std::size_t line, std::string_view what,
+                                  std::string_view name, std::string_view where) const {
+    raise_runtime(Msg() << section << " line " << line << ": " << what << " '" << name << "' is not declared in "
+                        << where);
 }
 
 void MpsSectionParser::feed(std::string_view text) {
@@ -202,7 +228,10 @@ std::optional<MpsSectionParser::Keyword> MpsSectionParser::keyword_of(const Toke
 void MpsSectionParser::apply_keyword(Keyword kw, const Tokens& t) {
     switch (kw) {
         case Keyword::Name: problem_name_.assign(t.size() >= 2 ? t[1] : std::string_view()); break;
-        case Keyword::Rows: section_ = Section::Rows; break;
+        case Keyword::Rows:
+            section_ = Section::Rows;
+            rows_seen_ = true;
+            break;
         case Keyword::Columns: section_ = Section::Columns; break;
         case Keyword::Rhs:
             section_ = Section::Rhs;
@@ -227,8 +256,8 @@ void MpsSectionParser::data_line(const Tokens& t, std::size_t line) {
     switch (section_) {
         case Section::None: break;  // lines before the first section are ignored
         case Section::Rows: rows_line(t, line); break;
-        case Section::Columns: columns_line(t); break;
-        case Section::Rhs: rhs_line(t); break;
+        case Section::Columns: columns_line(t, line); break;
+        case Section::Rhs: rhs_line(t, line); break;
         case Section::Ranges: ranges_line(t, line); break;
         case Section::Bounds: bounds_line(t, line); break;
         case Section::Unsupported: {
@@ -254,6 +283,7 @@ void MpsSectionParser::rows_line(const Tokens& t, std::size_t line) {
         sense = -1;
     } else {
         flush();  // a failure of an earlier step comes first
+        if (options_.strict) fail_line("ROWS", line, "unknown row type '", type, "'");
         fail_with("Unknown row type: ", type);
     }
     if (t.size() < 2) {
@@ -298,7 +328,7 @@ void MpsSectionParser::define_row(const Pending& p) {
 // latency of many lookups instead of paying it once per coefficient. Nothing but these steps
 // can change the row and column tables while COLUMNS lines are read, so the order of effects
 // is the order of the file.
-void MpsSectionParser::columns_line(const Tokens& t) {
+void MpsSectionParser::columns_line(const Tokens& t, std::size_t line) {
     if (t.size() >= 2 && t[1] == "'MARKER'") {
         if (t.size() >= 3) {
             if (t[2] == "'INTORG'") {
@@ -310,14 +340,19 @@ void MpsSectionParser::columns_line(const Tokens& t) {
         return;
     }
     if (!has_last_column_ || !same_name(t[0], last_column_name_)) queue_column(t[0]);
+    if (options_.strict && t.size() % 2 == 0) {
+        flush();
+        fail_line("COLUMNS", line, "row '", t.back(), "' has no value");
+    }
     for (std::size_t k = 1; k + 1 < t.size(); k += 2) {
         double value;
-        if (!parse_mps_number(t[k + 1], value)) {
+        if (!parse_mps_number(t[k + 1], value) || (options_.strict && std::isnan(value))) {
             flush();  // a failure of an earlier step comes first
-            raise_invalid_number();
+            value = number("COLUMNS", t[k + 1], line);
         }
         Pending& p = queue_slot();
         p.value = value;
+        p.line = line;
         const std::string_view row = t[k];
         if (same_name(row, objective_name_)) {
             p.kind = Pending::Objective;
@@ -353,25 +388,33 @@ void MpsSectionParser::flush() {
             case Pending::Objective: objective_.push_back(MpsObjectiveEntry{column_, p.value}); break;
             case Pending::Row: {
                 const NameTable::Id r = row_index_.find(p.lookup);
-                if (r != NameTable::kAbsent) entries_.push_back(MpsEntry{r, column_, p.value});
+                if (r != NameTable::kAbsent) {
+                    entries_.push_back(MpsEntry{r, column_, p.value});
+                } else if (options_.strict) {
+                    queued_ = 0;
+                    undeclared("COLUMNS", p.line, "row", p.lookup.name, "ROWS");
+                }
                 break;
             }
             case Pending::RhsValue: {
                 const NameTable::Id r = row_index_.find(p.lookup);
-                if (r == NameTable::kAbsent && options_.loader && p.lookup.name == std::string_view(objective_name_) &&
-                    !objective_name_.empty()) {
-                    double v;
-                    if (!parse_mps_number(p.text, v)) {
+                const bool objective = r == NameTable::kAbsent && options_.loader && !objective_name_.empty() &&
+                                       p.lookup.name == std::string_view(objective_name_);
+                if (r == NameTable::kAbsent && !objective) {
+                    if (options_.strict) {
                         queued_ = 0;
-                        raise_invalid_number();
+                        undeclared("RHS", p.line, "row", p.lookup.name, "ROWS");
                     }
+                    break;
+                }
+                double v;
+                if (!parse_mps_number(p.text, v) || (options_.strict && std::isnan(v))) {
+                    queued_ = 0;
+                    v = number("RHS", p.text, p.line);
+                }
+                if (objective) {
                     objective_constant_ = -v;
-                } else if (r != NameTable::kAbsent) {
-                    double v;
-                    if (!parse_mps_number(p.text, v)) {
-                        queued_ = 0;
-                        raise_invalid_number();
-                    }
+                } else {
                     rows_[r].constant = -v;
                 }
                 break;
@@ -419,26 +462,31 @@ bool MpsSectionParser::pairs_without_set_name(const Tokens& t) const noexcept {
 // RHS: set name, then one or two (row, value) pairs; in an unnamed section also pairs without
 // a set name. Values of unknown rows (the objective row included) are skipped without being
 // parsed.
-void MpsSectionParser::rhs_line(const Tokens& t) {
+void MpsSectionParser::rhs_line(const Tokens& t, std::size_t line) {
     if (rhs_named_) {
         if (t[0] != rhs_name_) {
             flush();  // a failure of an earlier step comes first
             fail("Other RHS name was given even though name was set after RHS tag.");
         }
     } else if (pairs_without_set_name(t)) {
-        for (std::size_t k = 0; k < t.size(); k += 2) rhs_value(t[k], t[k + 1]);
+        for (std::size_t k = 0; k < t.size(); k += 2) rhs_value(t[k], t[k + 1], line);
         return;
     }
-    if (t.size() >= 3) rhs_value(t[1], t[2]);
-    if (t.size() >= 5) rhs_value(t[3], t[4]);
+    if (options_.strict && (t.size() < 3 || t.size() % 2 == 0)) {
+        flush();
+        fail_line("RHS", line, "expected a set name and (row, value) pairs");
+    }
+    if (t.size() >= 3) rhs_value(t[1], t[2], line);
+    if (t.size() >= 5) rhs_value(t[3], t[4], line);
 }
 
 // Queued like COLUMNS steps (the RHS lines of a large file look rows up at random); the value
 // is parsed only when the row turns out to be one of the file's.
-void MpsSectionParser::rhs_value(std::string_view row, std::string_view text) {
+void MpsSectionParser::rhs_value(std::string_view row, std::string_view text, std::size_t line) {
     Pending& p = queue_slot();
     p.kind = Pending::RhsValue;
     p.text = text;
+    p.line = line;
     p.lookup = NameTable::prepare(row);
     row_index_.prefetch(p.lookup);
 }
@@ -449,6 +497,7 @@ void MpsSectionParser::rhs_value(std::string_view row, std::string_view text) {
 void MpsSectionParser::ranges_line(const Tokens& t, std::size_t line) const {
     if (t.size() >= 3 && names_row(t[1])) fail_range(line, t[1]);
     if (t.size() >= 5 && names_row(t[3])) fail_range(line, t[3]);
+    if (options_.strict && t.size() >= 3 && t[1] != objective_name_) undeclared("RANGES", line, "row", t[1], "ROWS");
     if (!pairs_without_set_name(t)) return;
     for (std::size_t k = 0; k < t.size(); k += 2) {
         if (names_row(t[k])) fail_range(line, t[k]);
@@ -468,13 +517,20 @@ void MpsSectionParser::bounds_line(const Tokens& t, std::size_t line) {
         fail("Other BOUNDS name was given even though name was set after BOUNDS tag.");
     }
     const NameTable::Id col = column_index_.find(t[2]);
-    if (col == NameTable::kAbsent) return;
     const BoundTypeInfo* type = bound_type(t[0]);
+    if (options_.strict) {
+        if (type == nullptr) fail_line("BOUNDS", line, "unknown bound type '", t[0], "'");
+        if (col == NameTable::kAbsent) undeclared("BOUNDS", line, "column", t[2], "COLUMNS");
+    }
+    if (col == NameTable::kAbsent) return;
     if (type == nullptr) fail_with("Unknown bound type: ", t[0]);
     double v = 0.0;
     if (type->value_name != nullptr) {
-        if (t.size() < 4) fail_with("Missing value for bound type ", type->value_name);
-        v = number_or_raise(t[3]);
+        if (t.size() < 4) {
+            if (options_.strict) fail_line("BOUNDS", line, "bound type ", t[0], " needs a value");
+            fail_with("Missing value for bound type ", type->value_name);
+        }
+        v = options_.strict ? number("BOUNDS", t[3], line) : number_or_raise(t[3]);
     }
     apply_bound(columns_[col], type->type, v);
 }
@@ -495,6 +551,9 @@ bool MpsSectionParser::bound_without_set_name(const Tokens& t) {
 }
 
 MpsData MpsSectionParser::finish() {
+    if (options_.strict && !rows_seen_) {
+        raise_runtime(Msg() << "no ROWS section in " << lines_before_ << " lines: this is not an MPS file");
+    }
     MpsData out;
     out.problem_name = std::move(problem_name_);
     std::size_t chars = objective_name_.size();

@@ -59,11 +59,12 @@ private:
         double value;           // Objective, Row
         std::string_view text;  // RhsValue: the value's text, in the piece being read
         NameTable::Lookup lookup;
+        std::size_t line;       // where the step comes from, for a strict read's messages
     };
     static constexpr std::size_t kQueue = 32;
 
     void read_lines(LineTokenizer& lines);
-    bool sense_line(const Tokens& t, std::size_t line);
+    [[gnu::noinline]] bool sense_line(const Tokens& t, std::size_t line);
     static std::optional<Keyword> keyword_of(const Tokens& t) noexcept;
     void apply_keyword(Keyword kw, const Tokens& t);
     void data_line(const Tokens& t, std::size_t line);
@@ -71,7 +72,7 @@ private:
     void rows_line(const Tokens& t, std::size_t line);
     void define_row(const Pending& p);
 
-    void columns_line(const Tokens& t);
+    void columns_line(const Tokens& t, std::size_t line);
     void queue_column(std::string_view name);
     Pending& queue_slot();
     void flush();
@@ -79,15 +80,19 @@ private:
 
     bool names_row(std::string_view name) const noexcept;
     bool pairs_without_set_name(const Tokens& t) const noexcept;
-    void rhs_line(const Tokens& t);
-    void rhs_value(std::string_view row, std::string_view text);
+    void rhs_line(const Tokens& t, std::size_t line);
+    void rhs_value(std::string_view row, std::string_view text, std::size_t line);
+    [[gnu::noinline]] double number(std::string_view section, std::string_view text, std::size_t line) const;
+    [[noreturn, gnu::cold, gnu::noinline]] void undeclared(std::string_view section, std::size_t line, std::string_view what,
+                                 std::string_view name, std::string_view where) const;
     void ranges_line(const Tokens& t, std::size_t line) const;
     void bounds_line(const Tokens& t, std::size_t line);
     bool bound_without_set_name(const Tokens& t);
 
     ParserOptions options_;
     Section section_ = Section::None;
-    bool sense_word_next_ = false;  // OBJSENSE on its own line: the next line holds the word
+    bool sense_word_next_ = false;
+    bool rows_seen_ = false;  // a ROWS keyword line was read  // OBJSENSE on its own line: the next line holds the word
     double objective_constant_ = 0.0;
     std::optional<bool> maximize_;
     bool negated_maximize_ = false;
@@ -101,6 +106,9 @@ private:
     std::string rhs_name_;
     std::string bounds_name_;
     std::size_t lines_before_ = 0;
+public:
+    std::size_t lines_read() const noexcept { return lines_before_; }
+private:
     Tokens tokens_;
     NameArena names_;  // the names of rows and columns, which the tables key by
 

@@ -8,22 +8,25 @@ namespace ondrel::py::native {
 namespace {
 
 constexpr char load_mps_doc[] =
-    "load_mps(path, sense=None, drop_names=False)\n--\n\n"
+    "load_mps(path, sense=None, drop_names=False, lenient=False)\n--\n\n"
     "Read the MPS file at `path` (plain or gzip, \"-\" for standard input) into a new Model.\n"
     "`sense` is None (from the file) or 0 to minimise, 1 to maximise. Returns (model, facts),\n"
-    "facts a dict: compressed, negated, entries, objective_entries, objective_name.";
+    "facts a dict: compressed, negated, entries, objective_entries, objective_name. The read is\n"
+    "strict unless `lenient`: see zemlo.load_mps.";
 PyObject* load_mps(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
     static constexpr auto sig = ONDREL_SIGNATURE(load_mps_doc);
     Arg<Text> path;
     OptArg<I32> sense;
     ArgOr<Flag, false> drop_names;
-    if (!parse(sig, args, nargs, kw, path, sense, drop_names)) return nullptr;
+    ArgOr<Flag, false> lenient;
+    if (!parse(sig, args, nargs, kw, path, sense, drop_names, lenient)) return nullptr;
     io::MpsLoadOptions options;
     if (sense.value) {
         if (*sense.value != 0 && *sense.value != 1) raise_value("sense must be None, 0 (minimise) or 1 (maximise)");
         options.sense = static_cast<ObjSense>(*sense.value);
     }
     options.drop_names = drop_names.value;
+    options.lenient = lenient.value;
     options.interrupt = check_signals;
     io::MpsLoadFacts facts;
     std::shared_ptr<SharedModel> model = io::load_mps_model(path.value, options, facts);
