@@ -127,9 +127,9 @@ def test_rows_named_like_automatic_names_convert_as_automatic_rows(tmp_path):
 @pytest.mark.parametrize(("args", "files", "message"), [
     (("info", "missing.mps"), {}, "zemlo: error: No such file or directory: missing.mps"),
     (("solve", "missing.mps.gz"), {}, "zemlo: error: No such file or directory: missing.mps.gz"),
-    (("info", "bad.mps"), {"bad.mps": BAD_ROWS}, "zemlo: error: bad.mps: Unknown row type: X"),
+    (("info", "bad.mps"), {"bad.mps": BAD_ROWS}, "zemlo: error: bad.mps: ROWS line 4: unknown row type 'X'"),
     (("info", "cut.mps.gz"), {"cut.mps.gz": gzip.compress(BAD_ROWS.encode())[:20]},
-     "zemlo: error: cut.mps.gz: Compressed file ended before the end-of-stream marker was reached"),
+     "zemlo: error: cut.mps.gz: Cannot read file: the gzip stream ends early"),
     (("convert", AFIRO, "no/such/dir/out.lp"), {}, "zemlo: error: No such directory:"),
     (("convert", AFIRO, "r.lp", "--max-name-length", "2"), {},
      'zemlo: error: Variable names too long for Lp format: ["X01"'),
@@ -141,6 +141,85 @@ def test_failures_exit_1_with_one_line(tmp_path, args, files, message):
     assert line.startswith(message)
     # Nothing is left behind: no output, no half-written temporary file.
     assert sorted(p.name for p in tmp_path.iterdir()) == sorted(files)
+
+
+STRICT = (
+    "NAME s\nROWS\n N obj\n L lim\nCOLUMNS\n    x obj 2.0 lim 1.0\n    y lim 3.0\n"
+    "RHS\n    RHS lim 4.0\nBOUNDS\n UP BND x 5.0\nENDATA\n"
+)
+
+
+def gzip_bomb(path: Path) -> None:
+    """256 MiB of zeros, a few hundred kB compressed."""
+    with gzip.open(path, "wb", compresslevel=1) as f:
+        for _ in range(256):
+            f.write(b"\0" * (1 << 20))
+
+
+# (what, the input: text, bytes, a device or a maker of the file, the error after "IN: ", and
+# for the inputs info describes rather than refuses, the kind of its note)
+BAD_INPUTS = [
+    ("garbage", bytes(range(256)) * 4, "line 2 is not UTF-8 text", None),  # line 1: bytes 0 to 9
+    ("text", "Dear user,\nthis is a letter.\n", "no ROWS section in 2 lines: this is not an MPS file", None),
+    ("LP named .mps", "Minimize\n obj: x\nSubject To\n c: x >= 1\nEnd\n",
+     "no ROWS section in 5 lines: this is not an MPS file", None),
+    ("undeclared row", STRICT.replace("y lim", "y limm"), "COLUMNS line 7: row 'limm' is not declared in ROWS",
+     "undeclared in ROWS"),
+    ("undeclared column", STRICT.replace("UP BND x", "UP BND z"),
+     "BOUNDS line 11: column 'z' is not declared in COLUMNS", "undeclared in COLUMNS"),
+    ("NaN", STRICT.replace("3.0", "NaN"), "COLUMNS line 7: 'NaN' is NaN, which no model can hold", None),
+    ("unknown bound type", STRICT.replace("UP BND", "SC BND"), "BOUNDS line 11: unknown bound type 'SC'", None),
+    ("D exponent", STRICT.replace("3.0", "3.0D3"), "COLUMNS line 7: '3.0D3' is not a number", None),
+    ("blanks in names", STRICT.replace("    y lim", "    y 2 lim"), "COLUMNS line 7: row '3.0' has no value",
+     "undeclared in ROWS"),
+    ("blanks in names, even", STRICT.replace("    y lim 3.0", "    y 2 lim 3.0 x"),
+     "COLUMNS line 7: 'lim' is not a number", None),
+    ("truncated", STRICT[:STRICT.index("RHS")], "no ENDATA line in 7 lines: the file is cut short", "cut short"),
+    ("truncated mid-line", STRICT[:STRICT.index(" 3.0")], "COLUMNS line 7: row 'lim' has no value", "cut short"),
+    ("empty", "", "no ROWS section in 0 lines: this is not an MPS file", None),
+    ("/dev/urandom", "/dev/urandom", "line * is not UTF-8 text", None),
+    ("/dev/zero", "/dev/zero", "line 1 is longer than 1 MiB: this is not an MPS file", None),
+    ("gzip bomb", gzip_bomb, "line 1 is longer than 1 MiB: this is not an MPS file", None),
+]
+
+
+@pytest.mark.parametrize("command", ["info", "convert", "solve"])
+@pytest.mark.parametrize(("what", "content", "message", "note"), BAD_INPUTS, ids=[b[0] for b in BAD_INPUTS])
+def test_bad_inputs_exit_1_with_one_line_leaving_no_file(tmp_path, command, what, content, message, note):
+    if command == "solve":
+        require_solver("highs")
+    if isinstance(content, str) and content.startswith("/dev/"):
+        source = content
+    else:
+        source = tmp_path / ("in.mps.gz" if callable(content) else "in.mps")
+        if callable(content):
+            content(source)
+        else:
+            source.write_bytes(content if isinstance(content, bytes) else content.encode())
+    before = sorted(tmp_path.iterdir())
+    if command == "info" and note is not None:
+        run = zemlo("info", source, "--json")
+        assert run.returncode == 0, run.stderr
+        assert note in {n["kind"] for n in json.loads(run.stdout)["notes"]}
+        return
+    args = {"info": (source,), "convert": (source, tmp_path / "out.lp"), "solve": (source,)}[command]
+    # The child prints its peak resident memory last: an endless input must not grow it.
+    run = subprocess.run([sys.executable, "-c", PEAK, command, *map(str, args)], capture_output=True, text=True,
+                         timeout=600)
+    *lines, peak = run.stderr.splitlines()
+    assert (run.returncode, len(lines)) == (1, 1), run.stderr
+    assert re.fullmatch(re.escape(f"zemlo: error: {source}: {message}").replace(r"\*", r"\d+"), lines[0])
+    assert int(peak) < 150 << 20
+    assert sorted(tmp_path.iterdir()) == before  # no output, no temporary file
+
+
+PEAK = """
+import resource, sys
+from zemlo.cli import main
+status = main(sys.argv[1:])
+print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024, file=sys.stderr)
+sys.exit(status)
+"""
 
 
 def test_debug_shows_the_traceback(tmp_path):
@@ -307,11 +386,45 @@ def test_info_counts_match_glpsol(tmp_path, name):
     assert "RANGES section" not in {n["kind"] for n in info["notes"]}
 
 
-def test_info_refuses_a_file_with_ranges():
-    """Ranges cannot be held by a model: the reader refuses the file, and the command says so."""
+def test_ranges_are_described_and_read_on_request(tmp_path):
     source = netlib("boeing1")
-    line = one_line_error(zemlo("info", source), 1)
-    assert line == f"zemlo: error: {source}: RANGES line 2428: ranges are not supported (row DMBOSHNL)"
+    run = zemlo("info", source, "--json")
+    assert run.returncode == 0, run.stderr
+    notes = {n["kind"]: n for n in json.loads(run.stdout)["notes"]}
+    assert notes["ranged rows"]["count"] == 89
+    line = one_line_error(zemlo("convert", source, tmp_path / "b.lp"), 1)
+    assert line == (f"zemlo: error: {source}: RANGES line 2428: row 'DMBOSHNL' has a range, which is read only "
+                    "with --ranges")
+    assert not (tmp_path / "b.lp").exists()
+    assert zemlo("convert", source, tmp_path / "b.lp", "--ranges").returncode == 0
+    assert "\nDMBOSHNL: - DMBOSHNL_range + " in (tmp_path / "b.lp").read_text()
+
+
+def test_info_describes_what_a_strict_read_refuses(tmp_path):
+    path = tmp_path / "odd.mps"
+    path.write_text(STRICT.replace("y lim 3.0", "y limm 3.0").replace("UP BND x", "UP BND z")
+                    .replace("ENDATA", "QUADOBJ\n x x 1.0\n y y 2.0\nENDATA"))
+    run = zemlo("info", path, "--json")
+    assert run.returncode == 0, run.stderr
+    notes = {n["kind"]: (n["count"], n["examples"]) for n in json.loads(run.stdout)["notes"]}
+    assert notes["sections no model can hold"] == (2, ["QUADOBJ"])
+    assert notes["undeclared in ROWS"] == (1, ["limm"])
+    assert notes["undeclared in COLUMNS"] == (1, ["z"])
+    text = zemlo("info", path).stdout
+    assert "  coefficients of rows ROWS does not declare, from line 7: load_mps refuses the file " in text
+    # The same file, converted: refused at the first of them, or read passing over (and saying)
+    # the undeclared names; the quadratic section no model holds is refused either way.
+    line = one_line_error(zemlo("convert", path, tmp_path / "o.lp"), 1)
+    assert line.endswith("odd.mps: COLUMNS line 7: row 'limm' is not declared in ROWS")
+    line = one_line_error(zemlo("convert", path, tmp_path / "o.lp", "--lenient"), 1)
+    assert line.endswith("odd.mps: QUADOBJ line 13: quadratic objectives are not supported")
+    path.write_text(path.read_text().replace("QUADOBJ\n x x 1.0\n y y 2.0\n", ""))
+    run = zemlo("convert", path, tmp_path / "o.lp", "--lenient")
+    assert run.returncode == 0
+    assert run.stderr.splitlines()[:2] == [
+        f"zemlo: {path}: passed over 1 coefficients of rows ROWS does not declare (limm), the first on line 7",
+        f"zemlo: {path}: passed over 1 bounds of columns COLUMNS does not declare (z), the first on line 11",
+    ]
 
 
 def test_info_notes_what_a_solver_or_lp_file_may_not_take(tmp_path):
@@ -326,7 +439,6 @@ def test_info_notes_what_a_solver_or_lp_file_may_not_take(tmp_path):
     info = json.loads(run.stdout)
     notes = {n["kind"]: n["examples"] for n in info["notes"]}
     assert notes == {
-        "objective constant": [],
         "repeated rows": ["2fast"],
         "split columns": ["x"],
         "LP names: leading digit, period or sign": ["2fast"],

@@ -38,8 +38,9 @@ def test_netlib_models_round_trip_byte_for_byte(tmp_path, source):
         with pytest.raises(RuntimeError, match=r"^COLUMNS line 166: 'OB1PNW20' is not a number$"):
             load_mps(source)
         return
-    if name in ("boeing1", "boeing2", "nesm", "seba"):  # ranges on rows: no model can hold them
-        with pytest.raises(RuntimeError, match=r"^RANGES line \d+: ranges are not supported \(row "):
+    if name in ("boeing1", "boeing2", "nesm", "seba"):  # ranges on rows: read only on request
+        with pytest.raises(RuntimeError, match=r"^RANGES line \d+: row '\w+' has a range, which is read only "
+                           r"with ranges=True$"):
             load_mps(source)
         return
     first = load_mps(source)  # read straight from the .gz file
@@ -440,10 +441,17 @@ def test_a_strict_read_refuses_with_one_line_naming_where(tmp_path, what, change
     with pytest.raises(RuntimeError) as info:
         load_mps(path)
     assert str(info.value) == message
-    # The lenient read takes what read_mps takes (a NaN, which no model holds, aside).
-    if what.startswith(("undeclared", "plain", "LP", "empty")):
-        lenient = load_mps(path, lenient=True)
+    # The lenient read takes what read_mps takes (a NaN, which no model holds, aside), and says
+    # what it passed over.
+    if what.startswith("undeclared"):
+        where = "COLUMNS" if "column" in what else "ROWS"
+        with pytest.warns(UserWarning, match=rf"^{re.escape(str(path))}: passed over 1 \w.* {where} does not "
+                          rf"declare \((limm|z)\), the first on line {message.split()[2][:-1]}$"):
+            lenient = load_mps(path, lenient=True)
         assert lenient.num_variables == len(read_records(path).variables)
+    elif what.startswith(("plain", "LP", "empty")):
+        lenient = load_mps(path, lenient=True)
+        assert lenient.num_variables == len(read_records(path).variables) == 0
 
 
 def read_records(path):
@@ -468,3 +476,119 @@ def test_a_gzip_bomb_stops_at_the_first_long_line(tmp_path):
     assert bomb.stat().st_size < 2 << 20
     with pytest.raises(RuntimeError, match=r"^line 1 is longer than 1 MiB: this is not an MPS file$"):
         load_mps(bomb)
+
+
+# One row of each kind with a range, each row holding one free column of its own, so that
+# minimising and maximising the sum of the columns puts every row at each end of its range.
+RANGES_BODY = """\
+NAME          RNG
+ROWS
+ N  obj
+ L  r1
+ G  r2
+ E  r3
+ E  r4
+ E  r5
+ L  r6
+ L  r8
+COLUMNS
+    x1        obj        1.0   r1         1.0
+    x2        obj        1.0   r2         1.0
+    x3        obj        1.0   r3         1.0
+    x4        obj        1.0   r4         1.0
+    x5        obj        1.0   r5         1.0
+    x6        obj        1.0   r6         1.0
+    x8        obj        1.0   r8         1.0
+RHS
+    RHS       r1        10.0   r2         1.0
+    RHS       r3         2.0   r4         3.0
+    RHS       r5         1.0   r6         7.0
+    RHS       r8         4.0
+RANGES
+    RNG       r1         4.0   r2        -5.0
+    RNG       r3         3.0   r4        -2.0
+    RNG       r5         0.0   r6         inf
+    RNG       obj        9.0   r8         2.0
+BOUNDS
+ FR BND       x1
+ FR BND       x2
+ FR BND       x3
+ FR BND       x4
+ FR BND       x5
+ LO BND       x6        -3.0
+ FR BND       x8
+ENDATA
+"""
+
+
+def highs_optimum(path) -> float:
+    """HiGHS's optimum of the file as HiGHS itself reads it."""
+    import highspy
+
+    h = highspy.Highs()
+    h.setOptionValue("output_flag", False)
+    assert h.readModel(str(path)) == highspy.HighsStatus.kOk
+    h.run()
+    assert h.getModelStatus() == highspy.HighsModelStatus.kOptimal
+    return h.getInfo().objective_function_value
+
+
+@pytest.mark.parametrize(("head", "optimum"), [("", 10.0), ("OBJSENSE\n    MAX\n", 36.0)], ids=["min", "max"])
+def test_ranges_hold_each_row_between_the_ends_solvers_read(tmp_path, head, optimum):
+    from support import require_solver
+
+    require_solver("highs")
+    path = tmp_path / "ranges.mps"
+    path.write_text(head + RANGES_BODY)
+    model = load_mps(path, ranges=True)
+    variables = {v.name: (v.lb, v.ub) for v in model.list_variables()}
+    # A point range makes an E row, an infinite one the row's own side; the others get variables
+    # after the columns, in row order. The objective's range is passed over.
+    assert list(variables)[7:] == ["r1_range", "r2_range", "r3_range", "r4_range", "r8_range"]
+    assert [variables[f"r{i}_range"] for i in (1, 2, 3, 4, 8)] == [(6, 10), (1, 6), (2, 5), (1, 3), (2, 4)]
+    rows = {c.name: c for c in model.list_constraints()}
+    assert [(rows[r].sense, rows[r].rhs) for r in ("r1", "r5", "r6")] == [
+        (Sense.Equal, 0.0), (Sense.Equal, 1.0), (Sense.LessEqual, 7.0)]
+    assert [(v.name, a) for v, a in rows["r1"].items()] == [("x1", 1.0), ("r1_range", -1.0)]
+    assert highs_optimum(path) == optimum
+    assert zemlo.solve(model).objective == optimum
+
+
+def test_a_range_variables_name_steps_aside_for_a_column_of_that_name(tmp_path):
+    path = tmp_path / "taken.mps"
+    path.write_text(STRICT_BODY.replace("    y         lim        3.0",
+                                        "    y         lim        3.0\n    lim_range lim        1.0")
+                    .replace("BOUNDS", "RANGES\n    RNG       lim        2.0\nBOUNDS"))
+    model = load_mps(path, ranges=True)
+    names = [v.name for v in model.list_variables()]
+    assert names == ["x", "y", "lim_range", "lim_range2"]
+
+
+@pytest.mark.parametrize(("name", "objective"), [
+    ("boeing1", -335.2135675), ("boeing2", -315.01872802), ("nesm", 14076036.488), ("seba", 15711.6)])
+def test_netlib_models_with_ranges_solve_to_highs_optimum_of_the_original(name, objective):
+    from support import require_solver
+
+    require_solver("highs")
+    source = netlib_model(name)
+    model = load_mps(source, ranges=True)
+    expected = highs_optimum(source)
+    assert expected == pytest.approx(objective, rel=1e-7)  # the published optimum
+    assert zemlo.solve(model).objective == pytest.approx(expected, rel=1e-9)
+
+
+def test_ranges_are_refused_unless_asked_for_naming_the_option(tmp_path):
+    path = tmp_path / "ranges.mps"
+    path.write_text(RANGES_BODY)
+    with pytest.raises(RuntimeError, match=r"^RANGES line 25: row 'r1' has a range, which is read only with "
+                       r"ranges=True$"):
+        load_mps(path)
+    path.write_text(RANGES_BODY.replace("RNG       r5", "RNG       r7"))
+    with pytest.raises(RuntimeError, match=r"^RANGES line 27: row 'r7' is not declared in ROWS$"):
+        load_mps(path, ranges=True)
+    # Readers differ on which of two ranges of a row counts: a strict read takes neither.
+    path.write_text(RANGES_BODY.replace("BOUNDS", "    RNG       r8         1.0\nBOUNDS"))
+    with pytest.raises(RuntimeError, match=r"^RANGES line 29: row 'r8' has a range already$"):
+        load_mps(path, ranges=True)
+    model = load_mps(path, ranges=True, lenient=True)
+    assert [v.lb for v in model.list_variables()][-1] == 3.0  # the last range given

@@ -2,16 +2,13 @@
 
 from __future__ import annotations
 
-import math
-import os
 import re
-from collections import Counter
-from collections.abc import Iterable
 from dataclasses import asdict, dataclass, field
 from typing import Any
 
-from zemlo._load import WHITE_SPACE, file_sense
-from zemlo._ondrel import MpsResult, ObjSense
+from zemlo._files import model_name
+from zemlo._load import SKIPPED
+from zemlo._ondrel import Model, ObjSense
 
 # CPLEX LP names: letters, digits and these symbols; no digit, period or sign first; at most
 # 255 characters. A reader fails on other characters, or splits the name where they stand.
@@ -46,7 +43,7 @@ class FileInfo:
     """Sizes and notes of one MPS file."""
 
     file: str
-    bytes: int
+    bytes: int  # read from the file or stream (compressed bytes for gzip)
     name: str
     sense: str
     rows: dict[str, int]
@@ -79,190 +76,124 @@ def lp_name_problem(name: str) -> str | None:
     return None
 
 
-@dataclass
-class _Scan:
-    """What the reader's records do not show: repeated definitions and ignored sections."""
-
-    sections: list[str] = field(default_factory=list)
-    repeated_rows: list[str] = field(default_factory=list)
-    split_columns: list[str] = field(default_factory=list)
-    objective_rhs: list[float] = field(default_factory=list)
-
-
-SECTIONS = {"NAME", "OBJSENSE", "ROWS", "COLUMNS", "RHS", "RANGES", "BOUNDS", "SOS", "ENDATA"}
-
-
-def scan(path: str) -> _Scan:
-    """One pass over a plain MPS file's lines for rows defined twice, columns whose lines are
-    split into separate runs, right-hand sides of the objective row and the sections seen."""
-    out = _Scan()
-    section = ""
-    rows: set[str] = set()
-    objective_rows: list[str] = []
-    columns: set[str] = set()
-    previous = ""
-    with open(path, "rb") as f:
-        for raw in f:
-            tokens = raw.split()
-            if not tokens or tokens[0] == b"*":
-                continue
-            first = tokens[0].decode("utf-8", "replace")
-            if first in SECTIONS and (first not in ("RHS", "BOUNDS") or len(tokens) <= 2):
-                section = first
-                if first not in out.sections:
-                    out.sections.append(first)
-                if first == "ENDATA":
-                    break
-                continue
-            if section == "ROWS" and len(tokens) >= 2:
-                name = tokens[1].decode("utf-8", "replace")
-                if first == "N":
-                    objective_rows.append(name)
-                elif name in rows:
-                    out.repeated_rows.append(name)
-                else:
-                    rows.add(name)
-            elif section == "COLUMNS":
-                if len(tokens) >= 2 and tokens[1] == b"'MARKER'":
-                    continue
-                if first != previous:
-                    if first in columns:
-                        out.split_columns.append(first)
-                    columns.add(first)
-                    previous = first
-            elif section == "RHS" and objective_rows:
-                pairs = [(tokens[i], tokens[i + 1]) for i in (1, 3) if len(tokens) > i + 1]
-                for row, value in pairs:
-                    if row.decode("utf-8", "replace") == objective_rows[-1]:
-                        try:
-                            out.objective_rhs.append(float(value))
-                        except ValueError:
-                            pass
-    return out
+# Notes from the facts of a describing read: the key, the kind, the message.
+READ_NOTES = (
+    ("repeated_rows", "repeated rows", "rows defined more than once: one row, with the last sense given"),
+    ("split_columns", "split columns", "columns whose lines come in separate runs: one column"),
+    ("automatic_rows", "automatic row names",
+     "row names beginning with '_', which zemlo reserves: they load with automatic names (_C1, _C2, ...)"),
+)
+SUMMARY_NOTES = (
+    ("empty_rows", "empty rows", "rows without coefficients"),
+    ("unused_columns", "unused columns", "columns without any coefficient: the writers leave them out"),
+    ("free_columns", "free columns", "columns without bounds"),
+    ("fixed_columns", "fixed columns", "columns whose lower and upper bounds are equal"),
+    ("crossed_bounds", "crossed bounds",
+     "columns whose lower bound is above the upper bound (an UP bound below 0 leaves the lower bound at 0)"),
+    ("open_integers", "integer columns without upper bound",
+     "integer columns without an upper bound: some readers bound such columns by 1"),
+)
 
 
-def describe(path: str | os.PathLike[str], plain: str, result: MpsResult) -> FileInfo:
-    """The FileInfo of the file at `path`, whose plain text is at `plain`, read into `result`."""
-    sense, negated = file_sense(plain)
-    found = scan(plain)
-    columns = result.variables
-    rows = result.constraints
-    objective = result.objective
-
-    row_senses = Counter(r.sense for r in rows)
-    categories = Counter(c.cat for c in columns)
-    bound_kinds: Counter[str] = Counter()
-    free, fixed, crossed, open_integers = [], [], [], []
-    for c in columns:
-        low = -math.inf if c.lowBound is None else c.lowBound
-        up = math.inf if c.upBound is None else c.upBound
-        if low == up:
-            kind = "fixed"
-            fixed.append(c.name)
-        elif math.isinf(low) and math.isinf(up):
-            kind = "free"
-            free.append(c.name)
-        elif math.isinf(up):
-            kind = "lower only"
-        elif math.isinf(low):
-            kind = "upper only"
-        else:
-            kind = "both"
-        bound_kinds[kind] += 1
-        if low > up:
-            crossed.append(c.name)
-        if c.cat == "Integer" and math.isinf(up):
-            open_integers.append(c.name)
-
-    nonzeros = sum(len(r.coefficients) for r in rows)
-    empty_rows = [r.name or "" for r in rows if not r.coefficients]
-    used = {t.name for r in rows for t in r.coefficients} | {t.name for t in objective.coefficients}
-    unused = [c.name for c in columns if c.name not in used]
-    reserved = [r.name for r in rows if r.name is not None and r.name.strip(WHITE_SPACE).startswith("_")]
-
+def describe(path: str, model: Model, facts: dict[str, Any]) -> FileInfo:
+    """The FileInfo of the file at `path`, from the Model and the facts a describing read of it
+    gave (`zemlo._load.read_file(..., lenient=True, describe=True)`)."""
+    if "ROWS" not in facts["sections"]:
+        raise RuntimeError(f"no ROWS section in {facts['lines']} lines: this is not an MPS file")
     notes: list[Note] = []
 
-    def note(kind: str, message: str, names: Iterable[str]) -> None:
-        names = list(names)
-        if names:
-            notes.append(Note(kind, message, len(names), names[:EXAMPLES]))
+    def note(kind: str, message: str, key: str, source: dict[str, Any] = facts) -> None:
+        count, names, _ = source[key]
+        if count:
+            notes.append(Note(kind, message, count, list(names)))
 
-    if not objective.name:
+    objective = model.get_objective()
+    if not facts["objective_name"]:
         notes.append(Note("no objective row", "the file has no N row: the objective is empty", 1))
-    for section in ("RANGES", "SOS"):
-        if section in found.sections:
-            notes.append(
-                Note(
-                    f"{section} section",
-                    f"the {section} section is not interpreted: its lines are read as lines of the "
-                    "section before it, so the model differs from the file",
-                    1,
-                )
-            )
-    constant = -found.objective_rhs[-1] if found.objective_rhs else 0.0
-    if found.objective_rhs:
-        notes.append(
-            Note(
-                "objective constant",
-                f"the objective row has a right-hand side, which solvers take as the objective "
-                f"constant {constant!r}; zemlo does not read it",
-                1,
-            )
-        )
-    note("repeated rows", "rows defined more than once: one row, with the last sense given", found.repeated_rows)
-    note("split columns", "columns whose lines come in separate runs: one column", found.split_columns)
-    note("reserved row names", "row names beginning with '_' are reserved: load with drop_cons_names", reserved)
+    count, sections, line = facts["left_out_sections"]
+    if count:
+        notes.append(Note(
+            "sections no model can hold",
+            f"sections no model can hold ({', '.join(sections)}), from line {line}: their {count} lines are "
+            "left out here, and load_mps refuses the file",
+            count,
+            list(sections),
+        ))
+    if "ENDATA" not in facts["sections"]:
+        notes.append(Note(
+            "cut short",
+            f"the file ends after {facts['lines']} lines without ENDATA: it may be cut short, and "
+            "load_mps refuses it",
+            1,
+        ))
+    if facts["ranged_rows"]:
+        notes.append(Note(
+            "ranged rows",
+            f"{facts['ranged_rows']} rows with a range (RANGES): read them with --ranges (ranges=True), "
+            "which gives each a variable bounded by its range",
+            facts["ranged_rows"],
+        ))
+    for key, what, where in SKIPPED:
+        count, names, line = facts[key]
+        if count:
+            notes.append(Note(
+                f"undeclared in {where}",
+                f"{what} {where} does not declare, from line {line}: load_mps refuses the file "
+                "(lenient=True passes them over)",
+                count,
+                list(names),
+            ))
+    for key, kind, message in READ_NOTES:
+        note(kind, message, key)
 
     lp_problems: dict[str, list[str]] = {}
-    all_names = [c.name for c in columns] + [r.name for r in rows if r.name is not None]
-    for name in all_names + ([objective.name] if objective.name else []):
+    names = [v.name for v in model.list_variables()] + [c.name for c in model.list_constraints()]
+    for name in names + ([facts["objective_name"]] if facts["objective_name"] else []):
         problem = lp_name_problem(name)
         if problem is not None:
             lp_problems.setdefault(problem, []).append(name)
-    for problem, names in lp_problems.items():
+    for problem, found in lp_problems.items():
         if problem == "number-like":
             message = "names some LP readers take for numbers: convert with --rename to be safe"
         else:
             message = f"names an LP file cannot carry ({problem}): convert with --rename"
-        note(f"LP names: {problem}", message, names)
+        notes.append(Note(f"LP names: {problem}", message, len(found), found[:EXAMPLES]))
 
-    for kind, message, names in [
-        ("empty rows", "rows without coefficients", empty_rows),
-        ("unused columns", "columns without any coefficient: the writers leave them out", unused),
-        ("free columns", "columns without bounds", free),
-        ("fixed columns", "columns whose lower and upper bounds are equal", fixed),
-        ("crossed bounds", "columns whose lower bound is above the upper bound (an UP bound below 0 "
-         "leaves the lower bound at 0)", crossed),
-        ("integer columns without upper bound", "integer columns without an upper bound: some readers "
-         "bound such columns by 1", open_integers),
-    ]:
-        note(kind, message, names)
+    for key, kind, message in SUMMARY_NOTES:
+        note(kind, message, key)
 
-    sense_text = "maximize" if sense is ObjSense.Maximize else "minimize"
-    if negated:
+    sense_text = "maximize" if model.get_sense() is ObjSense.Maximize else "minimize"
+    if facts["negated"]:
         sense_text += " (objective stored negated)"
+    columns = model.num_variables
     return FileInfo(
-        file=os.fspath(path),
-        bytes=os.path.getsize(path),
-        name=result.parameters.name,
+        file=path,
+        bytes=facts["bytes"],
+        name=model_name(model),
         sense=sense_text,
         rows={
-            "total": len(rows),
-            "less-or-equal": row_senses[-1],
-            "equal": row_senses[0],
-            "greater-or-equal": row_senses[1],
+            "total": model.num_constraints,
+            "less-or-equal": facts["less_equal"],
+            "equal": facts["equal"],
+            "greater-or-equal": facts["greater_equal"],
         },
         columns={
-            "total": len(columns),
-            "continuous": categories["Continuous"],
-            "integer": categories["Integer"],
+            "total": columns,
+            "continuous": columns - facts["integer"],
+            "integer": facts["integer"],
         },
-        bounds={k: bound_kinds[k] for k in ("lower only", "upper only", "both", "fixed", "free")},
-        nonzeros=nonzeros,
+        bounds={
+            "lower only": facts["lower_only"],
+            "upper only": facts["upper_only"],
+            "both": facts["both"],
+            "fixed": facts["fixed"],
+            "free": facts["free"],
+        },
+        nonzeros=facts["entries"],
         objective={
-            "row": objective.name,
-            "terms": len(objective.coefficients),
-            "constant": constant,
+            "row": facts["objective_name"] or None,
+            "terms": facts["objective_entries"],
+            "constant": 0.0 if objective is None else objective.constant,
         },
         notes=notes,
     )

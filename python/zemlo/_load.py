@@ -2,99 +2,67 @@
 
 from __future__ import annotations
 
-import contextlib
-import re
-import gzip
 import os
-import shutil
-import tempfile
-from collections.abc import Iterator
+import re
+import warnings
+from typing import Any
 
 from zemlo import _native
 from zemlo._ondrel import Model, ObjSense
 
 __all__ = ["load_mps"]
 
-GZIP_MAGIC = b"\x1f\x8b"
-
-# The white space the constraint name rule trims (Unicode White_Space). Python's str.strip()
-# without arguments also strips the ASCII separators U+001C to U+001F, which the model keeps.
-WHITE_SPACE = (
-    "\t\n\v\f\r \x85\xa0\u1680\u2000\u2001\u2002\u2003\u2004\u2005\u2006\u2007\u2008\u2009"
-    "\u200a\u2028\u2029\u202f\u205f\u3000"
+# What the read said it passed over, as the facts name it: what, and where it was not declared.
+SKIPPED = (
+    ("undeclared_coefficient_rows", "coefficients of rows", "ROWS"),
+    ("undeclared_rhs_rows", "right-hand sides of rows", "ROWS"),
+    ("undeclared_range_rows", "ranges of rows", "ROWS"),
+    ("undeclared_bound_columns", "bounds of columns", "COLUMNS"),
 )
 
-MAXIMIZE_WORDS = {"MAX", "MAXIMIZE"}
-MINIMIZE_WORDS = {"MIN", "MINIMIZE"}
-# The comment line write_mps puts first when it wrote a maximised objective negated.
-NEGATED_MAXIMIZE_COMMENT = "*SENSE:Maximize"
+# The native message names the option that reads ranges in words; each caller names it as its
+# user gives it.
+RANGES_OPTION = "the ranges option"
 
 
-def is_gzip(path: str | os.PathLike[str]) -> bool:
-    """Whether the file starts with the gzip signature (the name does not matter)."""
-    with open(path, "rb") as f:
-        return f.read(2) == GZIP_MAGIC
-
-
-@contextlib.contextmanager
-def plain_file(path: str | os.PathLike[str]) -> Iterator[str]:
-    """Yields a path to the file's plain text: the file itself, or a decompressed temporary copy
-    of a gzip-compressed file, removed on leaving."""
+def read_file(
+    path: str | os.PathLike[str],
+    *,
+    sense: ObjSense | None = None,
+    drop_cons_names: bool = False,
+    lenient: bool = False,
+    ranges: bool = False,
+    describe: bool = False,
+    ranges_option: str = "ranges=True",
+) -> tuple[Model, dict[str, Any]]:
+    """The Model in the MPS file at `path` and what the read met (see `load_mps`); the
+    command's subcommands read files through this too. OS errors come as OSError naming the
+    path; a refused RANGES section names the option as `ranges_option`."""
+    if sense is not None and not isinstance(sense, ObjSense):
+        raise TypeError(f"sense must be an ObjSense or None, not {type(sense).__name__}")
+    code = None if sense is None else (1 if sense is ObjSense.Maximize else 0)
     name = os.fspath(path)
-    if not is_gzip(name):
-        yield name
-        return
-    with tempfile.TemporaryDirectory(prefix="zemlo-") as tmp:
-        plain = os.path.join(tmp, "model.mps")
-        with gzip.open(name, "rb") as src, open(plain, "wb") as dst:
-            shutil.copyfileobj(src, dst, 1 << 20)
-        yield plain
+    try:
+        return _native.load_mps(name, code, drop_cons_names, lenient, ranges, describe)
+    except RuntimeError as exc:
+        error = _os_error(exc, name)
+        if error is exc and str(exc).endswith(RANGES_OPTION):
+            error = RuntimeError(str(exc).removesuffix(RANGES_OPTION) + ranges_option)
+        raise error from None
 
 
-def file_sense(path: str) -> tuple[ObjSense, bool]:
-    """The objective sense a plain MPS file states before its ROWS section, and whether its
-    objective is stored negated.
-
-    An OBJSENSE section (the word on its own line or followed by the sense) decides; otherwise
-    the comment line "*SENSE:Maximize" means a maximised objective written negated; anything
-    else is a minimisation. Only the lines before ROWS are read.
-    """
-    sense: ObjSense | None = None
-    negated = False
-    expect_word = False
-    with open(path, "rb") as f:
-        for raw in f:
-            tokens = raw.decode("utf-8", "replace").split()
-            if not tokens:
-                continue
-            first = tokens[0]
-            if first == "ROWS":
-                break
-            if expect_word:
-                if first.startswith("*"):
-                    continue
-                expect_word = False
-                sense = _sense_word(first)
-                continue
-            if first == "OBJSENSE":
-                if len(tokens) > 1:
-                    sense = _sense_word(tokens[1])
-                else:
-                    expect_word = True
-            elif first == NEGATED_MAXIMIZE_COMMENT and len(tokens) == 1:
-                negated = True
-    if sense is not None:
-        return sense, False
-    return (ObjSense.Maximize, True) if negated else (ObjSense.Minimize, False)
-
-
-def _sense_word(word: str) -> ObjSense:
-    upper = word.upper()
-    if upper in MAXIMIZE_WORDS:
-        return ObjSense.Maximize
-    if upper in MINIMIZE_WORDS:
-        return ObjSense.Minimize
-    raise ValueError(f"OBJSENSE section names an unknown sense {word!r} (expected MAX, MAXIMIZE, MIN or MINIMIZE)")
+def skipped(facts: dict[str, Any]) -> list[str]:
+    """What a lenient read passed over, one phrase each: "3 coefficients of rows ROWS does not
+    declare (LIMM2, ...), the first on line 12"."""
+    phrases = []
+    for key, what, where in SKIPPED:
+        count, names, line = facts[key]
+        if count:
+            more = ", ..." if count > len(names) else ""
+            phrases.append(
+                f"{count} {what} {where} does not declare ({', '.join(names)}{more}), the first on line {line}"
+            )
+    return phrases
 
 
 def load_mps(
@@ -103,6 +71,7 @@ def load_mps(
     sense: ObjSense | None = None,
     drop_cons_names: bool = False,
     lenient: bool = False,
+    ranges: bool = False,
 ) -> Model:
     """Read an MPS file into a new Model.
 
@@ -128,23 +97,29 @@ def load_mps(
     means, with one RuntimeError naming the section, the line and the token ("COLUMNS line 12:
     row 'LIMM2' is not declared in ROWS"): a row or column used but not declared, a number that
     is NaN or none at all, an unknown row or bound type, a line that is not UTF-8 text or longer
-    than 1 MiB, a file without a ROWS section (no MPS file at all). RANGES are refused. With
-    `lenient=True` the file is read as `read_mps` reads it: coefficients and right-hand sides of
-    undeclared rows and bounds of undeclared columns are passed over, NaN is taken, and a file
-    without sections is an empty model.
+    than 1 MiB, a file without a ROWS section (no MPS file at all). With `lenient=True` the
+    file is read as `read_mps` reads it: coefficients, right-hand sides and ranges of undeclared
+    rows and bounds of undeclared columns are passed over (a UserWarning says how many, and the
+    first names), NaN is taken, and a file without sections is an empty model. Lines that are
+    not UTF-8 text or longer than 1 MiB are refused either way.
+
+    A RANGES section is refused unless `ranges=True`. Then a row with range R and right-hand
+    side b holds its activity in [b, b + R] (E row, R >= 0), [b + R, b] (E row, R < 0),
+    [b - |R|, b] (L row) or [b, b + |R|] (G row), as solvers read it, and the Model holds it as
+    the row minus a new variable "<row>_range" equal to 0, the variable bounded by that
+    interval (a digit is appended to the name should a column have it). The variable's value is
+    the row's activity, the row's dual is the ranged row's dual. The variables come after the
+    file's columns, in row order. A range of one point makes an E row; an infinite range the L
+    or G row of its finite side.
 
     Raises OSError for a file that cannot be opened or read, RuntimeError for what the read
     refuses, and ValueError when the file holds what a Model cannot take (a coefficient or
     right-hand side that is not finite), naming the row. On failure no Model is returned.
     """
-    if sense is not None and not isinstance(sense, ObjSense):
-        raise TypeError(f"sense must be an ObjSense or None, not {type(sense).__name__}")
-    code = None if sense is None else (1 if sense is ObjSense.Maximize else 0)
-    name = os.fspath(path)
-    try:
-        model, _ = _native.load_mps(name, code, drop_cons_names, lenient)
-    except RuntimeError as exc:
-        raise _os_error(exc, name) from None
+    model, facts = read_file(path, sense=sense, drop_cons_names=drop_cons_names, lenient=lenient, ranges=ranges)
+    phrases = skipped(facts)
+    if phrases:
+        warnings.warn(f"{os.fspath(path)}: passed over " + "; ".join(phrases), UserWarning, stacklevel=2)
     return model
 
 

@@ -140,5 +140,10 @@ def check_solution(
 ) -> tuple[float | None, float, float, float, int | None, int | None, int, int]: ...
 def total(iterable: Iterable[_Operand]) -> Expr: ...
 def load_mps(
-    path: str, sense: int | None = None, drop_names: bool = False, lenient: bool = False
+    path: str,
+    sense: int | None = None,
+    drop_names: bool = False,
+    lenient: bool = False,
+    ranges: bool = False,
+    describe: bool = False,
 ) -> tuple[Model, dict[str, Any]]: ...

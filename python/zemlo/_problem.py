@@ -380,12 +380,13 @@ class DoRaduvar:
         write_model(self._model, path, **options)
 
     @classmethod
-    def read(cls, path: str | os.PathLike[str]) -> DoRaduvar:
-        """A problem read from an MPS file (plain or gzip); its variables and constraints are
-        in `all_variables()` and `all_constraints()`."""
+    def read(cls, path: str | os.PathLike[str], *, ranges: bool = False, lenient: bool = False) -> DoRaduvar:
+        """A problem read from an MPS file (plain or gzip, "-" for standard input) as
+        `zemlo.load_mps` reads it, with its `ranges` and `lenient` options; its variables and
+        constraints are in `all_variables()` and `all_constraints()`."""
         from zemlo._load import load_mps
 
-        return cls.from_model(load_mps(path))
+        return cls.from_model(load_mps(path, ranges=ranges, lenient=lenient))
 
     @classmethod
     def from_model(cls, model: Model) -> DoRaduvar:

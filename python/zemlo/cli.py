@@ -19,9 +19,9 @@ from typing import IO, Any, NoReturn
 
 from zemlo._info import describe, render
 from zemlo._files import format_of, model_name, output_file, write_model
-from zemlo._load import load_mps, plain_file
+from zemlo._load import read_file, skipped
 from zemlo._names import has_line_break
-from zemlo._ondrel import Model, ObjSense, read_mps
+from zemlo._ondrel import Model, ObjSense
 from zemlo._solve import SOLVERS, SolveResult, SolverError, require, solve
 
 PROG = "zemlo"
@@ -79,7 +79,7 @@ def build_parser() -> argparse.ArgumentParser:
         description="Print the name, rows by sense, columns by category and bound kind, non-zeros "
         "and objective of an MPS file, and notes on what a solver or an LP file may not take.",
     )
-    info.add_argument("file", metavar="FILE", help="MPS file, may end in .gz")
+    info.add_argument("file", metavar="FILE", help="MPS file, plain or gzip; - for standard input")
     info.add_argument("--json", action="store_true", help="print JSON for programs")
     info.set_defaults(command=cmd_info)
 
@@ -89,7 +89,7 @@ def build_parser() -> argparse.ArgumentParser:
         ".lp) or a fixed MPS file (OUT ending in .mps); either may end in .gz. An existing OUT is "
         "only replaced with --force.",
     )
-    convert.add_argument("input", metavar="IN", help="MPS file, may end in .gz")
+    convert.add_argument("input", metavar="IN", help="MPS file, plain or gzip; - for standard input")
     convert.add_argument("output", metavar="OUT", help="file to write: .lp, .mps, .lp.gz or .mps.gz")
     convert.add_argument("--force", action="store_true", help="replace OUT if it exists")
     convert.add_argument("--rename", action="store_true",
@@ -107,6 +107,7 @@ def build_parser() -> argparse.ArgumentParser:
                          help="LP only: variable used to write rows without coefficients (default __dummy)")
     convert.add_argument("--drop-cons-names", action="store_true",
                          help="give the rows automatic names (_C1, _C2, ...) instead of the file's")
+    read_options(convert)
     convert.set_defaults(command=cmd_convert)
 
     solve_ = commands.add_parser(
@@ -115,7 +116,7 @@ def build_parser() -> argparse.ArgumentParser:
         "check it against the model's own bounds, integrality and constraints. Exits with 1 when "
         "the solver fails or its solution misses the model by more than the tolerance.",
     )
-    solve_.add_argument("file", metavar="FILE", help="MPS file, may end in .gz")
+    solve_.add_argument("file", metavar="FILE", help="MPS file, plain or gzip; - for standard input")
     solve_.add_argument("--solver", choices=SOLVERS, default="highs",
                         help="highs (default, needs the highspy package), cbc or glpk (their programs)")
     solve_.add_argument("--time-limit", type=_positive, metavar="S", help="stop the solver after S seconds")
@@ -126,6 +127,7 @@ def build_parser() -> argparse.ArgumentParser:
                         help="largest violation the check accepts (default 1e-6)")
     solve_.add_argument("--show", type=_non_negative, default=20, metavar="N",
                         help="print at most N non-zero values (default 20)")
+    read_options(solve_)
     solve_.set_defaults(command=cmd_solve)
 
     demo = commands.add_parser(
@@ -135,6 +137,15 @@ def build_parser() -> argparse.ArgumentParser:
     )
     demo.set_defaults(command=cmd_demo)
     return parser
+
+
+def read_options(parser: argparse.ArgumentParser) -> None:
+    """The options of reading a file into a model."""
+    parser.add_argument("--ranges", action="store_true",
+                        help="read a RANGES section: each ranged row gets a variable <row>_range bounded by its range")
+    parser.add_argument("--lenient", action="store_true",
+                        help="pass over (and report) coefficients, right-hand sides and bounds of rows and "
+                        "columns the file does not declare, instead of refusing the file")
 
 
 def _non_negative(text: str) -> int:
@@ -201,27 +212,35 @@ def _check_readable(path: str) -> None:
     lower = path.lower()
     if lower.endswith(".lp") or lower.endswith(".lp.gz"):
         raise UsageError(f"{path}: zemlo reads MPS files only")
-    if not os.path.exists(path):
-        raise FileNotFoundError(2, "No such file or directory", path)
-    if os.path.isdir(path):
-        raise IsADirectoryError(21, "Is a directory", path)
 
 
-def read_model(path: str, progress: Progress, drop_cons_names: bool = False) -> Model:
-    """load_mps with a progress line for a large file."""
+def read_model(
+    path: str,
+    progress: Progress,
+    drop_cons_names: bool = False,
+    ranges: bool = False,
+    lenient: bool = False,
+    describe: bool = False,
+) -> tuple[Model, dict[str, Any]]:
+    """The model in the file at `path` ("-": standard input) and what the read met, with a
+    progress line for a large file and one for what a lenient read passed over."""
     _check_readable(path)
-    size = os.path.getsize(path)
     started = time.perf_counter()
     try:
-        model = load_mps(path, drop_cons_names=drop_cons_names)
-    except (RuntimeError, ValueError, EOFError) as exc:
+        model, facts = read_file(path, drop_cons_names=drop_cons_names, ranges=ranges, lenient=lenient,
+                                 describe=describe, ranges_option="--ranges")
+    except (RuntimeError, ValueError) as exc:
         raise ReadFailed(f"{path}: {exc}") from exc
+    size = facts["bytes"]
     if size > LONG_WORK_BYTES:
         progress.say(
             f"read {path} ({size_text(size)}) in {time.perf_counter() - started:.2f} s: "
             f"{model.num_constraints} rows, {model.num_variables} columns"
         )
-    return model
+    if not describe:
+        for phrase in skipped(facts):
+            progress.say(f"{path}: passed over {phrase}")
+    return model, facts
 
 
 def _refuse_existing(path: str, force: bool) -> None:
@@ -241,15 +260,11 @@ def _format_of(path: str) -> str:
 
 def cmd_info(args: argparse.Namespace, progress: Progress) -> int:
     """`zemlo info FILE [--json]`: prints the file's sizes and notes; returns the exit status."""
-    _check_readable(args.file)
-    started = time.perf_counter()
+    model, facts = read_model(args.file, progress, lenient=True, describe=True)
     try:
-        with plain_file(args.file) as plain:
-            info = describe(args.file, plain, read_mps(plain, 1))
-    except (RuntimeError, ValueError, EOFError) as exc:
+        info = describe(args.file, model, facts)
+    except RuntimeError as exc:
         raise ReadFailed(f"{args.file}: {exc}") from exc
-    if info.bytes > LONG_WORK_BYTES:
-        progress.say(f"read {args.file} ({size_text(info.bytes)}) in {time.perf_counter() - started:.2f} s")
     if args.json:
         json.dump(info.as_dict(), sys.stdout, indent=2)
         sys.stdout.write("\n")
@@ -276,7 +291,8 @@ def cmd_convert(args: argparse.Namespace, progress: Progress) -> int:
     if misplaced:
         raise UsageError(f"{', '.join(misplaced)} cannot be used when writing {fmt.upper()}")
     _refuse_existing(args.output, args.force)
-    model = read_model(args.input, progress, drop_cons_names=args.drop_cons_names)
+    model, _ = read_model(args.input, progress, drop_cons_names=args.drop_cons_names, ranges=args.ranges,
+                          lenient=args.lenient)
     started = time.perf_counter()
     write_model(model, args.output, rename=args.rename, relax=args.relax, obj_name=args.obj_name,
                 model_name_=args.model_name, objsense=args.objsense, max_name_length=args.max_name_length,
@@ -298,7 +314,7 @@ def cmd_solve(args: argparse.Namespace, progress: Progress) -> int:
             raise UsageError(f"{args.solution}: the solution file must end in .csv or .json (and may end in .gz)")
         _refuse_existing(args.solution, args.force)
     require(args.solver)
-    model = read_model(args.file, progress)
+    model, _ = read_model(args.file, progress, ranges=args.ranges, lenient=args.lenient)
     progress.say(f"solving {args.file} with {args.solver}")
     result = solve(model, args.solver, args.time_limit)
     progress.say(f"{args.solver} finished in {result.seconds:.2f} s")

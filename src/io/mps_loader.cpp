@@ -4,6 +4,9 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "base/numeric.hpp"
 #include "io/byte_sources.hpp"
@@ -15,6 +18,71 @@ namespace {
 
 [[noreturn]] void raise_row_value(std::string_view row, std::string_view what, double v) {
     raise_value(Msg() << "row '" << row << "': " << what << " " << v << " is not a finite number");
+}
+
+struct RangeVariable {
+    std::size_t row;
+    VarId id;
+};
+
+// The rows the RANGES section gives a range, made into rows the model can hold (see
+// load_mps_model): each row's sense and constant are set, and the variables the rows need are
+// added after the columns. Returns them, in row order.
+std::vector<RangeVariable> read_ranges(ModelCore& core, MpsData& data, MpsLoadFacts& facts) {
+    std::vector<RangeVariable> made;
+    const std::size_t ncols = core.variables.size();
+    // Names are looked up as views of the records, which stay in place: room for a variable per
+    // ranged row is made first.
+    std::size_t ranged = 0;
+    for (const MpsRowData& row : data.rows) ranged += row.ranged;
+    if (ranged == 0) return made;
+    core.variables.reserve(ncols + ranged);
+    std::unordered_set<std::string_view> taken;
+    for (std::size_t r = 0; r < data.rows.size(); ++r) {
+        MpsRowData& row = data.rows[r];
+        if (!row.ranged) continue;
+        ++facts.ranged_rows;
+        const std::string_view name = data.names[ncols + r];
+        const double range = row.range;
+        if (std::isnan(range)) raise_row_value(name, "the range", range);
+        const double rhs = -row.constant;
+        double lo = rhs;
+        double hi = rhs;
+        if (row.sense < 0) {
+            lo = rhs - std::fabs(range);
+        } else if (row.sense > 0) {
+            hi = rhs + std::fabs(range);
+        } else if (range >= 0) {
+            hi = rhs + range;
+        } else {
+            lo = rhs + range;
+        }
+        if (lo == hi || std::isinf(lo) || std::isinf(hi)) {
+            row.sense = lo == hi ? 0 : std::isinf(hi) ? 1 : -1;
+            row.constant = -(std::isinf(hi) ? lo : hi);
+            continue;
+        }
+        if (taken.empty()) {
+            taken.reserve(core.variables.size() * 2);
+            for (const VariableRecord& v : core.variables) taken.insert(v.name);
+        }
+        std::string base = Msg() << name << "_range";
+        for (char& ch : base) ch = ch == ' ' ? '_' : ch;
+        std::string chosen = base;
+        for (std::size_t k = 2; taken.contains(chosen); ++k) chosen = Msg() << base << k;
+        const auto id = static_cast<VarId>(core.variables.size());
+        VariableRecord& v = core.variables.emplace_back();
+        v.name = std::move(chosen);
+        v.lb = lo;
+        v.ub = hi;
+        v.category = Category::Continuous;
+        row.sense = 0;
+        row.constant = 0.0;
+        taken.insert(v.name);
+        made.push_back(RangeVariable{r, id});
+        facts.range_variables = made.size();
+    }
+    return made;
 }
 
 // The parse into the store: variables, then the rows' terms placed straight into one slice of
@@ -35,15 +103,27 @@ void fill(ModelCore& core, MpsData& data, const MpsLoadOptions& options, const s
     }
     HugeVector<MpsColumnData>().swap(data.columns);
 
-    // Row r's terms go to [at[r], at[r] + entries); then repeated columns are summed.
     for (std::size_t r = 0; r < nrows; ++r) {
         const MpsRowData& row = data.rows[r];
         if (!std::isfinite(row.constant)) {
             raise_row_value(data.names[ncols + r], "the right-hand side", -row.constant);
         }
     }
+    std::vector<RangeVariable> range_variables;
+    if (options.ranges) {
+        range_variables = read_ranges(core, data, facts);
+    } else {
+        for (const MpsRowData& row : data.rows) facts.ranged_rows += row.ranged;
+    }
+    // Row r's terms go to [at[r], at[r] + entries), with one place more for a range variable;
+    // then repeated columns are summed.
     std::vector<std::size_t> at(nrows + 1, 0);
-    for (std::size_t r = 0; r < nrows; ++r) at[r + 1] = at[r] + data.rows[r].entries;
+    for (std::size_t r = 0, k = 0; r < nrows; ++r) {
+        const bool extra = k < range_variables.size() && range_variables[k].row == r;
+        k += extra;
+        at[r + 1] = at[r] + data.rows[r].entries + extra;
+    }
+
     const std::size_t total = at[nrows];
     facts.entries = total;
     Term* const slice = total == 0 ? nullptr : core.term_arena.take(total);
@@ -59,9 +139,10 @@ void fill(ModelCore& core, MpsData& data, const MpsLoadOptions& options, const s
     // seen[column] = row + 1 when the column has a term in the row at hand: most rows name each
     // column once, and a repeat is summed into its first place.
     std::vector<std::uint32_t> seen(ncols, 0);
+    std::size_t next_range = 0;
     for (std::size_t r = 0; r < nrows; ++r) {
         Term* const begin = slice + at[r];
-        const std::size_t n = at[r + 1] - at[r];
+        const std::size_t n = data.rows[r].entries;
         bool repeats = false;
         const auto stamp = static_cast<std::uint32_t>(r + 1);
         for (std::size_t k = 0; k < n; ++k) {
@@ -83,12 +164,16 @@ void fill(ModelCore& core, MpsData& data, const MpsLoadOptions& options, const s
                 }
             }
         }
+        if (next_range < range_variables.size() && range_variables[next_range].row == r) {
+            begin[kept++] = Term{range_variables[next_range++].id, -1.0};
+        }
         // Close the gap left by summed terms, so the slice stays packed.
         Term* const place = slice + written;
         if (place != begin) std::copy(begin, begin + kept, place);
         written += kept;
         ConstraintRecord& c = core.constraints.emplace_back();
         const std::string_view name = data.names[ncols + r];
+        if (!name.empty() && name.front() == '_') facts.automatic_rows.add(name);
         if (options.drop_names || name.empty() || name.front() == '_') {
             c.name = Msg() << "_C" << ++core.auto_name_counter;
         } else {
@@ -131,6 +216,43 @@ void fill(ModelCore& core, MpsData& data, const MpsLoadOptions& options, const s
     }
 }
 
+// The summary a description of the file gives: rows by sense, columns by category and bound
+// kind, and the rows and columns worth a note.
+void summarize(const ModelCore& core, MpsLoadFacts::Summary& s) {
+    std::vector<bool> used(core.variables.size(), false);
+    for (const ConstraintRecord& c : core.constraints) {
+        switch (c.sense) {
+            case Sense::LessEqual: ++s.less_equal; break;
+            case Sense::Equal: ++s.equal; break;
+            case Sense::GreaterEqual: ++s.greater_equal; break;
+        }
+        if (c.terms.size() == 0) s.empty_rows.add(c.name);
+        for (const Term& t : c.terms) used[t.id] = true;
+    }
+    if (core.objective) {
+        for (const Term& t : core.objective->terms) used[t.id] = true;
+    }
+    for (std::size_t j = 0; j < core.variables.size(); ++j) {
+        const VariableRecord& v = core.variables[j];
+        const bool integer = v.category != Category::Continuous;
+        s.integer += integer;
+        const bool low = std::isfinite(v.lb);
+        const bool up = std::isfinite(v.ub);
+        if (v.lb == v.ub) {
+            ++s.fixed;
+            s.fixed_columns.add(v.name);
+        } else if (!low && !up) {
+            ++s.free;
+            s.free_columns.add(v.name);
+        } else {
+            ++(low && up ? s.both : low ? s.lower_only : s.upper_only);
+        }
+        if (v.lb > v.ub) s.crossed_bounds.add(v.name);
+        if (integer && !up) s.open_integers.add(v.name);
+        if (!used[j]) s.unused_columns.add(v.name);
+    }
+}
+
 }  // namespace
 
 std::shared_ptr<SharedModel> load_mps_model(std::string_view path, const MpsLoadOptions& options,
@@ -155,16 +277,43 @@ std::shared_ptr<SharedModel> load_mps_model(std::string_view path, const MpsLoad
     return load_mps_stream(file, piece, options, facts);
 }
 
+namespace {
+
+// Counts the bytes read from a source: the size of what was read, compressed or not.
+class CountingSource final : public ByteSource {
+public:
+    explicit CountingSource(ByteSource& inner) : inner_(inner) {}
+    std::size_t read(char* buf, std::size_t n) override {
+        const std::size_t got = inner_.read(buf, n);
+        count += got;
+        return got;
+    }
+    std::uint64_t count = 0;
+
+private:
+    ByteSource& inner_;
+};
+
+}  // namespace
+
 std::shared_ptr<SharedModel> load_mps_stream(ByteSource& raw, std::size_t piece, const MpsLoadOptions& options,
                                              MpsLoadFacts& facts) {
-    MaybeGzipSource source(raw);
+    CountingSource counted(raw);
+    MaybeGzipSource source(counted);
     ParserOptions parser;
     parser.loader = true;
     parser.strict = !options.lenient;
+    parser.ranges = options.ranges || options.describe;
+    parser.describe = options.describe;
     MpsData data = read_mps_stream(source, piece, options.interrupt, parser);
     facts.compressed = source.compressed();
+    facts.bytes = counted.count;
+    facts.notes = std::move(data.notes);
     auto model = std::make_shared<SharedModel>(std::move(data.problem_name));
-    with_core(*model, [&](ModelCore& core) { fill(core, data, options, model, facts); });
+    with_core(*model, [&](ModelCore& core) {
+        fill(core, data, options, model, facts);
+        if (options.describe) summarize(core, facts.summary);
+    });
     return model;
 }
 

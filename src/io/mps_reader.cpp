@@ -34,10 +34,11 @@ MpsData read_mps_stream(ByteSource& source, std::size_t piece, InterruptCheck in
     bool invalid_text = false;
     std::optional<Error> parse_error;
 
-    // A strict read stops at once, naming the line: at the first line that is not UTF-8 and at a
-    // line longer than kMaxLine (an endless line would otherwise grow the buffer without end).
+    // A loader's read stops at once, naming the line: at the first line that is not UTF-8 and
+    // at a line longer than kMaxLine (an endless line would otherwise grow the buffer without
+    // end).
     const auto take = [&](std::string_view lines) {
-        if (options.strict) {
+        if (options.loader) {
             if (!is_valid_utf8(lines)) {
                 std::size_t line = parser.lines_read() + 1;
                 for (std::size_t at = 0; at < lines.size(); ++line) {
@@ -65,7 +66,7 @@ MpsData read_mps_stream(ByteSource& source, std::size_t piece, InterruptCheck in
 
     for (;;) {
         if (have == capacity) {
-            if (options.strict && have > kMaxLine) {
+            if (options.loader && have > kMaxLine) {
                 raise_runtime(Msg() << "line " << parser.lines_read() + 1 << " is longer than " << (kMaxLine >> 20)
                                     << " MiB: this is not an MPS file");
             }

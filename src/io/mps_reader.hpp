@@ -7,6 +7,7 @@
 // read outside the given buffer, whatever bytes it holds.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -31,6 +32,8 @@ struct MpsRowData {
     std::int32_t sense = 0;    // -1 for "L", 0 for "E", 1 for "G"
     double constant = 0.0;     // negated right-hand side
     std::size_t entries = 0;   // number of coefficients of this row in MpsData::entries
+    bool ranged = false;       // the RANGES section gives the row a range (read with ParserOptions::ranges)
+    double range = 0.0;        // that range, as the file gives it
 };
 
 // One row coefficient, in file order.
@@ -129,6 +132,37 @@ private:
     std::size_t left_ = 0;
 };
 
+// Something a read met a number of times, with the first few names it met it for.
+struct MpsNameNote {
+    static constexpr std::size_t kExamples = 5;
+    std::size_t count = 0;
+    std::size_t first_line = 0;  // the line of the first one, where the parser knows it
+    std::vector<std::string> examples;
+
+    void add(std::string_view name, std::size_t line = 0) {
+        if (count++ == 0) first_line = line;
+        if (examples.size() < kExamples && std::find(examples.begin(), examples.end(), name) == examples.end()) {
+            examples.emplace_back(name);
+        }
+    }
+};
+
+// What a loader's read met besides the model (ParserOptions::loader): the section keywords in
+// order of first appearance, the rows defined again, the columns whose lines come in separate
+// runs, what a lenient read passed over, and the data lines of the sections a describing read
+// left out.
+struct MpsReadNotes {
+    std::size_t lines = 0;
+    std::vector<std::string> sections;
+    MpsNameNote repeated_rows;
+    MpsNameNote split_columns;
+    MpsNameNote undeclared_coefficient_rows;  // COLUMNS entries of rows ROWS did not declare
+    MpsNameNote undeclared_rhs_rows;
+    MpsNameNote undeclared_range_rows;
+    MpsNameNote undeclared_bound_columns;
+    MpsNameNote left_out_sections;            // describing read: one per data line, named by section
+};
+
 struct MpsData {
     std::string problem_name;
     // Column i is names[i], row r is names[columns.size() + r], and the objective row name
@@ -148,16 +182,23 @@ struct MpsData {
     double objective_constant = 0.0;
     std::optional<bool> maximize;
     bool negated_maximize = false;
+    MpsReadNotes notes;
 };
 
 // How the section parser reads: as read_mps does, or for a loader, which also takes the
-// objective's constant and sense (see MpsData). A strict read refuses, naming the section, the
-// line and the token, what the lenient one passes over: a row or column that was not declared,
-// a number that is NaN or none at all, a file without a ROWS section; and it stops at the first
-// line that is not UTF-8 or longer than kMaxLine bytes.
+// objective's constant and sense and notes what it met (see MpsData). A loader's read stops at
+// the first line that is not UTF-8 or longer than kMaxLine bytes. A strict read refuses, naming
+// the section, the line and the token, what the lenient one passes over (and notes): a row or
+// column that was not declared, a number that is NaN or none at all, a file without a ROWS
+// section or without ENDATA (cut short). A describing read (a loader's, for a description of the file) also passes over the
+// data lines of the sections no model can hold, noting them.
+// With `ranges` (a loader only) a RANGES section gives rows their ranges (MpsRowData::range);
+// without it a range on a row of the file fails the read.
 struct ParserOptions {
     bool loader = false;
     bool strict = false;
+    bool ranges = false;
+    bool describe = false;
 };
 inline constexpr std::size_t kMaxLine = std::size_t{1} << 20;
 

@@ -1,5 +1,6 @@
 #include "io/mps_sections.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 
@@ -30,7 +31,11 @@ namespace {
     raise_runtime(Msg() << section << " line " << line << ": " << a << b << c);
 }
 
-[[noreturn, gnu::cold, gnu::noinline]] void fail_range(std::size_t line, std::string_view row) {
+[[noreturn, gnu::cold, gnu::noinline]] void fail_range(std::size_t line, std::string_view row, bool loader) {
+    if (loader) {
+        raise_runtime(Msg() << "RANGES line " << line << ": row '" << row
+                            << "' has a range, which is read only with the ranges option");
+    }
     raise_runtime(Msg() << "RANGES line " << line << ": ranges are not supported (row " << row << ")");
 }
 
@@ -102,7 +107,10 @@ void apply_bound(MpsColumnData& c, BoundType type, double v) noexcept {
 
 }  // namespace
 
-MpsSectionParser::MpsSectionParser(ParserOptions options) : options_(options) { tokens_.reserve(16); }
+MpsSectionParser::MpsSectionParser(ParserOptions options)
+    : options_(options), refuse_nan_(options.strict || options.describe) {
+    tokens_.reserve(16);
+}
 
 // For a loader, before ROWS: an OBJSENSE section (the word on the same line or the next) and
 // the "*SENSE:" comment line the MPS writer puts first. Returns whether the line was one of
@@ -143,10 +151,10 @@ bool MpsSectionParser::sense_line(const Tokens& t, std::size_t line) {
 double MpsSectionParser::number(std::string_view section, std::string_view text, std::size_t line) const {
     double v;
     if (!parse_mps_number(text, v)) {
-        if (!options_.strict) raise_invalid_number();
+        if (!options_.loader) raise_invalid_number();
         fail_line(section, line, "'", text, "' is not a number");
     }
-    if (options_.strict && std::isnan(v)) {
+    if (refuse_nan_ && std::isnan(v)) {
         fail_line(section, line, "'", text, "' is NaN, which no model can hold");
     }
     return v;
@@ -226,6 +234,10 @@ std::optional<MpsSectionParser::Keyword> MpsSectionParser::keyword_of(const Toke
 }
 
 void MpsSectionParser::apply_keyword(Keyword kw, const Tokens& t) {
+    if (options_.loader) {
+        std::vector<std::string>& seen = notes_.sections;
+        if (std::find(seen.begin(), seen.end(), t[0]) == seen.end()) seen.emplace_back(t[0]);
+    }
     switch (kw) {
         case Keyword::Name: problem_name_.assign(t.size() >= 2 ? t[1] : std::string_view()); break;
         case Keyword::Rows:
@@ -262,6 +274,10 @@ void MpsSectionParser::data_line(const Tokens& t, std::size_t line) {
         case Section::Bounds: bounds_line(t, line); break;
         case Section::Unsupported: {
             const auto index = static_cast<std::size_t>(unsupported_) - static_cast<std::size_t>(Keyword::QuadObj);
+            if (options_.describe) {
+                notes_.left_out_sections.add(kUnsupportedSections[index].keyword, line);
+                break;
+            }
             fail_at(kUnsupportedSections[index].keyword, line, kUnsupportedSections[index].message);
         }
     }
@@ -283,7 +299,7 @@ void MpsSectionParser::rows_line(const Tokens& t, std::size_t line) {
         sense = -1;
     } else {
         flush();  // a failure of an earlier step comes first
-        if (options_.strict) fail_line("ROWS", line, "unknown row type '", type, "'");
+        if (options_.loader) fail_line("ROWS", line, "unknown row type '", type, "'");
         fail_with("Unknown row type: ", type);
     }
     if (t.size() < 2) {
@@ -298,6 +314,7 @@ void MpsSectionParser::rows_line(const Tokens& t, std::size_t line) {
         Pending& q = queue_slot();
         q.kind = Pending::RowDefinition;
         q.sense = sense;
+        q.line = line;
         q.lookup = NameTable::prepare(t[1]);
         row_index_.prefetch(q.lookup);
     }
@@ -309,9 +326,11 @@ void MpsSectionParser::define_row(const Pending& p) {
     const NameTable::Id id = row_index_.find(p.lookup);
     if (id != NameTable::kAbsent) {
         Row& r = rows_[id];
+        if (options_.loader) notes_.repeated_rows.add(r.name, p.line);
         r.sense = p.sense;
         r.constant = 0.0;
         r.valid_from = entries_.size();
+        r.ranged = false;
         redefined_rows_ = true;
         return;
     }
@@ -346,7 +365,7 @@ void MpsSectionParser::columns_line(const Tokens& t, std::size_t line) {
     }
     for (std::size_t k = 1; k + 1 < t.size(); k += 2) {
         double value;
-        if (!parse_mps_number(t[k + 1], value) || (options_.strict && std::isnan(value))) {
+        if (!parse_mps_number(t[k + 1], value) || (refuse_nan_ && std::isnan(value))) {
             flush();  // a failure of an earlier step comes first
             value = number("COLUMNS", t[k + 1], line);
         }
@@ -393,6 +412,8 @@ void MpsSectionParser::flush() {
                 } else if (options_.strict) {
                     queued_ = 0;
                     undeclared("COLUMNS", p.line, "row", p.lookup.name, "ROWS");
+                } else if (options_.loader) {
+                    notes_.undeclared_coefficient_rows.add(p.lookup.name, p.line);
                 }
                 break;
             }
@@ -405,10 +426,11 @@ void MpsSectionParser::flush() {
                         queued_ = 0;
                         undeclared("RHS", p.line, "row", p.lookup.name, "ROWS");
                     }
+                    if (options_.loader) notes_.undeclared_rhs_rows.add(p.lookup.name, p.line);
                     break;
                 }
                 double v;
-                if (!parse_mps_number(p.text, v) || (options_.strict && std::isnan(v))) {
+                if (!parse_mps_number(p.text, v) || (refuse_nan_ && std::isnan(v))) {
                     queued_ = 0;
                     v = number("RHS", p.text, p.line);
                 }
@@ -427,6 +449,7 @@ void MpsSectionParser::flush() {
 // A column seen before, even after other columns, keeps its first record.
 void MpsSectionParser::start_column(const Pending& p) {
     NameTable::Id col = column_index_.find(p.lookup);
+    if (col != NameTable::kAbsent && options_.loader) notes_.split_columns.add(column_names_[col]);
     if (col == NameTable::kAbsent) {
         if (column_index_.full()) fail("Too many columns");
         NameTable::Lookup kept = p.lookup;
@@ -491,17 +514,47 @@ void MpsSectionParser::rhs_value(std::string_view row, std::string_view text, st
     row_index_.prefetch(p.lookup);
 }
 
-// RANGES: the lines an RHS section would take (with or without a set name). The records hold
-// one sense and one constant per row, so a range for a row of the map fails the read; lines
-// for unknown rows and the objective row are skipped, as in RHS.
-void MpsSectionParser::ranges_line(const Tokens& t, std::size_t line) const {
-    if (t.size() >= 3 && names_row(t[1])) fail_range(line, t[1]);
-    if (t.size() >= 5 && names_row(t[3])) fail_range(line, t[3]);
+// RANGES: the lines an RHS section would take (with or without a set name). Without the
+// ranges option the records hold one sense and one constant per row, so a range for a row of
+// the map fails the read; lines for unknown rows and the objective row are skipped, as in RHS.
+// With it each row of the map takes the range given; a range on the objective row means
+// nothing and is passed over.
+void MpsSectionParser::ranges_line(const Tokens& t, std::size_t line) {
+    if (options_.ranges) {
+        const bool without_set_name = pairs_without_set_name(t);
+        if (!without_set_name && options_.strict && (t.size() < 3 || t.size() % 2 == 0)) {
+            fail_line("RANGES", line, "expected a set name and (row, value) pairs");
+        }
+        for (std::size_t k = without_set_name ? 0 : 1; k + 1 < t.size(); k += 2) read_range(t[k], t[k + 1], line);
+        return;
+    }
+    const bool loader = options_.loader;
+    if (t.size() >= 3 && names_row(t[1])) fail_range(line, t[1], loader);
+    if (t.size() >= 5 && names_row(t[3])) fail_range(line, t[3], loader);
     if (options_.strict && t.size() >= 3 && t[1] != objective_name_) undeclared("RANGES", line, "row", t[1], "ROWS");
     if (!pairs_without_set_name(t)) return;
     for (std::size_t k = 0; k < t.size(); k += 2) {
-        if (names_row(t[k])) fail_range(line, t[k]);
+        if (names_row(t[k])) fail_range(line, t[k], loader);
     }
+}
+
+void MpsSectionParser::read_range(std::string_view row, std::string_view text, std::size_t line) {
+    const NameTable::Id r = row_index_.find(row);
+    if (r == NameTable::kAbsent) {
+        if (row == objective_name_) {
+            if (options_.strict) number("RANGES", text, line);
+            return;
+        }
+        if (options_.strict) undeclared("RANGES", line, "row", row, "ROWS");
+        notes_.undeclared_range_rows.add(row, line);
+        return;
+    }
+    const double v = number("RANGES", text, line);
+    // Readers differ on a second range for a row (the first or the last may win): a strict read
+    // refuses it, a lenient one takes the last, as RHS does.
+    if (options_.strict && rows_[r].ranged) fail_line("RANGES", line, "row '", row, "' has a range already");
+    rows_[r].ranged = true;
+    rows_[r].range = v;
 }
 
 // BOUNDS: type, set name, column, value. In an unnamed section a line may lack the set name
@@ -509,7 +562,7 @@ void MpsSectionParser::ranges_line(const Tokens& t, std::size_t line) const {
 // it is rejected before anything else is checked. A line for an unknown column does nothing,
 // whatever its type and value.
 void MpsSectionParser::bounds_line(const Tokens& t, std::size_t line) {
-    if (!bounds_named_ && bound_without_set_name(t)) return;
+    if (!bounds_named_ && bound_without_set_name(t, line)) return;
     if (t.size() < 3) {
         fail_at("BOUNDS", line, t.size() == 1 ? "missing bound set name and column name" : "missing column name");
     }
@@ -522,15 +575,21 @@ void MpsSectionParser::bounds_line(const Tokens& t, std::size_t line) {
         if (type == nullptr) fail_line("BOUNDS", line, "unknown bound type '", t[0], "'");
         if (col == NameTable::kAbsent) undeclared("BOUNDS", line, "column", t[2], "COLUMNS");
     }
-    if (col == NameTable::kAbsent) return;
-    if (type == nullptr) fail_with("Unknown bound type: ", t[0]);
+    if (col == NameTable::kAbsent) {
+        if (options_.loader) notes_.undeclared_bound_columns.add(t[2], line);
+        return;
+    }
+    if (type == nullptr) {
+        if (options_.loader) fail_line("BOUNDS", line, "unknown bound type '", t[0], "'");
+        fail_with("Unknown bound type: ", t[0]);
+    }
     double v = 0.0;
     if (type->value_name != nullptr) {
         if (t.size() < 4) {
-            if (options_.strict) fail_line("BOUNDS", line, "bound type ", t[0], " needs a value");
+            if (options_.loader) fail_line("BOUNDS", line, "bound type ", t[0], " needs a value");
             fail_with("Missing value for bound type ", type->value_name);
         }
-        v = options_.strict ? number("BOUNDS", t[3], line) : number_or_raise(t[3]);
+        v = options_.loader ? number("BOUNDS", t[3], line) : number_or_raise(t[3]);
     }
     apply_bound(columns_[col], type->type, v);
 }
@@ -539,20 +598,25 @@ void MpsSectionParser::bounds_line(const Tokens& t, std::size_t line) {
 // recognised: (type, column, value) for a type that takes a value, when the third token names
 // no column but the second does; (type, column) for a type without value, when the second
 // token names a column.
-bool MpsSectionParser::bound_without_set_name(const Tokens& t) {
+bool MpsSectionParser::bound_without_set_name(const Tokens& t, std::size_t line) {
     if (t.size() != 2 && t.size() != 3) return false;
     const BoundTypeInfo* type = bound_type(t[0]);
     if (type == nullptr || (type->value_name != nullptr) != (t.size() == 3)) return false;
     const NameTable::Id col = column_index_.find(t[1]);
     if (col == NameTable::kAbsent) return false;
     if (t.size() == 3 && column_index_.find(t[2]) != NameTable::kAbsent) return false;
-    apply_bound(columns_[col], type->type, t.size() == 3 ? number_or_raise(t[2]) : 0.0);
+    double v = 0.0;
+    if (t.size() == 3) v = options_.loader ? number("BOUNDS", t[2], line) : number_or_raise(t[2]);
+    apply_bound(columns_[col], type->type, v);
     return true;
 }
 
 MpsData MpsSectionParser::finish() {
     if (options_.strict && !rows_seen_) {
         raise_runtime(Msg() << "no ROWS section in " << lines_before_ << " lines: this is not an MPS file");
+    }
+    if (options_.strict && !stopped_) {
+        raise_runtime(Msg() << "no ENDATA line in " << lines_before_ << " lines: the file is cut short");
     }
     MpsData out;
     out.problem_name = std::move(problem_name_);
@@ -578,12 +642,16 @@ MpsData MpsSectionParser::finish() {
     for (std::size_t r = 0; r < rows_.size(); ++r) {
         out.rows[r].sense = rows_[r].sense;
         out.rows[r].constant = rows_[r].constant;
+        out.rows[r].ranged = rows_[r].ranged;
+        out.rows[r].range = rows_[r].range;
     }
     out.entries = std::move(entries_);
     out.objective = std::move(objective_);
     out.objective_constant = objective_constant_;
     out.maximize = maximize_;
     out.negated_maximize = negated_maximize_;
+    out.notes = std::move(notes_);
+    out.notes.lines = lines_before_;
     return out;
 }
 

@@ -47,6 +47,8 @@ private:
         // Coefficients recorded before this position of the entry list belong to an earlier
         // definition of the row and are dropped.
         std::size_t valid_from;
+        bool ranged = false;
+        double range = 0.0;
     };
 
     // One step of work that looks a name up, queued in file order: in ROWS the definition of a
@@ -85,11 +87,13 @@ private:
     [[gnu::noinline]] double number(std::string_view section, std::string_view text, std::size_t line) const;
     [[noreturn, gnu::cold, gnu::noinline]] void undeclared(std::string_view section, std::size_t line, std::string_view what,
                                  std::string_view name, std::string_view where) const;
-    void ranges_line(const Tokens& t, std::size_t line) const;
+    void ranges_line(const Tokens& t, std::size_t line);
+    void read_range(std::string_view row, std::string_view text, std::size_t line);
     void bounds_line(const Tokens& t, std::size_t line);
-    bool bound_without_set_name(const Tokens& t);
+    bool bound_without_set_name(const Tokens& t, std::size_t line);
 
     ParserOptions options_;
+    bool refuse_nan_;  // a strict or describing read: no model holds NaN
     Section section_ = Section::None;
     bool sense_word_next_ = false;
     bool rows_seen_ = false;  // a ROWS keyword line was read  // OBJSENSE on its own line: the next line holds the word
@@ -129,6 +133,7 @@ private:
 
     MpsEntries entries_;
     std::vector<MpsObjectiveEntry> objective_;
+    MpsReadNotes notes_;  // a loader's read only
 };
 
 }  // namespace ondrel::io
