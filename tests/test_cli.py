@@ -384,6 +384,37 @@ def test_info_counts_match_glpsol(tmp_path, name):
     assert "RANGES section" not in {n["kind"] for n in info["notes"]}
 
 
+def test_standard_input_a_pipe_and_a_fifo_read_as_the_file_does(tmp_path):
+    import threading
+
+    source = netlib("e226")
+    text = gzip.decompress(source.read_bytes())
+    want = json.loads(zemlo("info", source, "--json").stdout)
+    # cat e226.mps | zemlo info -
+    run = subprocess.run([sys.executable, "-m", "zemlo", "info", "-", "--json"], input=text, capture_output=True)
+    got = json.loads(run.stdout)
+    assert (got.pop("file"), got.pop("bytes")) == ("-", len(text))
+    assert got == {k: v for k, v in want.items() if k not in ("file", "bytes")}
+    # zemlo convert <(gzip -c e226.mps) out.lp, and a FIFO a writer fills
+    assert zemlo("convert", source, tmp_path / "want.lp").returncode == 0
+    read, write = os.pipe()
+    feeder = threading.Thread(target=lambda: (os.write(write, source.read_bytes()), os.close(write)))
+    feeder.start()
+    run = subprocess.run([sys.executable, "-m", "zemlo", "convert", f"/dev/fd/{read}", tmp_path / "pipe.lp"],
+                         pass_fds=(read,), capture_output=True, text=True)
+    feeder.join()
+    os.close(read)
+    assert run.returncode == 0, run.stderr
+    fifo = tmp_path / "fifo"
+    os.mkfifo(fifo)
+    feeder = threading.Thread(target=lambda: fifo.write_bytes(text))
+    feeder.start()
+    assert zemlo("convert", fifo, tmp_path / "fifo.lp").returncode == 0
+    feeder.join()
+    assert (tmp_path / "pipe.lp").read_bytes() == (tmp_path / "fifo.lp").read_bytes() == \
+        (tmp_path / "want.lp").read_bytes()
+
+
 def test_ranges_are_described_and_read_on_request(tmp_path):
     source = netlib("boeing1")
     run = zemlo("info", source, "--json")
