@@ -262,12 +262,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fail("failure without message");
     }
     // The loader over the same bytes, in pieces (gzip inflated when the input starts with its
-    // signature): it fails with the module's own error or gives a store whose sizes are the
-    // parse's. The two parse alike but for what only the loader reads (OBJSENSE and the
+    // signature), strict or lenient, reading ranges or not, describing or not: it fails with
+    // the module's own error or gives a store whose sizes are the parse's. The two parse alike but for what only the loader reads (OBJSENSE and the
     // "*SENSE:" line before ROWS), so only sizes are compared, when both succeed.
     {
         PieceSource pieces(text, seed ^ 0x9e3779b9u);
         ondrel::io::MpsLoadOptions options;
+        options.lenient = (seed & 1) != 0;
+        options.ranges = (seed & 2) != 0;
+        options.describe = (seed & 4) != 0;
         ondrel::io::MpsLoadFacts facts;
         try {
             const auto model = ondrel::io::load_mps_stream(pieces, 1 + seed % 64, options, facts);
@@ -275,7 +278,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 return std::pair(core.variables.size(), core.constraints.size());
             });
             if (!whole.error && !facts.compressed &&
-                sizes != std::pair(whole.data.columns.size(), whole.data.rows.size()))
+                sizes != std::pair(whole.data.columns.size() + facts.range_variables, whole.data.rows.size()))
                 fail("loader: sizes differ from the parse");
             if (facts.entries > whole.data.entries.size() && !whole.error && !facts.compressed)
                 fail("loader: more entries than the parse");
