@@ -161,18 +161,20 @@ threading.Thread(target=feed, daemon=True).start()
 """
 
 
-@pytest.mark.parametrize("fifo, setup, path", [
-    # /dev/urandom never ends and is no UTF-8: the reader keeps reading (an error of the
-    # operating system would still win), until Ctrl-C.
-    (None, "", "/dev/urandom"),
-    ("feed", FEEDER, "feed"),
+@pytest.mark.parametrize("reader, fifo, setup, path", [
+    # /dev/urandom never ends and is no UTF-8: the record reader keeps reading (an error of the
+    # operating system would still win), until Ctrl-C. The loader stops at its first bad byte.
+    ("read_mps({path!r}, 1)", None, "", "/dev/urandom"),
+    ("read_mps({path!r}, 1)", "feed", FEEDER, "feed"),
+    ("load_mps({path!r})", "feed", FEEDER, "feed"),
     # Opening a FIFO for reading waits for a writer.
-    ("nobody", "", "nobody"),
-], ids=["dev-urandom", "endless-fifo", "fifo-without-writer"])
-def test_a_read_stops_at_sigint(tmp_path, fifo, setup, path):
+    ("read_mps({path!r}, 1)", "nobody", "", "nobody"),
+    ("load_mps({path!r})", "nobody", "", "nobody"),
+], ids=["dev-urandom", "endless-fifo", "endless-fifo-loader", "fifo-without-writer", "fifo-without-writer-loader"])
+def test_a_read_stops_at_sigint(tmp_path, reader, fifo, setup, path):
     if fifo is not None:
         os.mkfifo(tmp_path / fifo)
-    script = interruptible("from zemlo._ondrel import read_mps\n" + setup, f"read_mps({path!r}, 1)")
+    script = interruptible("from zemlo import read_mps, load_mps\n" + setup, reader.format(path=path))
     elapsed, out, err = run_until_interrupted(script, tmp_path)
     assert out.splitlines()[-1] == "interrupted", (out, err)
     assert elapsed < 1.0
