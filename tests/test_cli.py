@@ -344,9 +344,12 @@ def test_a_maximising_file_converts_either_way(tmp_path):
     for out, flags in (("a.mps", ("--objsense",)), ("b.mps", ()), ("c.lp", ())):
         assert zemlo("convert", tmp_path / "w.mps", tmp_path / out, *flags).returncode == 0
     # Without OBJSENSE the objective is written negated and minimised: the file comes back as
-    # it was. The LP file says Maximize.
-    assert (tmp_path / "b.mps").read_text() == (tmp_path / "w.mps").read_text()
+    # it was, but for the integer column without an upper bound, which gets a PL line where the
+    # module's writer writes LO 0 (glpsol would bound it by 1). The LP file says Maximize.
+    assert (tmp_path / "b.mps").read_text() == (tmp_path / "w.mps").read_text().replace(
+        " LO BND       t          0.000000000000e0\n", " PL BND       t       \n")
     assert glpsol_objective(tmp_path / "c.lp", "--lp", tmp_path) == 2200
+    assert glpsol_objective(tmp_path / "b.mps", "--freemps", tmp_path) == -2200
     # glpsol and clp read no OBJSENSE section in front of NAME, and glpsol bounds integer
     # columns without an UP line by 1; HiGHS reads both MPS files as written.
     assert (tmp_path / "a.mps").read_text().startswith("OBJSENSE\n MAX\nNAME          workshop\n")
@@ -395,12 +398,12 @@ def test_standard_input_a_pipe_and_a_fifo_read_as_the_file_does(tmp_path):
     got = json.loads(run.stdout)
     assert (got.pop("file"), got.pop("bytes")) == ("-", len(text))
     assert got == {k: v for k, v in want.items() if k not in ("file", "bytes")}
-    # zemlo convert <(gzip -c e226.mps) out.lp, and a FIFO a writer fills
-    assert zemlo("convert", source, tmp_path / "want.lp").returncode == 0
+    # zemlo convert <(gzip -c e226.mps) out.mps, and a FIFO a writer fills
+    assert zemlo("convert", source, tmp_path / "want.mps").returncode == 0
     read, write = os.pipe()
     feeder = threading.Thread(target=lambda: (os.write(write, source.read_bytes()), os.close(write)))
     feeder.start()
-    run = subprocess.run([sys.executable, "-m", "zemlo", "convert", f"/dev/fd/{read}", tmp_path / "pipe.lp"],
+    run = subprocess.run([sys.executable, "-m", "zemlo", "convert", f"/dev/fd/{read}", tmp_path / "pipe.mps"],
                          pass_fds=(read,), capture_output=True, text=True)
     feeder.join()
     os.close(read)
@@ -409,10 +412,10 @@ def test_standard_input_a_pipe_and_a_fifo_read_as_the_file_does(tmp_path):
     os.mkfifo(fifo)
     feeder = threading.Thread(target=lambda: fifo.write_bytes(text))
     feeder.start()
-    assert zemlo("convert", fifo, tmp_path / "fifo.lp").returncode == 0
+    assert zemlo("convert", fifo, tmp_path / "fifo.mps").returncode == 0
     feeder.join()
-    assert (tmp_path / "pipe.lp").read_bytes() == (tmp_path / "fifo.lp").read_bytes() == \
-        (tmp_path / "want.lp").read_bytes()
+    assert (tmp_path / "pipe.mps").read_bytes() == (tmp_path / "fifo.mps").read_bytes() == \
+        (tmp_path / "want.mps").read_bytes()
 
 
 def test_ranges_are_described_and_read_on_request(tmp_path):
@@ -425,8 +428,8 @@ def test_ranges_are_described_and_read_on_request(tmp_path):
     assert line == (f"zemlo: error: {source}: RANGES line 2428: row 'DMBOSHNL' has a range, which is read only "
                     "with --ranges")
     assert not (tmp_path / "b.lp").exists()
-    assert zemlo("convert", source, tmp_path / "b.lp", "--ranges").returncode == 0
-    assert "\nDMBOSHNL: - DMBOSHNL_range + " in (tmp_path / "b.lp").read_text()
+    assert zemlo("convert", source, tmp_path / "b.mps", "--ranges").returncode == 0
+    assert "    DMBOSHNL_range  DMBOSHNL  -1.000000000000e0\n" in (tmp_path / "b.mps").read_text()
 
 
 def test_info_describes_what_a_strict_read_refuses(tmp_path):
@@ -470,7 +473,7 @@ def test_info_notes_what_a_solver_or_lp_file_may_not_take(tmp_path):
     assert notes == {
         "repeated rows": ["2fast"],
         "split columns": ["x"],
-        "LP names: leading digit, period or sign": ["2fast"],
+        "LP names: leading digit or period": ["2fast"],
         "LP names: characters": ["r:1"],
         "LP names: keyword": ["st"],
         "empty rows": ["empty"],
@@ -480,7 +483,7 @@ def test_info_notes_what_a_solver_or_lp_file_may_not_take(tmp_path):
     }
     assert info["objective"] == {"row": "cost", "terms": 1, "constant": -5.0}
     text = zemlo("info", path).stdout
-    assert "  names an LP file cannot carry (characters): convert with --rename: 1 (r:1)\n" in text
+    assert "  names an LP file cannot carry (characters): convert to LP with --rename: 1 (r:1)\n" in text
 
 
 @needs_glpsol
@@ -493,7 +496,7 @@ def test_info_calls_unfit_the_names_glpsol_misreads_in_an_lp_file(tmp_path, name
     # A name as the LP writer places it: a column after a coefficient, a row label at the start
     # of a line. The file carries the name when glpsol reads both back unchanged; it fails, or
     # splits the name into a coefficient and other names, where info says it cannot.
-    from zemlo._info import lp_name_problem
+    from zemlo._names import lp_name_problem
 
     lp, back = tmp_path / "n.lp", tmp_path / "n.mps"
     lp.write_text(f"Minimize\nobj: 2 {name}\nSubject To\n{name}: 3 {name} >= 1\nEnd\n", encoding="utf-8")

@@ -14,7 +14,8 @@ import shutil
 import tempfile
 from collections.abc import Iterator
 
-from zemlo._ondrel import Model, ObjSense, write_lp, write_mps
+from zemlo import _native
+from zemlo._ondrel import Model, ObjSense
 
 __all__ = ["format_of", "output_file", "write_model"]
 
@@ -85,8 +86,10 @@ def write_model(
     objsense: bool = False,
     max_name_length: int = 255,
     dummy_var_name: str = "__dummy",
-) -> None:
-    """Writes `model` to `path` in the format its name gives (see format_of).
+    rename_option: str = "rename=True",
+) -> str | None:
+    """Writes `model` to `path` in the format its name gives (see format_of), as a file every
+    reader takes the same way.
 
     `rename` writes generated names (X0000000.. for columns, C0000000.. for rows), `relax`
     writes integer columns as continuous ones, `obj_name` names the objective row (default:
@@ -94,6 +97,14 @@ def write_model(
     model's name) and `objsense` writes an OBJSENSE section instead of negating a maximised
     objective. For LP, `max_name_length` bounds the names and `dummy_var_name` is the variable
     rows without terms are written with.
+
+    What readers would take differently is written so that they cannot: without `rename`, a
+    name an LP file cannot carry fails the write before anything is written (RuntimeError
+    naming the name and `rename_option`); an objective constant is written as a column fixed at
+    1 whose objective coefficient is the constant (readers disagree on a constant written any
+    other way); an objective without terms gets a zero term in LP; an integer column without
+    an upper bound gets a PL line in MPS (some readers bound it by 1 otherwise). Returns the
+    name of the constant's column, or None when the objective has no constant.
     """
     name = os.fspath(path)
     fmt = format_of(name)
@@ -103,11 +114,21 @@ def write_model(
             if rename:  # on a copy: the model keeps its names
                 model = model.copy_model()
                 rename_all(model)
-            write_lp(model, plain, not relax, max_name_length, label, dummy_var_name)
-        else:
-            sense = -1 if model.get_sense() is ObjSense.Maximize else 1
-            title = model_name_ if model_name_ is not None else model_name(model)
-            write_mps(model, plain, sense, not relax, objsense, rename, title, label)
+            try:
+                return _native.write_lp(model, plain, not relax, max_name_length, label, dummy_var_name)
+            except RuntimeError as exc:
+                text = str(exc)
+                if text.endswith(RENAME_OPTION):
+                    raise RuntimeError(text.removesuffix(RENAME_OPTION) + rename_option + " writes generated names)") from None
+                raise
+        sense = -1 if model.get_sense() is ObjSense.Maximize else 1
+        title = model_name_ if model_name_ is not None else model_name(model)
+        return _native.write_mps(model, plain, sense, not relax, objsense, rename, title, label)
+
+
+# How the native writer names the option that writes generated names; each caller names it as
+# its user gives it.
+RENAME_OPTION = "the rename option writes generated names)"
 
 
 def rename_all(model: Model) -> None:

@@ -2,28 +2,13 @@
 
 from __future__ import annotations
 
-import re
 from dataclasses import asdict, dataclass, field
 from typing import Any
 
 from zemlo._files import model_name
 from zemlo._load import SKIPPED
+from zemlo._names import lp_name_problem
 from zemlo._ondrel import Model, ObjSense
-
-# CPLEX LP names: letters, digits and these symbols; no digit, period or sign first; at most
-# 255 characters. A reader fails on other characters, or splits the name where they stand.
-LP_SYMBOLS = "!\"#$%&()/,.;?@_`'{}|~"
-LP_NAME_CHARS = re.compile(r"[A-Za-z0-9" + re.escape(LP_SYMBOLS) + r"]*")
-LP_MAX_NAME = 255
-# Words an LP reader takes for a keyword at the start of a line, where the LP writer puts row
-# names and the names listed under Generals and Binaries.
-LP_KEYWORDS = frozenset(
-    """st s.t. st. bound bounds gen general generals int integer integers bin binary binaries
-    semi semis semi-continuous sos end subject such""".split()
-)
-MIN_MAX = re.compile(r"(min|max)(i(m(um|ize)?)?)?")
-# Names a reader may take for a number.
-NUMBER_LIKE = re.compile(r"[eE][0-9].*|inf|infinity|nan")
 
 EXAMPLES = 5  # names shown per note
 
@@ -58,22 +43,14 @@ class FileInfo:
         return asdict(self)
 
 
-def lp_name_problem(name: str) -> str | None:
-    """Why a CPLEX LP file cannot carry `name`, or None when it can."""
-    if not name:
-        return "empty"
-    if len(name.encode("utf-8")) > LP_MAX_NAME:
-        return "over-long"
-    if name[0].isdigit() or name[0] in ".+-":
-        return "leading digit, period or sign"
-    if LP_NAME_CHARS.fullmatch(name) is None:
-        return "characters"
-    lower = name.lower()
-    if lower in LP_KEYWORDS or MIN_MAX.fullmatch(lower):
-        return "keyword"
-    if NUMBER_LIKE.fullmatch(lower):
-        return "number-like"
-    return None
+def lp_name_kind(problem: str) -> str:
+    """The kind of an LP name problem, for grouping names: "characters", "leading digit or
+    period", "keyword", "number-like", "over-long", "empty" or "line break"."""
+    for start, kind in (("holds a line", "line break"), ("holds", "characters"), ("starts", "leading digit or period"),
+                        ("is a word", "keyword"), ("may be read", "number-like"), ("is longer", "over-long")):
+        if problem.startswith(start):
+            return kind
+    return "empty"
 
 
 # Notes from the facts of a describing read: the key, the kind, the message.
@@ -151,13 +128,10 @@ def describe(path: str, model: Model, facts: dict[str, Any]) -> FileInfo:
     for name in names + ([facts["objective_name"]] if facts["objective_name"] else []):
         problem = lp_name_problem(name)
         if problem is not None:
-            lp_problems.setdefault(problem, []).append(name)
-    for problem, found in lp_problems.items():
-        if problem == "number-like":
-            message = "names some LP readers take for numbers: convert with --rename to be safe"
-        else:
-            message = f"names an LP file cannot carry ({problem}): convert with --rename"
-        notes.append(Note(f"LP names: {problem}", message, len(found), found[:EXAMPLES]))
+            lp_problems.setdefault(lp_name_kind(problem), []).append(name)
+    for kind, found in lp_problems.items():
+        message = f"names an LP file cannot carry ({kind}): convert to LP with --rename"
+        notes.append(Note(f"LP names: {kind}", message, len(found), found[:EXAMPLES]))
 
     for key, kind, message in SUMMARY_NOTES:
         note(kind, message, key)

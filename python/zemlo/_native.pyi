@@ -147,3 +147,15 @@ def load_mps(
     ranges: bool = False,
     describe: bool = False,
 ) -> tuple[Model, dict[str, Any]]: ...
+def write_lp(model: Model, path: str, mip: bool, max_length: int, obj_name: str, dummy_var_name: str) -> str | None: ...
+def write_mps(
+    model: Model,
+    path: str,
+    mps_sense: int,
+    mip: bool,
+    with_objsense: bool,
+    rename: bool,
+    model_name: str,
+    obj_name: str,
+) -> str | None: ...
+def lp_name_problem(name: str) -> str | None: ...

@@ -296,7 +296,7 @@ def cmd_convert(args: argparse.Namespace, progress: Progress) -> int:
     started = time.perf_counter()
     write_model(model, args.output, rename=args.rename, relax=args.relax, obj_name=args.obj_name,
                 model_name_=args.model_name, objsense=args.objsense, max_name_length=args.max_name_length,
-                dummy_var_name=args.dummy_var_name)
+                dummy_var_name=args.dummy_var_name, rename_option="--rename")
     size = os.path.getsize(args.output)
     progress.say(
         f"wrote {args.output} ({size_text(size)}, {model.num_constraints} rows, "

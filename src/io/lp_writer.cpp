@@ -1,6 +1,7 @@
 #include "io/lp_writer.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <span>
@@ -10,6 +11,7 @@
 #include "format/lp_fragments.hpp"
 #include "format/number.hpp"
 #include "io/output_file.hpp"
+#include "io/safe_output.hpp"
 #include "base/numeric.hpp"
 #include "model/name_order.hpp"
 #include "model/names.hpp"
@@ -217,7 +219,37 @@ void check_line_breaks(const ModelCore& core, const LpWriteOptions& options) {
     }
 }
 
-std::vector<VarId> write_file(const ModelCore& core, std::string_view path, const LpWriteOptions& options) {
+[[noreturn, gnu::cold]] void raise_lp_name(std::string_view what, std::string_view name, std::string_view problem) {
+    raise_runtime(Msg() << what << " " << quoted_for_message(name) << " cannot be written to an LP file: it " << problem
+                        << " (the rename option writes generated names)");
+}
+
+// With LpWriteOptions::lp_names: every name the file will hold, as check_line_breaks visits
+// them, must be one an LP file carries (lp_name_problem).
+void check_lp_names(const ModelCore& core, const LpWriteOptions& options) {
+    for (const VarId id : used_variable_ids(core)) {
+        if (id >= core.variables.size()) continue;
+        const std::string problem = lp_name_problem(core.variables[id].name);
+        if (!problem.empty()) raise_lp_name("Variable name", core.variables[id].name, problem);
+    }
+    bool empty_constraint = false;
+    for (const ConstraintRecord& c : core.constraints) {
+        const std::string problem = lp_name_problem(c.name);
+        if (!problem.empty()) raise_lp_name("Constraint name", c.name, problem);
+        empty_constraint = empty_constraint || c.terms.empty();
+    }
+    if (core.objective) {
+        const std::string problem = lp_name_problem(options.obj_name);
+        if (!problem.empty()) raise_lp_name("obj_name", options.obj_name, problem);
+    }
+    if (empty_constraint) {
+        const std::string problem = lp_name_problem(options.dummy_var_name);
+        if (!problem.empty()) raise_lp_name("dummy_var_name", options.dummy_var_name, problem);
+    }
+}
+
+std::vector<VarId> write_file(const ModelCore& core, std::string_view path, const LpWriteOptions& options,
+                              std::string* constant_out) {
     // Sorting the names finds repeats on the way; the exact checks only run to report them.
     // The preparation of a model of millions of names takes a while before the first byte is
     // written: the caller may stop the write between its steps.
@@ -229,6 +261,7 @@ std::vector<VarId> write_file(const ModelCore& core, std::string_view path, cons
     check_interrupt(options.interrupt);
     check_variable_name_lengths(core, options.max_length);
     check_line_breaks(core, options);
+    if (options.lp_names) check_lp_names(core, options);
     const VariableNames names(variable_order);
 
     const std::size_t n = core.variables.size();
@@ -257,11 +290,30 @@ std::vector<VarId> write_file(const ModelCore& core, std::string_view path, cons
     out.put('\n');
 
     if (!core.objective) raise_value("No objective set");
+    // The column that carries the objective's constant, or an objective without terms in a
+    // model without variables: fixed at 1 in the Bounds section.
+    std::string extra_column;
     {
         std::vector<RankedTerm> ranked;
         std::vector<NamedTerm> terms;
         rank_terms(core.objective->terms, names, ranked, used_flags);
         name_terms(ranked, names, terms);
+        const double constant = core.objective->constant;
+        if (options.constant_column && constant != 0 && std::isfinite(constant)) {
+            extra_column = free_variable_name(core, kConstantColumn);
+            terms.push_back(NamedTerm{extra_column, constant});
+        } else if (options.objective_term && terms.empty()) {
+            // A label alone is refused by some readers: a zero term of the first variable in
+            // name order (then listed with its bounds), or of the extra column.
+            if (n > 0) {
+                const VarId first = variable_order.order()[0];
+                used_flags[first] = 1;
+                terms.push_back(NamedTerm{core.variables[first].name, 0.0});
+            } else {
+                extra_column = free_variable_name(core, kConstantColumn);
+                terms.push_back(NamedTerm{extra_column, 0.0});
+            }
+        }
         write_affine_fragment(out, std::span<const NamedTerm>(terms), options.obj_name, false, 0.0);
     }
 
@@ -283,6 +335,13 @@ std::vector<VarId> write_file(const ModelCore& core, std::string_view path, cons
         }
         out.put(' ');
         write_bounds_fragment(out, v.name, v.lb, v.ub, v.category);
+        out.put('\n');
+    }
+    if (!extra_column.empty()) {
+        if (constant_out != nullptr && core.objective->constant != 0) *constant_out = extra_column;
+        if (!bounds_header) out.append("Bounds\n");
+        out.put(' ');
+        write_bounds_fragment(out, extra_column, 1.0, 1.0, Category::Continuous);
         out.put('\n');
     }
 
@@ -315,7 +374,12 @@ std::vector<VarId> write_file(const ModelCore& core, std::string_view path, cons
 }  // namespace
 
 std::vector<VarId> write_lp_file(SharedModel& model, std::string_view path, const LpWriteOptions& options) {
-    return with_core(model, [&](const ModelCore& core) { return write_file(core, path, options); });
+    return with_core(model, [&](const ModelCore& core) { return write_file(core, path, options, nullptr); });
+}
+
+std::vector<VarId> write_lp_file(SharedModel& model, std::string_view path, const LpWriteOptions& options,
+                                 std::string& constant_column) {
+    return with_core(model, [&](const ModelCore& core) { return write_file(core, path, options, &constant_column); });
 }
 
 }  // namespace ondrel::io

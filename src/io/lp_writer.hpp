@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -16,6 +17,14 @@ struct LpWriteOptions {
     std::string_view obj_name;        // label of the objective line
     std::string_view dummy_var_name;  // variable that empty constraints are written with; "" for none
     InterruptCheck interrupt = nullptr;  // called between blocks of output
+    // Files every reader takes the same way (off: the module's own write_lp):
+    // `lp_names` refuses, before the file is created, a name the file would hold that an LP
+    // file cannot carry (RuntimeError, see lp_name_problem); `constant_column` writes the
+    // objective's constant as a column fixed at 1 (see kConstantColumn); `objective_term`
+    // writes an objective without terms with a zero term, where a label alone is refused.
+    bool lp_names = false;
+    bool constant_column = false;
+    bool objective_term = false;
 };
 
 // Writes the model to `path` as a CPLEX LP file, holding the store's lock for the whole write.
@@ -31,5 +40,10 @@ struct LpWriteOptions {
 // Returns the ids of the used variables that name a variable, ascending: the variables the
 // file mentions.
 std::vector<VarId> write_lp_file(SharedModel& model, std::string_view path, const LpWriteOptions& options);
+
+// The same, setting `constant_column` to the name of the column that carries the objective's
+// constant (LpWriteOptions::constant_column), left as it is when there is none.
+std::vector<VarId> write_lp_file(SharedModel& model, std::string_view path, const LpWriteOptions& options,
+                                 std::string& constant_column);
 
 }  // namespace ondrel::io

@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "base/huge_pages.hpp"
+#include "base/numeric.hpp"
 #include "format/number.hpp"
 #include "io/output_file.hpp"
+#include "io/safe_output.hpp"
 #include "model/names.hpp"
 
 namespace ondrel::io {
@@ -110,8 +112,19 @@ struct BoundLine {
     double value;
 };
 
-// The bound lines of one column, in file order; returns how many (0 to 2).
-int bound_lines(double lb, double ub, bool integer_column, BoundLine (&lines)[2]) noexcept {
+// The bound lines of one column, in file order; returns how many (0 to 2). With
+// `open_integers` an integer column with a lower bound and none above ends with a PL line:
+// some readers bound an integer column by 1 unless a line sets its upper bound.
+int bound_lines(double lb, double ub, bool integer_column, bool open_integers, BoundLine (&lines)[2]) noexcept {
+    if (open_integers && integer_column && std::isfinite(lb) && ub == kInf) {
+        if (lb == 0) {
+            lines[0] = {"PL", false, 0.0};
+            return 1;
+        }
+        lines[0] = {"LO", true, lb};
+        lines[1] = {"PL", false, 0.0};
+        return 2;
+    }
     const bool lb_finite = std::isfinite(lb);
     const bool ub_finite = std::isfinite(ub);
     if (!lb_finite) {
@@ -361,6 +374,17 @@ MpsFileNames write_file(const ModelCore& core, std::string_view path, const MpsW
         lo = hi;
     }
     HugeVector<Entry>().swap(entries);
+    std::string constant_padded;
+    if (options.constant_column && core.objective && core.objective->constant != 0 &&
+        std::isfinite(core.objective->constant)) {
+        names.constant_column = options.rename ? generated_name('X', columns.size())
+                                               : free_variable_name(core, kConstantColumn);
+        append_padded(constant_padded, names.constant_column);
+        prefix.assign("    ");
+        prefix.append(constant_padded);
+        prefix.append("  ");
+        entry_line(out, prefix, field(objective_at), core.objective->constant * objective_factor);
+    }
 
     line(out, "RHS");
     for (std::size_t r = 0; r < n_rows; ++r) {
@@ -374,7 +398,7 @@ MpsFileNames write_file(const ModelCore& core, std::string_view path, const MpsW
         const bool integer_column =
             options.mip && (var.category == Category::Integer || var.category == Category::Binary);
         BoundLine lines[2];
-        const int count = bound_lines(var.lb, var.ub, integer_column, lines);
+        const int count = bound_lines(var.lb, var.ub, integer_column, options.bound_open_integers, lines);
         if (count == 0) continue;
         padded_column.clear();
         append_padded(padded_column, options.rename ? std::string_view(generated_name('X', c)) : names.column_names[c]);
@@ -389,6 +413,11 @@ MpsFileNames write_file(const ModelCore& core, std::string_view path, const MpsW
                 line(out, prefix);
             }
         }
+    }
+    if (!constant_padded.empty()) {
+        prefix.assign(" FX BND       ");
+        prefix.append(constant_padded);
+        number_line(out, prefix, "  ", 1.0);
     }
     line(out, "ENDATA");
     out.finish();

@@ -22,6 +22,12 @@ struct MpsWriteOptions {
     InterruptCheck interrupt = nullptr;  // called between blocks of output
     // Column entries gathered per pass (16 bytes each): bounds the writer's memory.
     std::size_t entries_per_pass = std::size_t{1} << 22;
+    // Files every reader takes the same way (off: the module's own write_mps):
+    // `bound_open_integers` gives an integer column without an upper bound a PL line (after
+    // its LO line), where readers would otherwise bound it by 1; `constant_column` writes the
+    // objective's constant as a column fixed at 1 (see kConstantColumn), last of the columns.
+    bool bound_open_integers = false;
+    bool constant_column = false;
 };
 
 // The names a written file uses, copied so they outlive the store's lock.
@@ -31,6 +37,7 @@ struct MpsFileNames {
     std::string objective;  // the objective ("N") row
     bool renamed = false;   // the file names columns X0000000.. and rows C0000000..
     std::size_t rows = 0;   // constraint rows in the file
+    std::string constant_column;  // the column carrying the objective's constant; empty: none
 };
 
 // `letter` followed by `index` in decimal, zero-padded to at least seven digits.

@@ -18,7 +18,8 @@ int exec_module(PyObject* module) {
         return -1;
     if (PyModule_AddFunctions(module, native_functions) < 0) return -1;
     if (PyModule_AddFunctions(module, var_array_functions) < 0) return -1;
-    return PyModule_AddFunctions(module, load_functions);
+    if (PyModule_AddFunctions(module, load_functions) < 0) return -1;
+    return PyModule_AddFunctions(module, write_functions);
 }
 
 PyModuleDef_Slot module_slots[] = {
