@@ -289,16 +289,17 @@ std::vector<VarId> write_file(const ModelCore& core, std::string_view path, cons
     out.append(obj_sense_text(core.objective_sense));
     out.put('\n');
 
-    if (!core.objective) raise_value("No objective set");
+    // Without an objective the package's write (objective_term) writes a zero objective.
+    if (!core.objective && !options.objective_term) raise_value("No objective set");
     // The column that carries the objective's constant, or an objective without terms in a
     // model without variables: fixed at 1 in the Bounds section.
     std::string extra_column;
     {
         std::vector<RankedTerm> ranked;
         std::vector<NamedTerm> terms;
-        rank_terms(core.objective->terms, names, ranked, used_flags);
+        if (core.objective) rank_terms(core.objective->terms, names, ranked, used_flags);
         name_terms(ranked, names, terms);
-        const double constant = core.objective->constant;
+        const double constant = core.objective ? core.objective->constant : 0.0;
         if (options.constant_column && constant != 0 && std::isfinite(constant)) {
             extra_column = free_variable_name(core, kConstantColumn);
             terms.push_back(NamedTerm{extra_column, constant});
@@ -338,7 +339,7 @@ std::vector<VarId> write_file(const ModelCore& core, std::string_view path, cons
         out.put('\n');
     }
     if (!extra_column.empty()) {
-        if (constant_out != nullptr && core.objective->constant != 0) *constant_out = extra_column;
+        if (constant_out != nullptr && core.objective && core.objective->constant != 0) *constant_out = extra_column;
         if (!bounds_header) out.append("Bounds\n");
         out.put(' ');
         write_bounds_fragment(out, extra_column, 1.0, 1.0, Category::Continuous);

@@ -21,7 +21,8 @@ struct LpWriteOptions {
     // `lp_names` refuses, before the file is created, a name the file would hold that an LP
     // file cannot carry (RuntimeError, see lp_name_problem); `constant_column` writes the
     // objective's constant as a column fixed at 1 (see kConstantColumn); `objective_term`
-    // writes an objective without terms with a zero term, where a label alone is refused.
+    // writes an objective without terms (or a model without objective) with a zero term, where
+    // a label alone is refused.
     bool lp_names = false;
     bool constant_column = false;
     bool objective_term = false;
