@@ -1,8 +1,8 @@
 """Which solvers read the files `zemlo convert` writes as the model they came from.
 
 Every netlib model (or the ones named on the command line) and the examples are converted with
-default options to .lp, .mps and .mps.gz; a conversion the command refuses (names an LP file
-cannot carry) is reported and done again with --rename. Each written file is then solved by
+default options to .lp, .mps and .mps.gz (--ranges for the files with ranges); a conversion the
+command refuses (names an LP file cannot carry) is reported and done again with --rename. Each written file is then solved by
 highspy, glpsol (--lp or --freemps), clp, cbc and python-mip, and each optimum compared with
 HiGHS's optimum of the original file. Prints one line per model and format, and a summary;
 exits 1 when any solver's optimum differs from the original's.
@@ -103,8 +103,13 @@ def same(a: float, b: float) -> bool:
 
 
 def convert(source: Path, out: Path, rename: bool) -> str:
+    """Runs `zemlo convert`; returns its error line, empty on success. A file with ranges is
+    converted with --ranges, which the command names when it refuses one."""
     args = [sys.executable, "-m", "zemlo", "convert", "-q", "--force", str(source), str(out)]
-    run = subprocess.run(args + (["--rename"] if rename else []), capture_output=True, text=True)
+    args += ["--rename"] if rename else []
+    run = subprocess.run(args, capture_output=True, text=True)
+    if "read only with --ranges" in run.stderr:
+        run = subprocess.run(args + ["--ranges"], capture_output=True, text=True)
     return run.stderr.strip()
 
 
