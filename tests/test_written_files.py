@@ -200,3 +200,20 @@ def test_netlib_models_convert_to_files_every_solver_solves_to_the_original_opti
     else:
         want = glpsol(plain, fixed=True)[0] if reader == "glpsol" else READERS[reader](plain)[0]
     assert math.isclose(READERS[reader](out)[0], want, rel_tol=1e-9, abs_tol=1e-9)
+
+
+@pytest.mark.parametrize("sense", ["min", "max"])
+def test_an_open_integer_column_keeps_its_range_in_every_reader(tmp_path, mip_reader, sense):
+    # x integer in [2, inf), x <= 10.5: 2 when minimised, 10 when maximised. Written with LO
+    # and PL lines; a reader that bounded x by 1, or took PL for a lower bound of 0, misses.
+    p = zemlo.DoRaduvar("open", sense=sense)
+    x = p.variable("x", lb=2, integer=True)
+    p.add(x <= 10.5, name="cap")
+    (p.minimize if sense == "min" else p.maximize)(x)
+    path = tmp_path / "open.mps"
+    p.write(path)
+    assert " LO BND       x          2.000000000000e0\n PL BND       x       \n" in path.read_text()
+    objective, values = READERS[mip_reader](path)
+    assert values["x"] == (2 if sense == "min" else 10)
+    back = zemlo.load_mps(path)
+    assert [(v.lb, v.ub) for v in back.list_variables()] == [(2, math.inf)]

@@ -91,11 +91,17 @@ const BoundTypeInfo* bound_type(std::string_view code) noexcept {
     return nullptr;
 }
 
-void apply_bound(MpsColumnData& c, BoundType type, double v) noexcept {
+// PL: the records' reading sets the lower bound to 0 as well; a loader (`loader`) leaves it, as
+// solvers do, so that "LO 2" followed by "PL" (which open integer columns are written with)
+// keeps 2.
+void apply_bound(MpsColumnData& c, BoundType type, double v, bool loader) noexcept {
     switch (type) {
         case BoundType::Fr: c.lower.reset(); c.upper.reset(); break;
         case BoundType::Bv: c.integer = true; c.lower = 0.0; c.upper = 1.0; break;
-        case BoundType::Pl: c.lower = 0.0; c.upper.reset(); break;
+        case BoundType::Pl:
+            if (!loader) c.lower = 0.0;
+            c.upper.reset();
+            break;
         case BoundType::Mi: c.lower.reset(); break;
         case BoundType::Lo: c.lower = v; break;
         case BoundType::Up: c.upper = v; break;
@@ -591,7 +597,7 @@ void MpsSectionParser::bounds_line(const Tokens& t, std::size_t line) {
         }
         v = options_.loader ? number("BOUNDS", t[3], line) : number_or_raise(t[3]);
     }
-    apply_bound(columns_[col], type->type, v);
+    apply_bound(columns_[col], type->type, v, options_.loader);
 }
 
 // A bound line of a file in fixed columns whose set-name field was left blank, applied when
@@ -607,7 +613,7 @@ bool MpsSectionParser::bound_without_set_name(const Tokens& t, std::size_t line)
     if (t.size() == 3 && column_index_.find(t[2]) != NameTable::kAbsent) return false;
     double v = 0.0;
     if (t.size() == 3) v = options_.loader ? number("BOUNDS", t[2], line) : number_or_raise(t[2]);
-    apply_bound(columns_[col], type->type, v);
+    apply_bound(columns_[col], type->type, v, options_.loader);
     return true;
 }
 
