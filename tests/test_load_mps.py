@@ -468,3 +468,53 @@ def test_a_gzip_bomb_stops_at_the_first_long_line(tmp_path):
     assert bomb.stat().st_size < 2 << 20
     with pytest.raises(RuntimeError, match=r"^line 1 is longer than 1 MiB: this is not an MPS file$"):
         load_mps(bomb)
+
+
+def test_a_row_defined_again_keeps_its_place_and_only_later_coefficients(tmp_path):
+    path = tmp_path / "d.mps"
+    path.write_text("""\
+NAME          D
+ROWS
+ N  obj
+ L  a
+ G  b
+COLUMNS
+    x         a          1.0   b          2.0
+ROWS
+ E  a
+COLUMNS
+    y         a          3.0   b          4.0
+    x         a          5.0   a          6.0
+RHS
+    RHS       a          7.0   b          8.0
+ENDATA
+""")
+    m = load_mps(path)
+    a, b = m.list_constraints()
+    assert (a.name, a.sense, a.rhs) == ("a", Sense.Equal, 7.0)
+    # y came first in the file after the new definition; x's two terms are summed in place.
+    assert [(v.name, c) for v, c in a.items()] == [("y", 3.0), ("x", 11.0)]
+    assert (b.name, b.sense, b.rhs) == ("b", Sense.GreaterEqual, 8.0)
+    assert [(v.name, c) for v, c in b.items()] == [("x", 2.0), ("y", 4.0)]
+
+
+@pytest.mark.parametrize(
+    ("row_change", "message"),
+    [
+        (("r          1.0\nRHS", "r          inf\nRHS"), r"^row 'r': a coefficient inf is not a finite number$"),
+        (("r          1.0\nRHS", "r          1e308   r   1e308\nRHS"),
+         r"^row 'r': a coefficient inf is not a finite number$"),
+        (("RHS       r          1.0", "RHS       r          nan"), None),
+    ],
+    ids=["coefficient", "sum", "rhs"],
+)
+def test_a_rows_failure_comes_before_the_objectives(tmp_path, row_change, message):
+    path = tmp_path / "n.mps"
+    text = SENSE_BODY.replace(*row_change).replace("obj        2.0", "obj        -inf")
+    path.write_text(text)
+    if message is None:
+        with pytest.raises(ValueError, match=r"^row 'r': the right-hand side"):
+            load_mps(path, lenient=True)
+    else:
+        with pytest.raises(ValueError, match=message):
+            load_mps(path)

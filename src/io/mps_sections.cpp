@@ -311,15 +311,14 @@ void MpsSectionParser::define_row(const Pending& p) {
         Row& r = rows_[id];
         r.sense = p.sense;
         r.constant = 0.0;
-        r.valid_from = entries_.size();
-        redefined_rows_ = true;
+        redefinitions_.push_back(Redefinition{id, entries_.size()});
         return;
     }
     if (row_index_.full()) fail("Too many rows");
     NameTable::Lookup kept = p.lookup;
     kept.name = names_.keep(p.lookup.name);
     row_index_.insert(kept);
-    rows_.push_back(Row{kept.name, p.sense, 0.0, entries_.size()});
+    rows_.push_back(Row{kept.name, 0.0, p.sense});
 }
 
 // COLUMNS lines are turned into a queue of steps whose hash slots are prefetched when queued;
@@ -554,6 +553,10 @@ MpsData MpsSectionParser::finish() {
     if (options_.strict && !rows_seen_) {
         raise_runtime(Msg() << "no ROWS section in " << lines_before_ << " lines: this is not an MPS file");
     }
+    // The lookup tables are done with: their memory goes back before the output is built, so
+    // that a large file does not hold both at once.
+    row_index_ = NameTable();
+    column_index_ = NameTable();
     MpsData out;
     out.problem_name = std::move(problem_name_);
     std::size_t chars = objective_name_.size();
@@ -563,13 +566,19 @@ MpsData MpsSectionParser::finish() {
     for (const std::string_view n : column_names_) out.names.add(n);
     for (const Row& r : rows_) out.names.add(r.name);
     out.names.add(objective_name_);
+    // The names are copied: their first copies go back too.
+    HugeVector<std::string_view>().swap(column_names_);
+    names_ = NameArena();
     out.columns = std::move(columns_);
 
-    if (redefined_rows_) {
+    if (!redefinitions_.empty()) {
+        // valid_from[r]: the entries of row r before this position are dropped.
+        HugeVector<std::size_t> valid_from(rows_.size(), 0);
+        for (const Redefinition& d : redefinitions_) valid_from[d.row] = d.from;
         std::size_t kept = 0;
         for (std::size_t i = 0; i < entries_.size(); ++i) {
             const MpsEntry e = entries_[i];
-            if (i >= rows_[e.row].valid_from) entries_[kept++] = e;
+            if (i >= valid_from[e.row]) entries_[kept++] = e;
         }
         entries_.shrink(kept);
     }
@@ -579,6 +588,7 @@ MpsData MpsSectionParser::finish() {
         out.rows[r].sense = rows_[r].sense;
         out.rows[r].constant = rows_[r].constant;
     }
+    HugeVector<Row>().swap(rows_);
     out.entries = std::move(entries_);
     out.objective = std::move(objective_);
     out.objective_constant = objective_constant_;
