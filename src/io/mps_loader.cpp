@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <optional>
 
 #include "base/numeric.hpp"
 #include "io/byte_sources.hpp"
@@ -17,8 +18,12 @@ namespace {
     raise_value(Msg() << "row '" << row << "': " << what << " " << v << " is not a finite number");
 }
 
-// The parse into the store: variables, then the rows' terms placed straight into one slice of
-// the term arena row by row (the file lists them column by column), then the objective.
+// The parse into the store: variables, then the objective, then the rows' terms placed
+// straight into one slice of the term arena row by row (the file lists them column by column).
+// Each part of the parsed data goes as soon as it has been moved, so that a large file does not
+// hold it beside the whole model. Failures are raised in the order the data is checked: row
+// right-hand sides, row coefficients in file order, sums of repeated columns row by row, then
+// the objective's coefficients and its constant.
 void fill(ModelCore& core, MpsData& data, const MpsLoadOptions& options, const std::shared_ptr<SharedModel>& self,
           MpsLoadFacts& facts) {
     const std::size_t ncols = data.columns.size();
@@ -35,33 +40,59 @@ void fill(ModelCore& core, MpsData& data, const MpsLoadOptions& options, const s
     }
     HugeVector<MpsColumnData>().swap(data.columns);
 
-    // Row r's terms go to [at[r], at[r] + entries); then repeated columns are summed.
+    // The objective, before the rows: its entries go before the arena slice is taken. A
+    // coefficient that is not finite is reported after the rows' failures, as it is checked
+    // after them.
+    const bool negate = !options.sense && !data.maximize && data.negated_maximize;
+    facts.negated = negate;
+    facts.objective_entries = data.objective.size();
+    facts.objective_name.assign(data.names[ncols + nrows]);
+    ExprValue objective;
+    objective.model = ModelRef::to(self);
+    if (!options.drop_names && !facts.objective_name.empty()) objective.name = facts.objective_name;
+    const double factor = negate ? -1.0 : 1.0;
+    std::optional<double> bad_objective;  // the first coefficient that is not finite
+    for (const MpsObjectiveEntry& e : data.objective) {
+        if (!std::isfinite(e.value)) {
+            bad_objective = e.value;
+            break;
+        }
+        objective.terms.add(e.column, e.value * factor);
+    }
+    std::vector<MpsObjectiveEntry>().swap(data.objective);
+
     for (std::size_t r = 0; r < nrows; ++r) {
         const MpsRowData& row = data.rows[r];
         if (!std::isfinite(row.constant)) {
             raise_row_value(data.names[ncols + r], "the right-hand side", -row.constant);
         }
     }
-    std::vector<std::size_t> at(nrows + 1, 0);
-    for (std::size_t r = 0; r < nrows; ++r) at[r + 1] = at[r] + data.rows[r].entries;
-    const std::size_t total = at[nrows];
+    // Row r's terms go to [start of r, start of r + entries): each row's count becomes the place
+    // of its next term, and after the scatter the end of its terms. Then repeated columns are
+    // summed.
+    std::size_t total = 0;
+    for (std::size_t r = 0; r < nrows; ++r) {
+        const std::size_t n = data.rows[r].entries;
+        data.rows[r].entries = total;
+        total += n;
+    }
     facts.entries = total;
     Term* const slice = total == 0 ? nullptr : core.term_arena.take(total);
-    std::vector<std::size_t> next(at.begin(), at.end() - 1);
     data.entries.drain([&](const MpsEntry& e) {
         if (!std::isfinite(e.value)) raise_row_value(data.names[ncols + e.row], "a coefficient", e.value);
-        slice[next[e.row]++] = Term{e.column, e.value};
+        slice[data.rows[e.row].entries++] = Term{e.column, e.value};
     });
-    std::vector<std::size_t>().swap(next);
     core.constraints.reserve(nrows);
     std::size_t written = 0;  // terms kept, after summing repeated columns
     TermMap merged;
     // seen[column] = row + 1 when the column has a term in the row at hand: most rows name each
     // column once, and a repeat is summed into its first place.
     std::vector<std::uint32_t> seen(ncols, 0);
+    std::size_t row_start = 0;
     for (std::size_t r = 0; r < nrows; ++r) {
-        Term* const begin = slice + at[r];
-        const std::size_t n = at[r + 1] - at[r];
+        Term* const begin = slice + row_start;
+        const std::size_t n = data.rows[r].entries - row_start;
+        row_start = data.rows[r].entries;
         bool repeats = false;
         const auto stamp = static_cast<std::uint32_t>(r + 1);
         for (std::size_t k = 0; k < n; ++k) {
@@ -100,21 +131,13 @@ void fill(ModelCore& core, MpsData& data, const MpsLoadOptions& options, const s
         c.sense = sense < 0 ? Sense::LessEqual : sense > 0 ? Sense::GreaterEqual : Sense::Equal;
     }
     if (slice != nullptr) core.term_arena.keep(slice + written);
+    std::vector<std::uint32_t>().swap(seen);
+    HugeVector<MpsRowData>().swap(data.rows);
+    data.names = NameList();
 
-    const bool negate = !options.sense && !data.maximize && data.negated_maximize;
-    facts.negated = negate;
-    facts.objective_entries = data.objective.size();
-    facts.objective_name.assign(data.names[ncols + nrows]);  // the columns were released above
-    ExprValue objective;
-    objective.model = ModelRef::to(self);
-    if (!options.drop_names && !facts.objective_name.empty()) objective.name = facts.objective_name;
-    const double factor = negate ? -1.0 : 1.0;
-    for (const MpsObjectiveEntry& e : data.objective) {
-        if (!std::isfinite(e.value)) {
-            raise_value(Msg() << "objective row '" << facts.objective_name << "': a coefficient " << e.value
-                              << " is not a finite number");
-        }
-        objective.terms.add(e.column, e.value * factor);
+    if (bad_objective) {
+        raise_value(Msg() << "objective row '" << facts.objective_name << "': a coefficient " << *bad_objective
+                          << " is not a finite number");
     }
     if (!std::isfinite(data.objective_constant)) {
         raise_value(Msg() << "objective row '" << facts.objective_name << "': the right-hand side "
