@@ -518,3 +518,17 @@ def test_a_rows_failure_comes_before_the_objectives(tmp_path, row_change, messag
     else:
         with pytest.raises(ValueError, match=message):
             load_mps(path)
+
+
+@pytest.mark.parametrize("width", [2, 8, 9, 30])
+def test_a_column_repeated_in_a_row_of_any_length_is_summed_in_its_first_place(tmp_path, width):
+    names = [f"c{j}" for j in range(width)]
+    lines = [f"    {n}        r          {j + 1}.0" for j, n in enumerate(names)]
+    lines.append(f"    {names[0]}        r          0.5")  # the first column again, after the others
+    lines.append(f"    {names[-1]}        q          2.0   q   3.0")
+    path = tmp_path / "w.mps"
+    path.write_text("NAME          W\nROWS\n N  obj\n L  r\n L  q\nCOLUMNS\n" + "\n".join(lines) + "\nENDATA\n")
+    m = load_mps(path)
+    r, q = m.list_constraints()
+    assert [(v.name, c) for v, c in r.items()] == [(names[0], 1.5)] + [(n, j + 1.0) for j, n in enumerate(names)][1:]
+    assert [(v.name, c) for v, c in q.items()] == [(names[-1], 5.0)]

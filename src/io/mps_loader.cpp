@@ -85,20 +85,29 @@ void fill(ModelCore& core, MpsData& data, const MpsLoadOptions& options, const s
     core.constraints.reserve(nrows);
     std::size_t written = 0;  // terms kept, after summing repeated columns
     TermMap merged;
-    // seen[column] = row + 1 when the column has a term in the row at hand: most rows name each
-    // column once, and a repeat is summed into its first place.
-    std::vector<std::uint32_t> seen(ncols, 0);
+    // A short row is searched for a repeated column pair by pair; for a longer one, seen[column]
+    // = row + 1 when the column has a term in the row at hand (the table is made only when such
+    // a row comes). Most rows name each column once, and a repeat is summed into its first place.
+    constexpr std::size_t kShortRow = 8;
+    std::vector<std::uint32_t> seen;
     std::size_t row_start = 0;
     for (std::size_t r = 0; r < nrows; ++r) {
         Term* const begin = slice + row_start;
         const std::size_t n = data.rows[r].entries - row_start;
         row_start = data.rows[r].entries;
         bool repeats = false;
-        const auto stamp = static_cast<std::uint32_t>(r + 1);
-        for (std::size_t k = 0; k < n; ++k) {
-            std::uint32_t& s = seen[begin[k].id];
-            repeats = repeats || s == stamp;
-            s = stamp;
+        if (n <= kShortRow) {
+            for (std::size_t k = 1; k < n; ++k) {
+                for (std::size_t i = 0; i < k; ++i) repeats = repeats || begin[i].id == begin[k].id;
+            }
+        } else {
+            if (seen.empty()) seen.assign(ncols, 0);
+            const auto stamp = static_cast<std::uint32_t>(r + 1);
+            for (std::size_t k = 0; k < n; ++k) {
+                std::uint32_t& s = seen[begin[k].id];
+                repeats = repeats || s == stamp;
+                s = stamp;
+            }
         }
         std::size_t kept = n;
         if (repeats) {
