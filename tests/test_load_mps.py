@@ -633,3 +633,67 @@ def test_ranges_are_refused_unless_asked_for_naming_the_option(tmp_path):
         load_mps(path, ranges=True)
     model = load_mps(path, ranges=True, lenient=True)
     assert [v.lb for v in model.list_variables()][-1] == 3.0  # the last range given
+
+
+def test_a_row_defined_again_keeps_its_place_and_only_later_coefficients(tmp_path):
+    path = tmp_path / "d.mps"
+    path.write_text("""\
+NAME          D
+ROWS
+ N  obj
+ L  a
+ G  b
+COLUMNS
+    x         a          1.0   b          2.0
+ROWS
+ E  a
+COLUMNS
+    y         a          3.0   b          4.0
+    x         a          5.0   a          6.0
+RHS
+    RHS       a          7.0   b          8.0
+ENDATA
+""")
+    m = load_mps(path)
+    a, b = m.list_constraints()
+    assert (a.name, a.sense, a.rhs) == ("a", Sense.Equal, 7.0)
+    # y came first in the file after the new definition; x's two terms are summed in place.
+    assert [(v.name, c) for v, c in a.items()] == [("y", 3.0), ("x", 11.0)]
+    assert (b.name, b.sense, b.rhs) == ("b", Sense.GreaterEqual, 8.0)
+    assert [(v.name, c) for v, c in b.items()] == [("x", 2.0), ("y", 4.0)]
+
+
+@pytest.mark.parametrize(
+    ("row_change", "message"),
+    [
+        (("r          1.0\nRHS", "r          inf\nRHS"), r"^row 'r': a coefficient inf is not a finite number$"),
+        (("r          1.0\nRHS", "r          1e308   r   1e308\nRHS"),
+         r"^row 'r': a coefficient inf is not a finite number$"),
+        (("RHS       r          1.0", "RHS       r          nan"), None),
+    ],
+    ids=["coefficient", "sum", "rhs"],
+)
+def test_a_rows_failure_comes_before_the_objectives(tmp_path, row_change, message):
+    path = tmp_path / "n.mps"
+    text = SENSE_BODY.replace(*row_change).replace("obj        2.0", "obj        -inf")
+    path.write_text(text)
+    if message is None:
+        with pytest.raises(ValueError, match=r"^row 'r': the right-hand side"):
+            load_mps(path, lenient=True)
+    else:
+        with pytest.raises(ValueError, match=message):
+            load_mps(path)
+
+
+@pytest.mark.parametrize("width", [2, 8, 9, 30])
+def test_a_column_repeated_in_a_row_of_any_length_is_summed_in_its_first_place(tmp_path, width):
+    names = [f"c{j}" for j in range(width)]
+    lines = [f"    {n}        r          {j + 1}.0" for j, n in enumerate(names)]
+    lines.append(f"    {names[0]}        r          0.5")  # the first column again, after the others
+    lines.append(f"    {names[-1]}        q          2.0   q   3.0")
+    path = tmp_path / "w.mps"
+    path.write_text("NAME          W\nROWS\n N  obj\n L  r\n L  q\nCOLUMNS\n" + "\n".join(lines) + "\nENDATA\n")
+    m = load_mps(path)
+    r, q = m.list_constraints()
+    assert [(v.name, c) for v, c in r.items()] == [(names[0], 1.5)] + [(n, j + 1.0) for j, n in enumerate(names)][1:]
+    assert [(v.name, c) for v, c in q.items()] == [(names[-1], 5.0)]

@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
+#include <optional>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -11,6 +13,7 @@
 #include "base/numeric.hpp"
 #include "io/byte_sources.hpp"
 #include "io/mps_reader.hpp"
+#include "io/safe_output.hpp"
 
 namespace ondrel::io {
 
@@ -33,17 +36,13 @@ std::vector<RangeVariable> read_ranges(ModelCore& core, MpsData& data, MpsLoadFa
     const std::size_t ncols = core.variables.size();
     // Names are looked up as views of the records, which stay in place: room for a variable per
     // ranged row is made first.
-    std::size_t ranged = 0;
-    for (const MpsRowData& row : data.rows) ranged += row.ranged;
-    if (ranged == 0) return made;
-    core.variables.reserve(ncols + ranged);
+    facts.ranged_rows = data.ranges.size();
+    if (data.ranges.empty()) return made;
+    core.variables.reserve(ncols + data.ranges.size());
     std::unordered_set<std::string_view> taken;
-    for (std::size_t r = 0; r < data.rows.size(); ++r) {
+    for (const auto& [r, range] : data.ranges) {
         MpsRowData& row = data.rows[r];
-        if (!row.ranged) continue;
-        ++facts.ranged_rows;
         const std::string_view name = data.names[ncols + r];
-        const double range = row.range;
         if (std::isnan(range)) raise_row_value(name, "the range", range);
         const double rhs = -row.constant;
         double lo = rhs;
@@ -85,8 +84,12 @@ std::vector<RangeVariable> read_ranges(ModelCore& core, MpsData& data, MpsLoadFa
     return made;
 }
 
-// The parse into the store: variables, then the rows' terms placed straight into one slice of
-// the term arena row by row (the file lists them column by column), then the objective.
+// The parse into the store: variables, then the objective, then the rows' terms placed
+// straight into one slice of the term arena row by row (the file lists them column by column).
+// Each part of the parsed data goes as soon as it has been moved, so that a large file does not
+// hold it beside the whole model. Failures are raised in the order the data is checked: row
+// right-hand sides, row coefficients in file order, sums of repeated columns row by row, then
+// the objective's coefficients and its constant.
 void fill(ModelCore& core, MpsData& data, const MpsLoadOptions& options, const std::shared_ptr<SharedModel>& self,
           MpsLoadFacts& facts) {
     const std::size_t ncols = data.columns.size();
@@ -103,6 +106,27 @@ void fill(ModelCore& core, MpsData& data, const MpsLoadOptions& options, const s
     }
     HugeVector<MpsColumnData>().swap(data.columns);
 
+    // The objective, before the rows: its entries go before the arena slice is taken. A
+    // coefficient that is not finite is reported after the rows' failures, as it is checked
+    // after them.
+    const bool negate = !options.sense && !data.maximize && data.negated_maximize;
+    facts.negated = negate;
+    facts.objective_entries = data.objective.size();
+    facts.objective_name.assign(data.names[ncols + nrows]);
+    ExprValue objective;
+    objective.model = ModelRef::to(self);
+    if (!options.drop_names && !facts.objective_name.empty()) objective.name = facts.objective_name;
+    const double factor = negate ? -1.0 : 1.0;
+    std::optional<double> bad_objective;  // the first coefficient that is not finite
+    for (const MpsObjectiveEntry& e : data.objective) {
+        if (!std::isfinite(e.value)) {
+            bad_objective = e.value;
+            break;
+        }
+        objective.terms.add(e.column, e.value * factor);
+    }
+    std::vector<MpsObjectiveEntry>().swap(data.objective);
+
     for (std::size_t r = 0; r < nrows; ++r) {
         const MpsRowData& row = data.rows[r];
         if (!std::isfinite(row.constant)) {
@@ -113,42 +137,55 @@ void fill(ModelCore& core, MpsData& data, const MpsLoadOptions& options, const s
     if (options.ranges) {
         range_variables = read_ranges(core, data, facts);
     } else {
-        for (const MpsRowData& row : data.rows) facts.ranged_rows += row.ranged;
+        facts.ranged_rows = data.ranges.size();  // a describing read notes them only
     }
-    // Row r's terms go to [at[r], at[r] + entries), with one place more for a range variable;
-    // then repeated columns are summed.
-    std::vector<std::size_t> at(nrows + 1, 0);
-    for (std::size_t r = 0, k = 0; r < nrows; ++r) {
+    const auto takes_range = [&](std::size_t r, std::size_t& k) {
         const bool extra = k < range_variables.size() && range_variables[k].row == r;
         k += extra;
-        at[r + 1] = at[r] + data.rows[r].entries + extra;
+        return extra;
+    };
+    // Row r's terms go to [start of r, start of r + entries), with one place more for a range
+    // variable: each row's count becomes the place of its next term, and after the scatter the
+    // end of its terms. Then repeated columns are summed.
+    std::size_t total = 0;
+    for (std::size_t r = 0, k = 0; r < nrows; ++r) {
+        const std::size_t n = data.rows[r].entries;
+        data.rows[r].entries = total;
+        total += n + takes_range(r, k);
     }
-
-    const std::size_t total = at[nrows];
-    facts.entries = total;
+    facts.entries = total - range_variables.size();
     Term* const slice = total == 0 ? nullptr : core.term_arena.take(total);
-    std::vector<std::size_t> next(at.begin(), at.end() - 1);
     data.entries.drain([&](const MpsEntry& e) {
         if (!std::isfinite(e.value)) raise_row_value(data.names[ncols + e.row], "a coefficient", e.value);
-        slice[next[e.row]++] = Term{e.column, e.value};
+        slice[data.rows[e.row].entries++] = Term{e.column, e.value};
     });
-    std::vector<std::size_t>().swap(next);
     core.constraints.reserve(nrows);
     std::size_t written = 0;  // terms kept, after summing repeated columns
     TermMap merged;
-    // seen[column] = row + 1 when the column has a term in the row at hand: most rows name each
-    // column once, and a repeat is summed into its first place.
-    std::vector<std::uint32_t> seen(ncols, 0);
-    std::size_t next_range = 0;
-    for (std::size_t r = 0; r < nrows; ++r) {
-        Term* const begin = slice + at[r];
-        const std::size_t n = data.rows[r].entries;
+    // A short row is searched for a repeated column pair by pair; for a longer one, seen[column]
+    // = row + 1 when the column has a term in the row at hand (the table is made only when such
+    // a row comes). Most rows name each column once, and a repeat is summed into its first place.
+    constexpr std::size_t kShortRow = 8;
+    std::vector<std::uint32_t> seen;
+    std::size_t row_start = 0;
+    for (std::size_t r = 0, next_range = 0; r < nrows; ++r) {
+        Term* const begin = slice + row_start;
+        const std::size_t n = data.rows[r].entries - row_start;
+        const bool ranged = takes_range(r, next_range);
+        row_start = data.rows[r].entries + ranged;
         bool repeats = false;
-        const auto stamp = static_cast<std::uint32_t>(r + 1);
-        for (std::size_t k = 0; k < n; ++k) {
-            std::uint32_t& s = seen[begin[k].id];
-            repeats = repeats || s == stamp;
-            s = stamp;
+        if (n <= kShortRow) {
+            for (std::size_t k = 1; k < n; ++k) {
+                for (std::size_t i = 0; i < k; ++i) repeats = repeats || begin[i].id == begin[k].id;
+            }
+        } else {
+            if (seen.empty()) seen.assign(ncols, 0);
+            const auto stamp = static_cast<std::uint32_t>(r + 1);
+            for (std::size_t k = 0; k < n; ++k) {
+                std::uint32_t& s = seen[begin[k].id];
+                repeats = repeats || s == stamp;
+                s = stamp;
+            }
         }
         std::size_t kept = n;
         if (repeats) {
@@ -164,9 +201,7 @@ void fill(ModelCore& core, MpsData& data, const MpsLoadOptions& options, const s
                 }
             }
         }
-        if (next_range < range_variables.size() && range_variables[next_range].row == r) {
-            begin[kept++] = Term{range_variables[next_range++].id, -1.0};
-        }
+        if (ranged) begin[kept++] = Term{range_variables[next_range - 1].id, -1.0};
         // Close the gap left by summed terms, so the slice stays packed.
         Term* const place = slice + written;
         if (place != begin) std::copy(begin, begin + kept, place);
@@ -185,21 +220,13 @@ void fill(ModelCore& core, MpsData& data, const MpsLoadOptions& options, const s
         c.sense = sense < 0 ? Sense::LessEqual : sense > 0 ? Sense::GreaterEqual : Sense::Equal;
     }
     if (slice != nullptr) core.term_arena.keep(slice + written);
+    std::vector<std::uint32_t>().swap(seen);
+    HugeVector<MpsRowData>().swap(data.rows);
+    data.names = NameList();
 
-    const bool negate = !options.sense && !data.maximize && data.negated_maximize;
-    facts.negated = negate;
-    facts.objective_entries = data.objective.size();
-    facts.objective_name.assign(data.names[ncols + nrows]);  // the columns were released above
-    ExprValue objective;
-    objective.model = ModelRef::to(self);
-    if (!options.drop_names && !facts.objective_name.empty()) objective.name = facts.objective_name;
-    const double factor = negate ? -1.0 : 1.0;
-    for (const MpsObjectiveEntry& e : data.objective) {
-        if (!std::isfinite(e.value)) {
-            raise_value(Msg() << "objective row '" << facts.objective_name << "': a coefficient " << e.value
-                              << " is not a finite number");
-        }
-        objective.terms.add(e.column, e.value * factor);
+    if (bad_objective) {
+        raise_value(Msg() << "objective row '" << facts.objective_name << "': a coefficient " << *bad_objective
+                          << " is not a finite number");
     }
     if (!std::isfinite(data.objective_constant)) {
         raise_value(Msg() << "objective row '" << facts.objective_name << "': the right-hand side "

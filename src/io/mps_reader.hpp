@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/huge_pages.hpp"
@@ -32,8 +33,6 @@ struct MpsRowData {
     std::int32_t sense = 0;    // -1 for "L", 0 for "E", 1 for "G"
     double constant = 0.0;     // negated right-hand side
     std::size_t entries = 0;   // number of coefficients of this row in MpsData::entries
-    bool ranged = false;       // the RANGES section gives the row a range (read with ParserOptions::ranges)
-    double range = 0.0;        // that range, as the file gives it
 };
 
 // One row coefficient, in file order.
@@ -182,6 +181,9 @@ struct MpsData {
     double objective_constant = 0.0;
     std::optional<bool> maximize;
     bool negated_maximize = false;
+    // The ranges a RANGES section gives rows (read with ParserOptions::ranges): (row, range as
+    // the file gives it), by row.
+    std::vector<std::pair<std::uint32_t, double>> ranges;
     MpsReadNotes notes;
 };
 

@@ -335,16 +335,15 @@ void MpsSectionParser::define_row(const Pending& p) {
         if (options_.loader) notes_.repeated_rows.add(r.name, p.line);
         r.sense = p.sense;
         r.constant = 0.0;
-        r.valid_from = entries_.size();
-        r.ranged = false;
-        redefined_rows_ = true;
+        redefinitions_.push_back(Redefinition{id, entries_.size()});
+        ranges_.erase(static_cast<std::uint32_t>(id));
         return;
     }
     if (row_index_.full()) fail("Too many rows");
     NameTable::Lookup kept = p.lookup;
     kept.name = names_.keep(p.lookup.name);
     row_index_.insert(kept);
-    rows_.push_back(Row{kept.name, p.sense, 0.0, entries_.size()});
+    rows_.push_back(Row{kept.name, 0.0, p.sense});
 }
 
 // COLUMNS lines are turned into a queue of steps whose hash slots are prefetched when queued;
@@ -558,9 +557,11 @@ void MpsSectionParser::read_range(std::string_view row, std::string_view text, s
     const double v = number("RANGES", text, line);
     // Readers differ on a second range for a row (the first or the last may win): a strict read
     // refuses it, a lenient one takes the last, as RHS does.
-    if (options_.strict && rows_[r].ranged) fail_line("RANGES", line, "row '", row, "' has a range already");
-    rows_[r].ranged = true;
-    rows_[r].range = v;
+    const auto [at, added] = ranges_.try_emplace(static_cast<std::uint32_t>(r), v);
+    if (!added) {
+        if (options_.strict) fail_line("RANGES", line, "row '", row, "' has a range already");
+        at->second = v;
+    }
 }
 
 // BOUNDS: type, set name, column, value. In an unnamed section a line may lack the set name
@@ -624,6 +625,10 @@ MpsData MpsSectionParser::finish() {
     if (options_.strict && !stopped_) {
         raise_runtime(Msg() << "no ENDATA line in " << lines_before_ << " lines: the file is cut short");
     }
+    // The lookup tables are done with: their memory goes back before the output is built, so
+    // that a large file does not hold both at once.
+    row_index_ = NameTable();
+    column_index_ = NameTable();
     MpsData out;
     out.problem_name = std::move(problem_name_);
     std::size_t chars = objective_name_.size();
@@ -633,13 +638,19 @@ MpsData MpsSectionParser::finish() {
     for (const std::string_view n : column_names_) out.names.add(n);
     for (const Row& r : rows_) out.names.add(r.name);
     out.names.add(objective_name_);
+    // The names are copied: their first copies go back too.
+    HugeVector<std::string_view>().swap(column_names_);
+    names_ = NameArena();
     out.columns = std::move(columns_);
 
-    if (redefined_rows_) {
+    if (!redefinitions_.empty()) {
+        // valid_from[r]: the entries of row r before this position are dropped.
+        HugeVector<std::size_t> valid_from(rows_.size(), 0);
+        for (const Redefinition& d : redefinitions_) valid_from[d.row] = d.from;
         std::size_t kept = 0;
         for (std::size_t i = 0; i < entries_.size(); ++i) {
             const MpsEntry e = entries_[i];
-            if (i >= rows_[e.row].valid_from) entries_[kept++] = e;
+            if (i >= valid_from[e.row]) entries_[kept++] = e;
         }
         entries_.shrink(kept);
     }
@@ -648,14 +659,15 @@ MpsData MpsSectionParser::finish() {
     for (std::size_t r = 0; r < rows_.size(); ++r) {
         out.rows[r].sense = rows_[r].sense;
         out.rows[r].constant = rows_[r].constant;
-        out.rows[r].ranged = rows_[r].ranged;
-        out.rows[r].range = rows_[r].range;
     }
+    HugeVector<Row>().swap(rows_);
     out.entries = std::move(entries_);
     out.objective = std::move(objective_);
     out.objective_constant = objective_constant_;
     out.maximize = maximize_;
     out.negated_maximize = negated_maximize_;
+    out.ranges.assign(ranges_.begin(), ranges_.end());
+    std::sort(out.ranges.begin(), out.ranges.end());
     out.notes = std::move(notes_);
     out.notes.lines = lines_before_;
     return out;

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "base/name_table.hpp"
@@ -40,15 +41,17 @@ private:
     enum class Keyword { Name, Rows, Columns, Rhs, Ranges, Bounds, Endata, QuadObj, QMatrix, QSection, QcMatrix, CSection, Indicators };
     using Tokens = std::vector<std::string_view>;
 
+    // 32 bytes a row: a file of millions of rows holds them all until the end of the read.
     struct Row {
-        std::string_view name;
-        std::int32_t sense;
+        std::string_view name;  // kept in names_
         double constant;
-        // Coefficients recorded before this position of the entry list belong to an earlier
-        // definition of the row and are dropped.
-        std::size_t valid_from;
-        bool ranged = false;
-        double range = 0.0;
+        std::int32_t sense;
+    };
+    // A row defined again: its coefficients recorded before position `from` of the entry list
+    // belong to the earlier definition and are dropped.
+    struct Redefinition {
+        std::uint32_t row;
+        std::size_t from;
     };
 
     // One step of work that looks a name up, queued in file order: in ROWS the definition of a
@@ -118,7 +121,8 @@ private:
 
     HugeVector<Row> rows_;
     NameTable row_index_;
-    bool redefined_rows_ = false;
+    std::vector<Redefinition> redefinitions_;  // in file order
+    std::unordered_map<std::uint32_t, double> ranges_;  // RANGES read with the ranges option, by row
     HugeVector<MpsColumnData> columns_;
     HugeVector<std::string_view> column_names_;
     NameTable column_index_;
