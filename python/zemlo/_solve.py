@@ -71,7 +71,8 @@ class SolveResult:
     """What `solve` found.
 
     `status` is one of "optimal", "infeasible", "unbounded", "infeasible or unbounded",
-    "time limit" and "other"; `solver_status` is the solver's own word for it.
+    "time limit", "interrupted" (Ctrl-C stopped HiGHS) and "other"; `solver_status` is the
+    solver's own word for it.
     `solver_objective` is the objective value the solver reported, the model's objective
     constant included. `values` maps each variable name to the value the solve stored (empty
     when the solver gave no solution); it is made on first use. `check` measures the stored
@@ -154,6 +155,12 @@ def solve(
     solver's log to standard output, and `options` are further settings by the solver's own
     names (any HiGHS option; for CBC and GLPK the parameters listed in
     `zemlo.solvers.cbc.OPTIONS` and `zemlo.solvers.glpk.OPTIONS`).
+
+    Ctrl-C (SIGINT) while HiGHS runs, in the main thread with Python's own SIGINT handler in
+    force, stops HiGHS at its next check (well within a second) and returns what it had with
+    the status "interrupted" (and the solution, if it found one, stored and checked); a
+    KeyboardInterrupt is raised instead where the signal comes before or after HiGHS runs, or
+    while CBC or GLPK run.
 
     Returns a SolveResult. Raises TypeError for a model that is not a Model or a setting of
     the wrong type; ValueError for an unknown solver, a setting out of range, or an option the

@@ -34,7 +34,7 @@ __all__ = ["SOLVERS", "STATUSES", "Answer", "Settings", "Solver", "SolverError",
 SOLVERS = ("highs", "cbc", "glpk")
 
 # The statuses an Answer (and so a SolveResult) can have.
-STATUSES = ("optimal", "infeasible", "unbounded", "infeasible or unbounded", "time limit", "other")
+STATUSES = ("optimal", "infeasible", "unbounded", "infeasible or unbounded", "time limit", "interrupted", "other")
 
 
 class SolverError(RuntimeError):

@@ -91,6 +91,15 @@ def program(name: str, hint: str) -> str:
     return found
 
 
+def unreadable(program: str, number: int, line: str) -> SolverError:
+    """The error for a solution file the program wrote that is not what it writes: the line
+    (its number, from 1, and at most 60 characters of it) where reading it stopped."""
+    text = line.strip()
+    if len(text) > 60:
+        text = text[:57] + "..."
+    return SolverError(f"{program} wrote a solution zemlo cannot read: line {number}: {text!r}")
+
+
 def last_line(text: str) -> str:
     lines = [line.strip() for line in text.splitlines() if line.strip()]
     return lines[-1] if lines else "no output"

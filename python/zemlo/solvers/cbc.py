@@ -25,6 +25,7 @@ from zemlo.solvers._program import (
     option_arguments,
     program,
     show_log,
+    unreadable,
     write_model_file,
 )
 
@@ -96,7 +97,9 @@ def _run(
     with open(text, encoding="utf-8", errors="replace") as f:
         first = f.readline().strip()
         lines = f.readlines()
-    words, _, objective_text = first.partition(" - objective value ")
+    words, found, objective_text = first.partition(" - objective value ")
+    if not found:  # every status line cbc writes says "... - objective value ..."
+        raise unreadable("cbc", 1, first)
     status = _status(words)
     if status in ("infeasible", "unbounded"):
         return FileAnswer(status, words)
@@ -142,16 +145,20 @@ def _text(lines: list[str], n_cols: int, n_rows: int) -> FileAnswer:
     col_duals = [0.0] * n_cols
     activities = [0.0] * n_rows
     row_duals = [0.0] * n_rows
-    for line in lines:
+    for k, line in enumerate(lines, start=2):  # after the status line
         match = _LINE.match(line)
         if match is None:
             continue
         _, kind, number, value, dual = match.groups()
         j = int(number)
+        try:
+            numbers = float(value), float(dual)
+        except ValueError:
+            raise unreadable("cbc", k, line) from None
         if kind == "X" and j < n_cols:
-            col_values[j], col_duals[j] = float(value), float(dual)
+            col_values[j], col_duals[j] = numbers
         elif kind == "C" and j < n_rows:
-            activities[j], row_duals[j] = float(value), float(dual)
+            activities[j], row_duals[j] = numbers
     return FileAnswer("other", "", None, col_values, col_duals, activities, row_duals)
 
 

@@ -24,6 +24,7 @@ from zemlo.solvers._program import (
     option_arguments,
     program,
     show_log,
+    unreadable,
     write_model_file,
 )
 
@@ -85,9 +86,19 @@ def _raw(path: str, n_cols: int, n_rows: int, log: str) -> FileAnswer:
     its status and objective, then "i" lines for rows and "j" lines for columns."""
     with open(path, encoding="utf-8", errors="replace") as f:
         lines = [line.split() for line in f]
-    head = next((t for t in lines if t and t[0] == "s"), None)
-    if head is None:
+    at = [0]  # the number (from 1) of the line being read
+    try:
+        return _read_raw(lines, n_cols, n_rows, log, at)
+    except (ValueError, IndexError):
+        raise unreadable("glpsol", at[0], " ".join(lines[at[0] - 1])) from None
+
+
+def _read_raw(lines: list[list[str]], n_cols: int, n_rows: int, log: str, at: list[int]) -> FileAnswer:
+    head_at = next((k for k, t in enumerate(lines, start=1) if t and t[0] == "s"), None)
+    if head_at is None:
         raise SolverError("glpsol wrote a solution file without a status line")
+    at[0] = head_at
+    head = lines[head_at - 1]
     kind, m, n = head[1], int(head[2]), int(head[3])
     if n != n_cols or m not in (n_rows, n_rows + 1):
         raise SolverError(
@@ -132,10 +143,13 @@ def _raw(path: str, n_cols: int, n_rows: int, log: str) -> FileAnswer:
     col_duals: list[float] | None = None if kind == "mip" else [0.0] * n_cols
     row_duals: list[float] | None = None if kind == "mip" else [0.0] * n_rows
     # Row and column lines: "i/j index value" for a MIP, "i/j index status value dual" else.
-    for t in lines:
+    for number, t in enumerate(lines, start=1):
         if not t or t[0] not in ("i", "j"):
             continue
+        at[0] = number
         index = int(t[1]) - 1
+        if index < 0:
+            raise IndexError(index)
         value = float(t[2] if kind == "mip" else t[3])
         dual = None if kind == "mip" else float(t[4])
         if t[0] == "j":

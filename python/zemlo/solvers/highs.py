@@ -13,7 +13,9 @@ from __future__ import annotations
 
 import contextlib
 import os
+import signal
 import sys
+import threading
 from collections.abc import Iterator
 from typing import Any
 
@@ -76,7 +78,8 @@ class Highs:
             # HiGHS runs on one scheduler per process, made with the thread count of the first
             # run; a run that asks for another count fails unless the scheduler is made anew.
             highs_class.resetGlobalScheduler(True)
-        h.run()
+        with _stopped_by_ctrl_c(h):
+            h.run()
         if settings.verbose:
             _flush_native_stdout()
 
@@ -88,6 +91,7 @@ class Highs:
             highspy.HighsModelStatus.kUnbounded: "unbounded",
             highspy.HighsModelStatus.kUnboundedOrInfeasible: "infeasible or unbounded",
             highspy.HighsModelStatus.kTimeLimit: "time limit",
+            highspy.HighsModelStatus.kInterrupt: "interrupted",
         }
         result = statuses.get(model_status, "other")
         solution = h.getSolution()
@@ -98,6 +102,12 @@ class Highs:
             return np.fromiter(values, dtype=np.float64, count=len(values))
 
         duals = solution.dual_valid
+        sizes = [len(solution.col_value), len(solution.row_value)]
+        if duals:
+            sizes += [len(solution.col_dual), len(solution.row_dual)]
+        if any(size != (n, m)[i % 2] for i, size in enumerate(sizes)):
+            raise SolverError(f"HiGHS answered with a solution of {sizes[0]} columns and {sizes[1]} rows "
+                              f"for a model of {n} columns and {m} rows")
         return Answer(
             result,
             words,
@@ -151,6 +161,58 @@ def _configure(h: Any, settings: Settings) -> None:
         for option in ("output_flag", "log_to_console"):
             if option not in settings.options:
                 h.setOptionValue(option, True)
+
+
+@contextlib.contextmanager
+def _stopped_by_ctrl_c(h: Any) -> Iterator[None]:
+    """Meanwhile, Ctrl-C (SIGINT) stops the run of `h` instead of waiting for its end: HiGHS asks
+    its interrupt callbacks (simplex, interior point, MIP search) whether to stop, and the
+    callback says so once the signal came. HiGHS then ends with the status "Interrupted by
+    user" and whatever solution it has.
+
+    Only where Python's own SIGINT handler is in force, in the main thread: a handler the
+    program installed, or SIGINT ignored (a background job), is left as it is.
+    """
+    import highspy
+
+    if (
+        threading.current_thread() is not threading.main_thread()
+        or signal.getsignal(signal.SIGINT) is not signal.default_int_handler
+    ):
+        yield
+        return
+    stop = threading.Event()
+    # The signal also writes a byte to this pipe at once, which a callback that HiGHS calls
+    # from another thread of its own sees even before the handler runs in the main thread.
+    woken, wake = os.pipe()
+    os.set_blocking(woken, False)
+    os.set_blocking(wake, False)
+
+    def on_interrupt_check(kind: Any, message: Any, data_out: Any, data_in: Any, user_data: Any) -> None:
+        # Called often (between iterations) by HiGHS.
+        if not stop.is_set():
+            with contextlib.suppress(BlockingIOError):
+                if signal.SIGINT in os.read(woken, 64):  # one byte per signal: its number
+                    stop.set()
+        if stop.is_set():
+            data_in.user_interrupt = True
+
+    kinds = highspy.cb.HighsCallbackType
+    checks = (kinds.kCallbackSimplexInterrupt, kinds.kCallbackIpmInterrupt, kinds.kCallbackMipInterrupt)
+    h.setCallback(on_interrupt_check, None)
+    for kind in checks:
+        h.startCallback(kind)
+    previous = signal.signal(signal.SIGINT, lambda signum, frame: stop.set())
+    previous_wakeup = signal.set_wakeup_fd(wake, warn_on_full_buffer=False)
+    try:
+        yield
+    finally:
+        signal.set_wakeup_fd(previous_wakeup)
+        signal.signal(signal.SIGINT, previous)
+        for kind in checks:
+            h.stopCallback(kind)
+        os.close(woken)
+        os.close(wake)
 
 
 def _flush_native_stdout() -> None:
