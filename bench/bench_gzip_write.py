@@ -16,6 +16,7 @@ The level-6 time is printed beside it for comparison (no target).
 
 from __future__ import annotations
 
+import functools
 import gc
 import os
 import resource
@@ -23,10 +24,9 @@ import sys
 import tempfile
 import time
 
-from timing import Targets  # first: it limits NumPy's threads
+from timing import Targets  # isort: skip  (first: it limits NumPy's threads)
 
 import numpy as np  # noqa: E402
-
 from zemlo._files import output_defaults, write_model  # noqa: E402
 from zemlo._ondrel import AffineExpr, Model  # noqa: E402
 
@@ -72,37 +72,40 @@ def timed(fn) -> float:
         gc.enable()
 
 
+def measure(model: Model, nonzeros: int, tmp: str, targets: Targets) -> None:
+    for fmt in ("mps", "lp"):
+        plain = os.path.join(tmp, f"model.{fmt}")
+        packed = plain + ".gz"
+        runs = {
+            "plain": functools.partial(write_model, model, plain),
+            "gzip": functools.partial(write_model, model, packed),
+        }
+        best = {name: float("inf") for name in runs}
+        for _ in range(ROUNDS):
+            for name, fn in runs.items():
+                best[name] = min(best[name], timed(fn))
+
+        def level_6(path: str = packed) -> None:
+            with output_defaults(gzip_level=6):
+                write_model(model, path)
+
+        slow = timed(level_6)
+        size, packed_size = os.path.getsize(plain), os.path.getsize(packed)
+        ratio = best["gzip"] / best["plain"]
+        print(f"{nonzeros:>12,} non-zeros {fmt.upper():<3}  plain {best['plain']:6.2f} s "
+              f"({size / 1e6:7.1f} MB)   .gz level 1 {best['gzip']:6.2f} s ({packed_size / 1e6:6.1f} MB, "
+              f"{ratio:.2f}x)   .gz level 6 {slow:6.2f} s ({slow / best['plain']:.2f}x)")
+        targets.check(ratio <= TARGET, f"{nonzeros:,} {fmt.upper()}: .gz write {ratio:.2f}x the plain write "
+                      f"(<= {TARGET:g}x)")
+        os.unlink(plain)
+        os.unlink(packed)
+
+
 def main(sizes: list[int]) -> int:
     targets = Targets()
     with tempfile.TemporaryDirectory(prefix="zemlo-bench-gz-") as tmp:
         for nonzeros in sizes:
-            model = build(nonzeros)
-            for fmt in ("mps", "lp"):
-                plain = os.path.join(tmp, f"model.{fmt}")
-                packed = plain + ".gz"
-                runs = {
-                    "plain": lambda: write_model(model, plain),
-                    "gzip": lambda: write_model(model, packed),
-                }
-                best = {name: float("inf") for name in runs}
-                for _ in range(ROUNDS):
-                    for name, fn in runs.items():
-                        best[name] = min(best[name], timed(fn))
-                def level_6() -> None:
-                    with output_defaults(gzip_level=6):
-                        write_model(model, packed)
-
-                slow = timed(level_6)
-                size, packed_size = os.path.getsize(plain), os.path.getsize(packed)
-                ratio = best["gzip"] / best["plain"]
-                print(f"{nonzeros:>12,} non-zeros {fmt.upper():<3}  plain {best['plain']:6.2f} s "
-                      f"({size / 1e6:7.1f} MB)   .gz level 1 {best['gzip']:6.2f} s ({packed_size / 1e6:6.1f} MB, "
-                      f"{ratio:.2f}x)   .gz level 6 {slow:6.2f} s ({slow / best['plain']:.2f}x)")
-                targets.check(ratio <= TARGET, f"{nonzeros:,} {fmt.upper()}: .gz write {ratio:.2f}x the plain write "
-                              f"(<= {TARGET:g}x)")
-                os.unlink(plain)
-                os.unlink(packed)
-            del model
+            measure(build(nonzeros), nonzeros, tmp, targets)
     return targets.exit_status()
 
 

@@ -94,8 +94,26 @@ def test_version_from_metadata_through_both_entry_points():
     (("--bogus",), "unrecognized arguments: --bogus"),
     (("solve",), "zemlo solve: error: the following arguments are required: FILE"),
     (("solve", AFIRO, "--solver", "simplex"), "argument --solver: invalid choice: 'simplex'"),
-    (("solve", AFIRO, "--time-limit", "0"), "argument --time-limit: must be above 0"),
-    (("solve", AFIRO, "--time-limit", "soon"), "argument --time-limit: not a number: 'soon'"),
+    (("solve", AFIRO, "--time-limit", "0"), "argument --time-limit: must be a positive number of seconds: 0"),
+    (("solve", AFIRO, "--time-limit", "-5"), "argument --time-limit: must be a positive number of seconds: -5"),
+    (("solve", AFIRO, "--time-limit", "nan"), "argument --time-limit: must be a positive number of seconds: nan"),
+    (("solve", AFIRO, "--time-limit", "inf"), "argument --time-limit: must be a positive number of seconds: inf"),
+    (("solve", AFIRO, "--time-limit", "soon"), "argument --time-limit: must be a positive number of seconds: soon"),
+    (("solve", AFIRO, "--tolerance=-1e-9"), "argument --tolerance: must be a number of at least 0: -1e-9"),
+    (("solve", AFIRO, "--tolerance", "tiny"), "argument --tolerance: must be a number of at least 0: tiny"),
+    (("solve", AFIRO, "--show", "-1"), "argument --show: must be a whole number of at least 0: -1"),
+    (("solve", AFIRO, "--show", "2.5"), "argument --show: must be a whole number of at least 0: 2.5"),
+    (("convert", AFIRO, "o.lp", "--max-name-length", "x"),
+     "argument --max-name-length: must be a whole number of at least 0: x"),
+    (("convert", AFIRO, "o.lp.gz", "--gzip-level", "0"), "argument --gzip-level: must be a whole number from 1 to 9: 0"),
+    (("convert", AFIRO, "o.lp.gz", "--gzip-level", "10"),
+     "argument --gzip-level: must be a whole number from 1 to 9: 10"),
+    (("solve", AFIRO, "--solution", "s.csv.gz", "--gzip-level", "fast"),
+     "argument --gzip-level: must be a whole number from 1 to 9: fast"),
+    (("convert", AFIRO, "o.lp", "--gzip-level", "3"), "--gzip-level applies only to OUT ending in .gz"),
+    (("solve", AFIRO, "--solution", "s.csv", "--gzip-level", "3"),
+     "--gzip-level applies only to a --solution file ending in .gz"),
+    (("solve", AFIRO, "--gzip-level", "3"), "--gzip-level applies only to a --solution file ending in .gz"),
     (("solve", AFIRO, "--solution", "out.txt"), "out.txt: the solution file must end in .csv or .json"),
     (("convert", AFIRO, "out.txt"), "out.txt: cannot tell the format"),
     (("convert", AFIRO, "out.lp", "--objsense"), "--objsense cannot be used when writing LP"),
@@ -591,3 +609,152 @@ def test_a_missing_solver_is_named_with_how_to_get_it(tmp_path):
     for solver, extra, hint in cases:
         line = one_line_error(zemlo("solve", AFIRO, "--solver", solver, env={**os.environ, **extra}), 1)
         assert line.startswith("zemlo: error: the ") and line.endswith(hint), line
+
+
+# --- output files: checked before the work, errors naming them, nothing left behind -------------
+
+
+def _bound_by_mode_bits():
+    """Run in the child before it starts: a superuser gives up overriding file permissions, so
+    the mode bits bind it as they bind anyone else (an ordinary user is bound already)."""
+    import ctypes
+
+    if os.geteuid() == 0:
+        libc = ctypes.CDLL(None, use_errno=True)
+        for capability in (1, 2):  # CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH
+            if libc.prctl(24, capability, 0, 0, 0) != 0:  # PR_CAPBSET_DROP
+                raise OSError(ctypes.get_errno(), "prctl")
+
+
+def read_only_folder(tmp):
+    (tmp / "ro").mkdir(mode=0o555)
+
+
+def a_folder_named_out(tmp):
+    (tmp / "out.lp").mkdir()
+
+
+def links_to_dev_full(tmp):
+    for name in ("full.lp", "full.mps.gz", "full.csv.gz"):
+        (tmp / name).symlink_to("/dev/full")
+
+
+def existing_outputs(tmp):
+    (tmp / "out.lp").write_text("keep")
+    (tmp / "s.json").write_text("keep")
+
+
+# (arguments, what to make first, run with the mode bits binding, exit status, the error line,
+# whether the solve ran before the failure: standard output shows its answer only then)
+OUTPUT_FAILURES = [
+    (("solve", AFIRO, "--solution", "no/such/dir/x.csv"), None, False, 1,
+     "zemlo: error: No such directory: no/such/dir/x.csv", False),
+    (("convert", AFIRO, "no/such/dir/out.lp"), None, False, 1, "zemlo: error: No such directory: no/such/dir/out.lp",
+     False),
+    (("convert", AFIRO, "out.lp", "--force"), a_folder_named_out, False, 1, "zemlo: error: Is a directory: out.lp",
+     False),
+    (("convert", AFIRO, "/proc/zemlo-out.lp"), None, False, 1,
+     "zemlo: error: No such file or directory: /proc/zemlo-out.lp", False),
+    (("convert", AFIRO, "out.lp"), existing_outputs, False, 2,
+     "zemlo: error: out.lp exists; use --force to replace it (see zemlo --help)", False),
+    (("solve", AFIRO, "--solution", "s.json"), existing_outputs, False, 2,
+     "zemlo: error: s.json exists; use --force to replace it (see zemlo --help)", False),
+    (("convert", AFIRO, "ro/out.lp"), read_only_folder, True, 1, "zemlo: error: Permission denied: ro/out.lp", False),
+    (("solve", AFIRO, "--solution", "ro/s.csv.gz"), read_only_folder, True, 1,
+     "zemlo: error: Permission denied: ro/s.csv.gz", False),
+    (("convert", AFIRO, "full.lp"), links_to_dev_full, False, 1, "zemlo: error: No space left on device: full.lp", False),
+    (("convert", AFIRO, "full.mps.gz"), links_to_dev_full, False, 1,
+     "zemlo: error: No space left on device: full.mps.gz", False),
+    (("solve", AFIRO, "--solution", "full.csv.gz"), links_to_dev_full, False, 1,
+     "zemlo: error: No space left on device: full.csv.gz", True),
+]
+
+
+@pytest.mark.parametrize(("args", "make", "bound", "status", "message", "solved"), OUTPUT_FAILURES)
+def test_output_failures_name_the_file_and_leave_nothing(tmp_path, args, make, bound, status, message, solved):
+    if args[0] == "solve":
+        require_solver("highs")
+    if make is not None:
+        make(tmp_path)
+    before = {p: p.read_bytes() if p.is_file() else None for p in tmp_path.rglob("*")}
+    run = subprocess.run([sys.executable, "-m", "zemlo", *map(str, args), "-q"], capture_output=True, text=True,
+                         timeout=600, cwd=tmp_path, preexec_fn=_bound_by_mode_bits if bound else None)
+    assert one_line_error(run, status) == message
+    assert run.stdout.startswith("model       AFIRO") == solved, run.stdout
+    after = {p: p.read_bytes() if p.is_file() else None for p in tmp_path.rglob("*")}
+    assert after == before  # no output, no staging file, existing files untouched
+
+
+def test_a_read_only_file_is_replaced_with_force_keeping_its_mode(tmp_path):
+    out = tmp_path / "out.lp"
+    out.write_text("old")
+    out.chmod(0o444)
+    run = subprocess.run([sys.executable, "-m", "zemlo", "convert", str(AFIRO), "out.lp", "--force", "-q"],
+                         capture_output=True, text=True, timeout=600, cwd=tmp_path, preexec_fn=_bound_by_mode_bits)
+    assert (run.returncode, run.stderr) == (0, "")
+    assert out.read_text().startswith("\\* AFIRO *\\") and out.stat().st_mode & 0o777 == 0o444
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["out.lp"]
+
+
+def test_replacing_through_a_link_keeps_the_link_and_the_mode(tmp_path):
+    (tmp_path / "keep").mkdir()
+    target = tmp_path / "keep" / "model.mps"
+    target.write_text("old")
+    target.chmod(0o640)
+    (tmp_path / "model.mps").symlink_to(target)
+    assert zemlo("convert", AFIRO, tmp_path / "model.mps", "--force").returncode == 0
+    assert (tmp_path / "model.mps").is_symlink() and target.stat().st_mode & 0o777 == 0o640
+    assert "\nNAME          AFIRO\n" in target.read_text()
+    assert sorted(p.name for p in (tmp_path / "keep").iterdir()) == ["model.mps"]
+
+
+@pytest.mark.parametrize("out", ["a.mps.gz", "s.csv.gz"])
+def test_the_gzip_level_changes_the_size_not_the_text(tmp_path, out):
+    sizes, texts = {}, {}
+    for level in (None, "1", "9"):
+        name = f"{level}-{out}"
+        given = () if level is None else ("--gzip-level", level)
+        if out.startswith("s."):
+            require_solver("highs")
+            run = zemlo("solve", netlib("sc50a"), "--solution", tmp_path / name, *given, "-q")
+        else:
+            run = zemlo("convert", netlib("sc50a"), tmp_path / name, *given)
+        assert run.returncode == 0, run.stderr
+        data = (tmp_path / name).read_bytes()
+        sizes[level], texts[level] = len(data), gzip.decompress(data)
+    assert texts["1"] == texts["9"] == texts[None]
+    assert sizes[None] == sizes["1"] > sizes["9"]
+
+
+# --- solvers that answer with what zemlo cannot read ------------------------------------------
+
+
+GARBAGE_CBC = '#!/bin/sh\nfor a; do last="$a"; done\nprintf "{text}" > "$last"\necho garbage\nexit {status}\n'
+GARBAGE_GLPSOL = ('#!/bin/sh\nwhile [ $# -gt 0 ]; do if [ "$1" = "-w" ]; then out="$2"; fi; shift; done\n'
+               'printf "{text}" > "$out"\necho garbage\nexit {status}\n')
+
+
+@pytest.mark.parametrize(("solver", "program", "text", "status", "message"), [
+    ("cbc", "cbc", "garbage\\n", 0, "cbc wrote a solution zemlo cannot read: line 1: 'garbage'"),
+    ("cbc", "cbc", "Optimal - objective value 0\\n      0 X0000000 garbage 0\\n", 0,
+     "cbc wrote a solution zemlo cannot read: line 2: '0 X0000000 garbage 0'"),
+    ("cbc", "cbc", "", 3, "cbc failed (exit status 3): garbage"),
+    ("glpk", "glpsol", "garbage\\n", 0, "glpsol wrote a solution file without a status line"),
+    ("glpk", "glpsol", "s bas 27 32 f f garbage\\n", 0,
+     "glpsol wrote a solution zemlo cannot read: line 1: 's bas 27 32 f f garbage'"),
+    ("glpk", "glpsol", "s bas 27 32 f f 0\\nj 1 b garbage 0\\n", 0,
+     "glpsol wrote a solution zemlo cannot read: line 2: 'j 1 b garbage 0'"),
+    ("glpk", "glpsol", "s bas 27 32 f f 0\\nj 99 b 1 0\\n", 0,
+     "glpsol wrote a solution zemlo cannot read: line 2: 'j 99 b 1 0'"),
+    ("glpk", "glpsol", "", 1, "glpsol failed (exit status 1): garbage"),
+])
+def test_a_solver_answering_garbage_is_one_line_naming_it(tmp_path, solver, program, text, status, message):
+    bin_dir = tmp_path / "bin"
+    bin_dir.mkdir()
+    fake = bin_dir / program
+    fake.write_text((GARBAGE_CBC if program == "cbc" else GARBAGE_GLPSOL).format(text=text, status=status))
+    fake.chmod(0o755)
+    env = {**os.environ, "PATH": f"{bin_dir}{os.pathsep}{os.environ.get('PATH', '')}"}
+    run = zemlo("solve", AFIRO, "--solver", solver, "--solution", "s.csv", "-q", env=env, cwd=tmp_path)
+    assert one_line_error(run, 1) == f"zemlo: error: {message}"
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["bin"]

@@ -15,7 +15,6 @@ import threading
 from pathlib import Path
 
 import pytest
-
 from zemlo._files import DEFAULT_GZIP_LEVEL, check_output, output_defaults, output_file, write_model
 from zemlo._ondrel import Category, Model
 

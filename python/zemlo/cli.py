@@ -14,15 +14,23 @@ import math
 import os
 import sys
 import time
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from typing import IO, Any, NoReturn
 
+from zemlo._files import (
+    DEFAULT_GZIP_LEVEL,
+    check_output,
+    format_of,
+    model_name,
+    output_defaults,
+    output_file,
+    write_model,
+)
 from zemlo._info import describe, render
-from zemlo._files import format_of, model_name, output_file, write_model
 from zemlo._load import read_file, skipped
 from zemlo._names import has_line_break
 from zemlo._ondrel import Model, ObjSense
-from zemlo._solve import SOLVERS, SolveResult, SolverError, require, solve
+from zemlo._solve import SOLVERS, SolverError, SolveResult, require, solve
 
 PROG = "zemlo"
 # Reading or writing files above this size reports its time on standard error.
@@ -92,6 +100,9 @@ def build_parser() -> argparse.ArgumentParser:
     convert.add_argument("input", metavar="IN", help="MPS file, plain or gzip; - for standard input")
     convert.add_argument("output", metavar="OUT", help="file to write: .lp, .mps, .lp.gz or .mps.gz")
     convert.add_argument("--force", action="store_true", help="replace OUT if it exists")
+    convert.add_argument("--gzip-level", type=_gzip_level, metavar="N",
+                         help=f"compress OUT ending in .gz at level N, 1 (fastest) to 9 (smallest); "
+                         f"default {DEFAULT_GZIP_LEVEL}")
     convert.add_argument("--rename", action="store_true",
                          help="write generated names (X0000000, ... for columns, C0000000, ... for rows)")
     convert.add_argument("--relax", action="store_true", help="write integer columns as continuous ones")
@@ -123,6 +134,8 @@ def build_parser() -> argparse.ArgumentParser:
     solve_.add_argument("--solution", metavar="OUT",
                         help="write the solution to OUT: .csv or .json, may end in .gz")
     solve_.add_argument("--force", action="store_true", help="replace the --solution file if it exists")
+    solve_.add_argument("--gzip-level", type=_gzip_level, metavar="N",
+                        help=f"compress a --solution file ending in .gz at level N, 1 to 9; default {DEFAULT_GZIP_LEVEL}")
     solve_.add_argument("--tolerance", type=_non_negative_float, default=1e-6, metavar="T",
                         help="largest violation the check accepts (default 1e-6)")
     solve_.add_argument("--show", type=_non_negative, default=20, metavar="N",
@@ -148,14 +161,36 @@ def read_options(parser: argparse.ArgumentParser) -> None:
                         "columns the file does not declare, instead of refusing the file")
 
 
-def _non_negative(text: str) -> int:
+# Each option that takes a number says in one message what it takes, whatever is wrong with
+# the value given: "argument --time-limit: must be a positive number of seconds: -5".
+
+
+def _number(text: str, fits: Callable[[float], bool], what: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        value = math.nan
+    if not (math.isfinite(value) and fits(value)):
+        raise argparse.ArgumentTypeError(f"must be {what}: {text}")
+    return value
+
+
+def _whole(text: str, low: int, high: float, what: str) -> int:
     try:
         value = int(text)
     except ValueError:
-        raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
-    if value < 0:
-        raise argparse.ArgumentTypeError(f"must not be negative: {text}")
+        value = low - 1
+    if not low <= value <= high:
+        raise argparse.ArgumentTypeError(f"must be {what}: {text}")
     return value
+
+
+def _non_negative(text: str) -> int:
+    return _whole(text, 0, math.inf, "a whole number of at least 0")
+
+
+def _gzip_level(text: str) -> int:
+    return _whole(text, 1, 9, "a whole number from 1 to 9")
 
 
 def _name(text: str) -> str:
@@ -165,20 +200,11 @@ def _name(text: str) -> str:
 
 
 def _non_negative_float(text: str) -> float:
-    try:
-        value = float(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
-    if not (value >= 0 and math.isfinite(value)):
-        raise argparse.ArgumentTypeError(f"must be a finite number not below 0: {text}")
-    return value
+    return _number(text, lambda x: x >= 0, "a number of at least 0")
 
 
 def _positive(text: str) -> float:
-    value = _non_negative_float(text)
-    if value == 0:
-        raise argparse.ArgumentTypeError("must be above 0")
-    return value
+    return _number(text, lambda x: x > 0, "a positive number of seconds")
 
 
 # --- progress and files ---------------------------------------------------------------------
@@ -243,9 +269,16 @@ def read_model(
     return model, facts
 
 
-def _refuse_existing(path: str, force: bool) -> None:
-    if os.path.exists(path) and not force:
+def _check_output(path: str, force: bool, gzip_level: int | None, where: str) -> None:
+    """Everything about an output file that can fail, checked before any work: an existing
+    regular file (or one a link leads to) needs --force (a FIFO or device is written, not
+    replaced), --gzip-level needs a .gz name, and the file must be writable (OSError naming it).
+    """
+    if os.path.isfile(path) and not force:
         raise UsageError(f"{path} exists; use --force to replace it")
+    if gzip_level is not None and not path.lower().endswith(".gz"):
+        raise UsageError(f"--gzip-level applies only to {where} ending in .gz")
+    check_output(path, force=force)
 
 
 def _format_of(path: str) -> str:
@@ -290,19 +323,25 @@ def cmd_convert(args: argparse.Namespace, progress: Progress) -> int:
         ]
     if misplaced:
         raise UsageError(f"{', '.join(misplaced)} cannot be used when writing {fmt.upper()}")
-    _refuse_existing(args.output, args.force)
+    _check_output(args.output, args.force, args.gzip_level, "OUT")
     model, _ = read_model(args.input, progress, drop_cons_names=args.drop_cons_names, ranges=args.ranges,
                           lenient=args.lenient)
     started = time.perf_counter()
-    write_model(model, args.output, rename=args.rename, relax=args.relax, obj_name=args.obj_name,
-                model_name_=args.model_name, objsense=args.objsense, max_name_length=args.max_name_length,
-                dummy_var_name=args.dummy_var_name, rename_option="--rename")
-    size = os.path.getsize(args.output)
+    with output_defaults(force=args.force, gzip_level=_level(args)):
+        write_model(model, args.output, rename=args.rename, relax=args.relax, obj_name=args.obj_name,
+                    model_name_=args.model_name, objsense=args.objsense, max_name_length=args.max_name_length,
+                    dummy_var_name=args.dummy_var_name, rename_option="--rename")
+    # A FIFO or device has no size to tell.
+    size = f"{size_text(os.path.getsize(args.output))}, " if os.path.isfile(args.output) else ""
     progress.say(
-        f"wrote {args.output} ({size_text(size)}, {model.num_constraints} rows, "
+        f"wrote {args.output} ({size}{model.num_constraints} rows, "
         f"{len(model.used_variable_ids())} columns) in {time.perf_counter() - started:.2f} s"
     )
     return 0
+
+
+def _level(args: argparse.Namespace) -> int:
+    return DEFAULT_GZIP_LEVEL if args.gzip_level is None else int(args.gzip_level)
 
 
 def cmd_solve(args: argparse.Namespace, progress: Progress) -> int:
@@ -312,7 +351,9 @@ def cmd_solve(args: argparse.Namespace, progress: Progress) -> int:
         lower = args.solution.lower().removesuffix(".gz")
         if not lower.endswith((".csv", ".json")):
             raise UsageError(f"{args.solution}: the solution file must end in .csv or .json (and may end in .gz)")
-        _refuse_existing(args.solution, args.force)
+        _check_output(args.solution, args.force, args.gzip_level, "a --solution file")
+    elif args.gzip_level is not None:
+        raise UsageError("--gzip-level applies only to a --solution file ending in .gz")
     require(args.solver)
     model, _ = read_model(args.file, progress, ranges=args.ranges, lenient=args.lenient)
     progress.say(f"solving {args.file} with {args.solver}")
@@ -350,8 +391,13 @@ def cmd_solve(args: argparse.Namespace, progress: Progress) -> int:
             out.write(f"  ... {len(nonzero) - args.show} more (write them all with --solution FILE)\n")
     out.flush()
     if args.solution is not None:
-        write_solution(args.solution, model, result)
+        write_solution(args.solution, model, result, force=args.force, gzip_level=_level(args))
         progress.say(f"wrote {args.solution}")
+    if result.status == "interrupted":
+        # Ctrl-C stopped the solver: what it had is shown (and written), then the command
+        # ends as any interrupted one does.
+        print(f"{PROG}: interrupted", file=sys.stderr)
+        return 130
     if check is not None and not check.feasible(args.tolerance):
         raise SolutionRejected(
             f"the {result.solver} solution misses the model by more than {args.tolerance:g} "
@@ -383,11 +429,14 @@ def _at(name: str | None) -> str:
     return "" if name is None else f" ({name})"
 
 
-def write_solution(path: str, model: Model, result: SolveResult) -> None:
-    """Writes the stored solution as CSV (kind, name, value, reduced_cost, dual, slack) or JSON."""
+def write_solution(
+    path: str, model: Model, result: SolveResult, *, force: bool = False, gzip_level: int = DEFAULT_GZIP_LEVEL
+) -> None:
+    """Writes the stored solution as CSV (kind, name, value, reduced_cost, dual, slack) or JSON,
+    through output_file (so with its checks, `force` and `gzip_level`)."""
     variables = [(v.name, v.value, v.dj) for v in model.list_variables()]
     constraints = [(c.name, c.value(), c.pi, c.slack) for c in model.list_constraints()]
-    with output_file(path) as plain:
+    with output_file(path, force=force, gzip_level=gzip_level) as plain:
         with open(plain, "w", encoding="utf-8", newline="") as f:
             if path.lower().removesuffix(".gz").endswith(".json"):
                 _write_json(f, result, variables, constraints)
