@@ -161,7 +161,7 @@ def test_a_feasibility_model_is_written_so_every_reader_takes_it(tmp_path, reade
     ("a-b", "Variable name \"a-b\" cannot be written to an LP file: it holds '-'; LP names hold letters, digits "
             "and !\"#$%&()/,.;?@_`'{}|~"),
     ("st", 'Variable name "st" cannot be written to an LP file: it is a word LP files reserve'),
-    ("e12", 'Variable name "e12" cannot be written to an LP file: it may be read as a number'),
+    ("infinity", 'Variable name "infinity" cannot be written to an LP file: it is a word LP files reserve'),
 ])
 def test_names_an_lp_file_cannot_carry_are_refused_before_writing(tmp_path, name, message):
     model = zemlo.Model("m")

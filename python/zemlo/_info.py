@@ -45,9 +45,9 @@ class FileInfo:
 
 def lp_name_kind(problem: str) -> str:
     """The kind of an LP name problem, for grouping names: "characters", "leading digit or
-    period", "keyword", "number-like", "over-long", "empty" or "line break"."""
+    period", "keyword", "over-long", "empty" or "line break"."""
     for start, kind in (("holds a line", "line break"), ("holds", "characters"), ("starts", "leading digit or period"),
-                        ("is a word", "keyword"), ("may be read", "number-like"), ("is longer", "over-long")):
+                        ("is a word", "keyword"), ("is longer", "over-long")):
         if problem.startswith(start):
             return kind
     return "empty"

@@ -28,6 +28,5 @@ def lp_name_problem(name: str) -> str | None:
     """What keeps `name` from being written to a CPLEX LP file as it is, or None when nothing
     does: the reason, worded to follow the quoted name. A name holds letters, digits and the
     symbols !"#$%&()/,.;?@_`'{}|~, does not start with a digit or a period, is at most 255 bytes
-    long, is no word LP files reserve and does not read as a number ("e1"). The file writers
-    apply the same rule."""
+    long and is no word LP files reserve. The file writers apply the same rule."""
     return _native.lp_name_problem(name)

@@ -52,8 +52,6 @@ std::string lp_name_problem(std::string_view name) {
         std::find(kMinMaxWords.begin(), kMinMaxWords.end(), lower) != kMinMaxWords.end()) {
         return "is a word LP files reserve";
     }
-    // "e" and a digit: some readers take the name, after a coefficient, for its exponent.
-    if (lower.size() >= 2 && lower[0] == 'e' && digit(lower[1])) return "may be read as a number";
     return {};
 }
 
