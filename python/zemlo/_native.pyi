@@ -157,5 +157,6 @@ def write_mps(
     rename: bool,
     model_name: str,
     obj_name: str,
+    constant_column: bool = True,
 ) -> str | None: ...
 def lp_name_problem(name: str) -> str | None: ...

@@ -43,10 +43,12 @@ PyObject* write_lp(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
 }
 
 constexpr char write_mps_doc[] =
-    "write_mps(model, path, mps_sense, mip, with_objsense, rename, model_name, obj_name)\n--\n\n"
+    "write_mps(model, path, mps_sense, mip, with_objsense, rename, model_name, obj_name, constant_column=True)\n"
+    "--\n\n"
     "Write the model to `path` as a fixed-column MPS file every reader takes the same way: an\n"
-    "integer column without an upper bound gets a PL line, the objective's constant is written\n"
-    "as a column fixed at 1. Returns the name of the constant's column, or None.";
+    "integer column without an upper bound gets a PL line, and with `constant_column` the\n"
+    "objective's constant is written as a column fixed at 1 (a solver run that evaluates the\n"
+    "objective itself leaves it out). Returns the name of the constant's column, or None.";
 PyObject* write_mps(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
     static constexpr auto sig = ONDREL_SIGNATURE(write_mps_doc);
     Arg<LowModel> model;
@@ -54,7 +56,9 @@ PyObject* write_mps(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
     Arg<I32> mps_sense;
     Arg<Flag> mip, with_objsense, rename;
     Arg<Text> model_name, obj_name;
-    if (!parse(sig, args, nargs, kw, model, path, mps_sense, mip, with_objsense, rename, model_name, obj_name))
+    ArgOr<Flag, true> constant_column;
+    if (!parse(sig, args, nargs, kw, model, path, mps_sense, mip, with_objsense, rename, model_name, obj_name,
+               constant_column))
         return nullptr;
     io::MpsWriteOptions options;
     options.mps_sense = mps_sense.value;
@@ -65,7 +69,7 @@ PyObject* write_mps(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
     options.obj_name = obj_name.value;
     options.interrupt = check_signals;
     options.bound_open_integers = true;
-    options.constant_column = true;
+    options.constant_column = constant_column.value;
     const io::MpsFileNames names = io::write_mps_file(*model.value, path.value, options);
     return column_or_none(names.constant_column);
 }
