@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <optional>
 
 #include "base/errors.hpp"
@@ -279,7 +280,16 @@ void MpsSectionParser::data_line(const Tokens& t, std::size_t line) {
         case Section::Ranges: ranges_line(t, line); break;
         case Section::Bounds: bounds_line(t, line); break;
         case Section::Unsupported: {
-            const auto index = static_cast<std::size_t>(unsupported_) - static_cast<std::size_t>(Keyword::QuadObj);
+            // The table lists the keywords from QuadObj on, in the order of the enumeration.
+            constexpr auto at = [](Keyword k) { return static_cast<std::size_t>(k) - static_cast<std::size_t>(Keyword::QuadObj); };
+            static_assert(std::size(kUnsupportedSections) == at(Keyword::Indicators) + 1);
+            static_assert(kUnsupportedSections[at(Keyword::QuadObj)].keyword == "QUADOBJ" &&
+                          kUnsupportedSections[at(Keyword::QMatrix)].keyword == "QMATRIX" &&
+                          kUnsupportedSections[at(Keyword::QSection)].keyword == "QSECTION" &&
+                          kUnsupportedSections[at(Keyword::QcMatrix)].keyword == "QCMATRIX" &&
+                          kUnsupportedSections[at(Keyword::CSection)].keyword == "CSECTION" &&
+                          kUnsupportedSections[at(Keyword::Indicators)].keyword == "INDICATORS");
+            const std::size_t index = at(unsupported_);
             if (options_.describe) {
                 notes_.left_out_sections.add(kUnsupportedSections[index].keyword, line);
                 break;
