@@ -112,8 +112,9 @@ def test_instances_have_no_dict_and_no_weak_references():
 
 
 def test_constructors():
-    assert isinstance(z.Model("m"), z.Model)
-    assert isinstance(z.Model(name=None), z.Model)
+    # The name given, or "Model" for None; a new model holds nothing.
+    assert z.Model("m").summary() == "Model(name=m, vars=0, constraints=0, objective=unset)"
+    assert z.Model(name=None).summary() == "Model(name=Model, vars=0, constraints=0, objective=unset)"
     e = z.AffineExpr()
     assert (e.num_terms(), e.constant, e.sense, e.name, e.keys()) == (0, 0.0, None, None, [])
 
