@@ -12,9 +12,9 @@ import gc
 import gzip
 import math
 import os
-import sys
 import re
 import subprocess
+import sys
 import textwrap
 import weakref
 from array import array
