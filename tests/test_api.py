@@ -14,7 +14,7 @@ from zemlo import _ondrel
 ROOT = Path(__file__).resolve().parents[1]
 # The modelling layer first, then the native core's names, then the helpers around it.
 LAYER = ["DoRaduvar", "Var", "VarDict", "VarArray", "Expr", "LinearConstraint", "Row", "RowBlock", "total"]
-HELPERS = ["load_mps", "solve", "SolveResult", "SolverError", "check_solution", "SolutionCheck"]
+HELPERS = ["load_mps", "load_lp", "solve", "SolveResult", "SolverError", "check_solution", "SolutionCheck"]
 
 
 def test_the_package_exposes_the_native_names_and_its_helpers():

@@ -3,7 +3,7 @@
 Write a problem as Python with `DoRaduvar`: variables, expressions with + - * / and sums
 (`total` for large generators), constraints with <=, >= and ==, then `solve()`. Underneath,
 build a model with `Model`, its variables and `AffineExpr` expressions, or load one from an MPS
-file with `load_mps`; write it as a CPLEX LP file (`write_lp`) or a fixed MPS file
+file with `load_mps` or an LP file with `load_lp`; write it as a CPLEX LP file (`write_lp`) or a fixed MPS file
 (`write_mps`); hand it to a solver with `solve`, which stores the solver's answer in the model
 and checks it against the model's own bounds and constraints (`check_solution` runs that check
 on whatever solution the model holds).
@@ -14,7 +14,7 @@ names.
 
 from importlib.metadata import PackageNotFoundError, version
 
-from zemlo._load import load_mps
+from zemlo._load import load_lp, load_mps
 from zemlo._problem import DoRaduvar, Expr, LinearConstraint, Row, RowBlock, Var, VarArray, VarDict, total
 from zemlo._ondrel import (
     AffineExpr,
@@ -70,6 +70,7 @@ __all__ = [
     "write_mps",
     "read_mps",
     "load_mps",
+    "load_lp",
     "solve",
     "SolveResult",
     "SolverError",

@@ -10,7 +10,7 @@ from typing import Any
 from zemlo import _native
 from zemlo._ondrel import Model, ObjSense
 
-__all__ = ["load_mps"]
+__all__ = ["load_lp", "load_mps"]
 
 # What the read said it passed over, as the facts name it: what, and where it was not declared.
 SKIPPED = (
@@ -120,6 +120,73 @@ def load_mps(
     phrases = skipped(facts)
     if phrases:
         warnings.warn(f"{os.fspath(path)}: passed over " + "; ".join(phrases), UserWarning, stacklevel=2)
+    return model
+
+
+def read_lp_file(
+    path: str | os.PathLike[str], *, ranges: bool = False, ranges_option: str = "ranges=True"
+) -> tuple[Model, dict[str, Any]]:
+    """The Model in the LP file at `path` and what the read met (see `load_lp`); the command
+    reads LP files through this too. OS errors come as OSError naming the path; a refused
+    ranged constraint names the option as `ranges_option`."""
+    name = os.fspath(path)
+    try:
+        return _native.load_lp(name, ranges)
+    except RuntimeError as exc:
+        error = _os_error(exc, name)
+        if error is exc and str(exc).endswith(RANGES_OPTION):
+            error = RuntimeError(str(exc).removesuffix(RANGES_OPTION) + ranges_option)
+        raise error from None
+
+
+def load_lp(path: str | os.PathLike[str], *, ranges: bool = False) -> Model:
+    """Read a CPLEX LP file into a new Model.
+
+    `path` is a str or os.PathLike naming an LP file, which may be gzip-compressed (told from
+    its first bytes, not its name); "-" reads standard input. The file is read once, as a
+    stream, so pipes and FIFOs work too.
+
+    What the file holds: a first line "\\* NAME *\\" (as `write_lp` writes it) or
+    "\\Problem name: NAME" names the model. The objective section (Minimize or Maximize, also
+    min, max, minimum, maximum, minimise, maximise, in any letter case) gives the sense, the
+    objective's name (an optional label "obj:"), its terms and, from a number without a
+    variable, its constant. The constraints follow "Subject To" (or "such that", "st", "s.t.",
+    "st."), each with an optional label, over any number of lines; a number on the left-hand
+    side moves to the right, and "3 >= x" reads as "x <= 3". Senses are <, <=, =<, >, >=, =>
+    and =. The Bounds section sets bounds ("x <= 4", "-2 <= x <= 5", "x = 3", "x free",
+    "-inf <= x"; a later bound of the same variable wins, and an upper bound below zero keeps
+    the lower bound 0 as LP files mean it). Generals (general, integer, gen) make variables
+    Integer, Binaries (binary, bin) Integer in [0, 1]. An SOS section gives SOS groups
+    ("s1: S1:: x:1 y:2", its label as the group's key). Comments run from a backslash to the end
+    of the line, or between "\\*" and "*\\" across lines. Keywords are recognised at the start
+    of a line in any letter case; the file ends with End. A coefficient may touch its variable
+    ("3x") unless the name could be read as an exponent ("3e1x" is refused).
+
+    Variables come in the order the file first names them: in the objective, the constraints,
+    then the Bounds, Generals, Binaries and SOS sections, which declare a variable they name for
+    the first time (LP files declare variables there that no constraint uses). A variable is
+    continuous in [0, +inf) unless a section says otherwise. Constraints without a label, or
+    whose label begins with "_", get automatic names (_C1, _C2, ...), so a file written from
+    unnamed constraints reads back as it was written.
+
+    A constraint with two senses ("-1 <= x + y <= 1", "5 >= x >= 2") is refused unless
+    `ranges=True`. Then it becomes, as `load_mps` reads RANGES, the row minus a new variable
+    "<row>_range" equal to 0, the variable bounded by the two ends (a digit is appended to the
+    name should a variable have it); the range variables come after the file's variables, in
+    row order. Ends that are equal make an equality; an infinite end the one-sided row of the
+    other.
+
+    The read stops at the first thing it cannot take, with one RuntimeError naming the line,
+    the column and the token ("line 12, column 7: ..."): quadratic terms ("[", "^"), indicator
+    constraints ("->"), semi-continuous, lazy constraint and user cut sections, unknown
+    sections, malformed numbers and infinite ones where a finite number is needed, a constraint
+    without a sense, a constraint name used twice, a file with neither an objective nor a
+    constraint section (not an LP file) or without its End line, and lines that are not UTF-8
+    text or longer than 1 MiB.
+
+    Raises OSError for a file that cannot be opened or read. On failure no Model is returned.
+    """
+    model, _facts = read_lp_file(path, ranges=ranges)
     return model
 
 

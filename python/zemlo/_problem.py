@@ -381,11 +381,16 @@ class DoRaduvar:
 
     @classmethod
     def read(cls, path: str | os.PathLike[str], *, ranges: bool = False, lenient: bool = False) -> DoRaduvar:
-        """A problem read from an MPS file (plain or gzip, "-" for standard input) as
-        `zemlo.load_mps` reads it, with its `ranges` and `lenient` options; its variables and
-        constraints are in `all_variables()` and `all_constraints()`."""
-        from zemlo._load import load_mps
+        """A problem read from a file (plain or gzip, "-" for standard input): a CPLEX LP
+        file when the name ends in .lp or .lp.gz, as `zemlo.load_lp` reads it with its `ranges`
+        option, else an MPS file as `zemlo.load_mps` reads it, with its `ranges` and `lenient`
+        options; its variables and constraints are in `all_variables()` and
+        `all_constraints()`."""
+        from zemlo._load import load_lp, load_mps
 
+        name = os.fspath(path)
+        if name.lower().endswith((".lp", ".lp.gz")):
+            return cls.from_model(load_lp(name, ranges=ranges))
         return cls.from_model(load_mps(path, ranges=ranges, lenient=lenient))
 
     @classmethod

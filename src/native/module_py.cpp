@@ -19,6 +19,7 @@ int exec_module(PyObject* module) {
     if (PyModule_AddFunctions(module, native_functions) < 0) return -1;
     if (PyModule_AddFunctions(module, var_array_functions) < 0) return -1;
     if (PyModule_AddFunctions(module, load_functions) < 0) return -1;
+    if (PyModule_AddFunctions(module, load_lp_functions) < 0) return -1;
     return PyModule_AddFunctions(module, write_functions);
 }
 

@@ -142,6 +142,7 @@ PyObject* total(PyObject* iterable);
 extern PyMethodDef native_functions[];
 extern PyMethodDef var_array_functions[];
 extern PyMethodDef load_functions[];
+extern PyMethodDef load_lp_functions[];
 extern PyMethodDef write_functions[];
 
 // Any object, borrowed from the arguments.

@@ -1,0 +1,1266 @@
+#include "io/lp_reader.hpp"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <optional>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+
+#include "base/errors.hpp"
+#include "base/name_table.hpp"
+#include "base/numeric.hpp"
+#include "base/utf8.hpp"
+#include "format/number_parse.hpp"
+#include "io/byte_sources.hpp"
+
+namespace ondrel::io {
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Bytes. Names hold letters, digits and the symbols !"#$%&()/,.;?@_`'{}|~ and start with a
+// letter or a symbol other than the period; numbers start with a digit or a period.
+
+enum : unsigned char {
+    kOther = 0,  // anything not listed: refused where a token starts
+    kBlank,      // ASCII white space but the line feed
+    kNewline,
+    kName,       // may start a name
+    kDigit,      // may start a number, continues a name
+    kDot,        // the same
+    kPlus,
+    kMinus,
+    kColon,
+    kLess,
+    kGreater,
+    kEqual,
+    kBackslash,
+    kHigh,       // 0x80 and above: Unicode white space, or refused
+    kQuadratic,  // '[' and '^'
+};
+
+struct ByteClasses {
+    unsigned char c[256];
+    constexpr ByteClasses() : c{} {
+        for (int b = 'a'; b <= 'z'; ++b) c[b] = kName;
+        for (int b = 'A'; b <= 'Z'; ++b) c[b] = kName;
+        for (const char s : std::string_view("!\"#$%&()/,;?@_`'{}|~")) c[static_cast<unsigned char>(s)] = kName;
+        for (int b = '0'; b <= '9'; ++b) c[b] = kDigit;
+        c[static_cast<unsigned char>('.')] = kDot;
+        for (const char s : std::string_view(" \t\r\v\f")) c[static_cast<unsigned char>(s)] = kBlank;
+        c[static_cast<unsigned char>('\n')] = kNewline;
+        c[static_cast<unsigned char>('+')] = kPlus;
+        c[static_cast<unsigned char>('-')] = kMinus;
+        c[static_cast<unsigned char>(':')] = kColon;
+        c[static_cast<unsigned char>('<')] = kLess;
+        c[static_cast<unsigned char>('>')] = kGreater;
+        c[static_cast<unsigned char>('=')] = kEqual;
+        c[static_cast<unsigned char>('\\')] = kBackslash;
+        c[static_cast<unsigned char>('[')] = kQuadratic;
+        c[static_cast<unsigned char>('^')] = kQuadratic;
+        for (int b = 0x80; b <= 0xFF; ++b) c[b] = kHigh;
+    }
+};
+inline constexpr ByteClasses kClasses;
+
+inline unsigned char class_of(const char* p) noexcept { return kClasses.c[static_cast<unsigned char>(*p)]; }
+inline bool continues_name(unsigned char cls) noexcept { return cls >= kName && cls <= kDot; }
+inline bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+
+// ASCII case-insensitive equality with a lower-case word.
+bool same_word(std::string_view text, std::string_view lower) noexcept {
+    if (text.size() != lower.size()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c) != lower[i]) return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Section keywords, recognised as the first token of a line (and not followed by ':', which
+// makes the word a label). The words of two-word keywords are confirmed by the next token.
+
+enum class Word : std::uint8_t { None, Minimize, Maximize, Subject, Such, St, Bounds, Generals, Binaries, Semi, Sos, End, Lazy, User };
+
+struct Keyword {
+    std::string_view text;
+    Word word;
+};
+constexpr Keyword kKeywords[] = {
+    {"minimize", Word::Minimize}, {"minimum", Word::Minimize},  {"minimise", Word::Minimize},
+    {"min", Word::Minimize},      {"maximize", Word::Maximize}, {"maximum", Word::Maximize},
+    {"maximise", Word::Maximize}, {"max", Word::Maximize},      {"subject", Word::Subject},
+    {"such", Word::Such},         {"st", Word::St},             {"s.t.", Word::St},
+    {"st.", Word::St},            {"bounds", Word::Bounds},     {"bound", Word::Bounds},
+    {"general", Word::Generals},  {"generals", Word::Generals}, {"gen", Word::Generals},
+    {"integer", Word::Generals},  {"integers", Word::Generals}, {"binary", Word::Binaries},
+    {"binaries", Word::Binaries}, {"bin", Word::Binaries},      {"semi", Word::Semi},
+    {"semis", Word::Semi},        {"sos", Word::Sos},           {"end", Word::End},
+    {"lazy", Word::Lazy},         {"user", Word::User},
+};
+
+Word keyword_of(std::string_view text) noexcept {
+    if (text.size() < 2 || text.size() > 8) return Word::None;
+    // Every keyword starts with one of these letters.
+    const char first = static_cast<char>(text[0] | 0x20);
+    if (std::string_view("mbsgiblue").find(first) == std::string_view::npos) return Word::None;
+    for (const Keyword& k : kKeywords) {
+        if (same_word(text, k.text)) return k.word;
+    }
+    return Word::None;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Failures: "line L, column C: <detail>", out of line.
+
+struct Where {
+    std::size_t line = 0;
+    std::size_t column = 0;
+};
+
+[[noreturn, gnu::cold, gnu::noinline]] void fail(Where w, std::string_view a, std::string_view b = {},
+                                                 std::string_view c = {}, std::string_view d = {},
+                                                 std::string_view e = {}) {
+    raise_runtime(Msg() << "line " << w.line << ", column " << w.column << ": " << a << b << c << d << e);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Tokens.
+
+enum class Kind : std::uint8_t { End, Name, Number, Plus, Minus, Colon, Sense };
+
+struct Token {
+    Kind kind = Kind::End;
+    Word word = Word::None;  // a Name that is the first token of its line and a keyword
+    Sense sense = Sense::LessEqual;
+    bool first = false;      // the first token of its line
+    std::string_view text;   // valid until two more refills of the input
+    double number = 0.0;
+    Where at;
+};
+
+// How a token is named in a message.
+std::string shown(const Token& t) {
+    if (t.kind == Kind::End) return "the end of the file";
+    return Msg() << "'" << t.text << "'";
+}
+
+// ---------------------------------------------------------------------------------------------
+// The input: the stream read in pieces of whole lines into one of two buffers, in turn, so that
+// the text of the tokens of the previous piece stays valid while the next piece is read. Every
+// piece ends with a line feed (one is added after a last line without it), so the scans inside
+// a line need no bounds checks. Each piece is checked for UTF-8 before it is read.
+
+class Input {
+public:
+    Input(ByteSource& source, std::size_t piece, InterruptCheck interrupt)
+        : source_(source), piece_(std::max<std::size_t>(piece, 16)), interrupt_(interrupt) {}
+
+    // The next piece of whole lines as [begin, end), after `lines_before` lines; false at the
+    // end of the stream.
+    bool next(const char*& begin, const char*& end, std::size_t lines_before) {
+        if (done_) return false;
+        Buffer& old = buffers_[current_];
+        Buffer& buf = buffers_[1 - current_];
+        const std::size_t rest = old.have - old.complete;
+        buf.reserve(std::max(piece_, rest + piece_ / 2) + 1);
+        if (rest != 0) std::memcpy(buf.data.get(), old.data.get() + old.complete, rest);
+        buf.have = rest;
+        old.have = old.complete = 0;
+        current_ = 1 - current_;
+        std::size_t scanned = 0;  // bytes of buf known to hold no line feed
+        for (;;) {
+            if (buf.have + 1 >= buf.capacity) {
+                if (buf.have > kMaxLine) {
+                    raise_runtime(Msg() << "line " << lines_before + 1 << " is longer than " << (kMaxLine >> 20)
+                                        << " MiB: this is not an LP file");
+                }
+                buf.reserve(buf.capacity * 2);
+            }
+            const std::size_t n = source_.read(buf.data.get() + buf.have, buf.capacity - 1 - buf.have);
+            check_interrupt(interrupt_);
+            if (n == 0) {
+                done_ = true;
+                if (buf.have == 0) return false;
+                buf.data[buf.have++] = '\n';  // room was kept for it
+                buf.complete = buf.have;
+                break;
+            }
+            buf.have += n;
+            const void* nl = memrchr(buf.data.get() + scanned, '\n', buf.have - scanned);
+            scanned = buf.have;
+            if (nl != nullptr) {
+                buf.complete = static_cast<std::size_t>(static_cast<const char*>(nl) - buf.data.get()) + 1;
+                break;
+            }
+        }
+        const std::string_view lines(buf.data.get(), buf.complete);
+        if (!is_valid_utf8(lines)) {
+            std::size_t line = lines_before + 1;
+            for (std::size_t at = 0; at < lines.size(); ++line) {
+                const std::size_t stop = std::min(lines.find('\n', at), lines.size());
+                if (!is_valid_utf8(lines.substr(at, stop - at))) break;
+                at = stop + 1;
+            }
+            raise_runtime(Msg() << "line " << line << " is not UTF-8 text");
+        }
+        begin = buf.data.get();
+        end = begin + buf.complete;
+        return true;
+    }
+
+private:
+    struct Buffer {
+        std::unique_ptr<char[]> data;
+        std::size_t capacity = 0;
+        std::size_t have = 0;      // bytes held
+        std::size_t complete = 0;  // the whole lines among them
+        void reserve(std::size_t n) {
+            if (n <= capacity) return;
+            std::unique_ptr<char[]> grown(new char[n]);
+            if (have != 0) std::memcpy(grown.get(), data.get(), have);
+            data = std::move(grown);
+            capacity = n;
+        }
+    };
+    ByteSource& source_;
+    std::size_t piece_;
+    InterruptCheck interrupt_;
+    Buffer buffers_[2];
+    int current_ = 0;
+    bool done_ = false;
+};
+
+// ---------------------------------------------------------------------------------------------
+// The parser.
+
+// A constraint as it is read: its terms are the `count` terms at `begin` in the arena.
+struct RowSpan {
+    Term* begin;
+    std::uint32_t count;
+    std::uint32_t column;  // of the constraint's first token
+    std::size_t line;
+};
+
+// A constraint with two senses: its activity between lo and hi. With the ranges option its
+// last term is kept for the range variable.
+struct RangedRow {
+    std::size_t row;
+    double lo;
+    double hi;
+};
+
+// One side of a constraint, or the objective: the sum of its numbers, whether it has terms,
+// and the first number that is not finite.
+struct Side {
+    double constant = 0.0;
+    bool any = false;  // a term or a number
+    bool terms = false;
+    bool bad = false;
+    Where bad_at;
+    std::string bad_text;
+};
+
+constexpr VarId kRangeSlot = ~VarId{0};  // a term kept for a range variable
+
+// The LP writer writes a constraint without terms as "name: 1 V <sense> rhs", after a row
+// "_dummy: 1 V = 0" that fixes V at 0: such a row names V as that stand-in.
+constexpr std::string_view kPlaceholderRow = "_dummy";
+
+class LpParser {
+public:
+    LpParser(Input& input, const LpLoadOptions& options) : input_(input), options_(options) {}
+
+    void parse();
+    // Checks what only the whole file tells (repeated constraint names, sums of repeated
+    // terms), makes the range variables and sums repeated terms; then fill moves everything
+    // into the store, which cannot fail.
+    void finish(LpLoadFacts& facts);
+    void fill(ModelCore& core, const std::shared_ptr<SharedModel>& self);
+
+    std::string problem_name;
+    std::size_t lines() const noexcept { return line_; }
+
+private:
+    // --- the lexer
+    void lex(Token& t);
+    [[gnu::noinline]] void lex_number(Token& t, const char* start);
+    [[gnu::noinline]] void skip_block_comment();
+    [[gnu::noinline]] bool refill();
+    void next() {
+        if (has_ahead_) {
+            tok_ = ahead_;
+            has_ahead_ = false;
+        } else {
+            lex(tok_);
+        }
+    }
+    const Token& peek() {
+        if (!has_ahead_) {
+            lex(ahead_);
+            has_ahead_ = true;
+        }
+        return ahead_;
+    }
+    Where here() const noexcept {
+        return Where{line_, static_cast<std::size_t>(p_ - line_start_) + 1 - continuation_};
+    }
+    void header();
+
+    // --- sections
+    bool at_section();
+    void objective_section();
+    void constraint_section();
+    void constraint();
+    void bounds_section();
+    void bound();
+    void names_section(bool binary);
+    void sos_section();
+    template <bool Row>
+    Side expression();
+    template <bool Row>
+    void term(double coeff);
+    double number_side(Where& first);
+    double signed_number(std::string_view after);
+    void unknown_section_check();
+
+    // --- variables
+    VarId variable(std::string_view name);
+    VarId add_variable(NameTable::Lookup l);
+    void flush();
+    void grow_terms();
+
+    Input& input_;
+    const LpLoadOptions& options_;
+
+    const char* p_ = nullptr;
+    const char* end_ = nullptr;
+    const char* line_start_ = nullptr;
+    std::size_t line_ = 0;          // the line p_ is on
+    std::size_t continuation_ = 0;  // UTF-8 continuation bytes before p_ on its line
+    bool first_ = true;             // the next token is the first of its line
+    bool eof_ = false;
+    Token tok_;
+    Token ahead_;
+    bool has_ahead_ = false;
+
+    // Variables: records in order of first appearance, their names kept for the table.
+    RecordVector<VariableRecord> variables_;
+    NameArena names_;
+    NameTable index_;
+
+    // Lookups of constraint terms, queued so that their table slots are fetched ahead; each
+    // fills the id of its term.
+    struct Pending {
+        NameTable::Lookup lookup;
+        Term* slot;
+    };
+    static constexpr std::size_t kQueue = 32;
+    Pending queue_[kQueue];
+    std::size_t queued_ = 0;
+
+    // Constraint terms, written into the arena as they are read: a constraint's terms lie
+    // together; a block that fills up moves the constraint being read to the next block.
+    TermArena arena_;
+    Term* cursor_ = nullptr;
+    Term* block_end_ = nullptr;
+    Term* row_begin_ = nullptr;
+    std::size_t block_terms_ = 4096;
+
+    RecordVector<ConstraintRecord> rows_;
+    HugeVector<RowSpan> spans_;
+    std::vector<RangedRow> ranged_;
+    std::uint64_t automatic_ = 0;
+    // The stand-in variable of empty constraints, and whether a section other than the
+    // constraints names it (then it stays a variable, and its row a constraint).
+    std::optional<VarId> placeholder_;
+    Where placeholder_at_;
+    bool placeholder_named_ = false;
+    void drop_placeholder();
+
+    std::vector<Term> objective_terms_;
+    TermMap objective_map_;
+    double objective_constant_ = 0.0;
+    Where objective_at_;
+    std::optional<std::string> objective_name_;
+    ObjSense sense_ = ObjSense::Minimize;
+    bool has_objective_ = false;
+    bool has_constraints_ = false;
+    std::vector<SosGroup> sos_;
+    std::vector<std::string> sections_;
+
+public:
+    const std::vector<std::string>& sections() const noexcept { return sections_; }
+};
+
+// ---------------------------------------------------------------------------------------------
+// The lexer.
+
+bool LpParser::refill() {
+    flush();  // queued lookups view the piece that is about to be replaced
+    const char* begin;
+    const char* end;
+    if (eof_ || !input_.next(begin, end, line_ - 1)) {
+        eof_ = true;
+        return false;
+    }
+    p_ = begin;
+    end_ = end;
+    line_start_ = begin;
+    return true;
+}
+
+// The first line "\* NAME *\" names the model, as does "\Problem name: NAME".
+void LpParser::header() {
+    line_ = 1;
+    if (!refill()) return;
+    const char* nl = static_cast<const char*>(std::memchr(p_, '\n', static_cast<std::size_t>(end_ - p_)));
+    std::string_view first(p_, static_cast<std::size_t>(nl - p_));
+    if (!first.empty() && first.back() == '\r') first.remove_suffix(1);
+    if (first.size() >= 6 && first.starts_with("\\* ") && first.ends_with(" *\\")) {
+        problem_name.assign(first.substr(3, first.size() - 6));
+    } else if (first.starts_with("\\Problem name:")) {
+        problem_name.assign(trim_white_space(first.substr(14)));
+    } else {
+        return;
+    }
+    p_ = nl + 1;
+    ++line_;
+    line_start_ = p_;
+    if (p_ == end_) refill();
+}
+
+void LpParser::skip_block_comment() {
+    const Where open = here();
+    p_ += 2;
+    for (;;) {
+        const char c = *p_;
+        if (c == '\n') {
+            ++p_;
+            ++line_;
+            line_start_ = p_;
+            continuation_ = 0;
+            first_ = true;
+            if (p_ == end_ && !refill()) fail(open, "the comment '\\*' is not closed before the end of the file");
+        } else if (c == '*' && p_[1] == '\\') {
+            p_ += 2;
+            return;
+        } else {
+            continuation_ += (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+            ++p_;
+        }
+    }
+}
+
+void LpParser::lex_number(Token& t, const char* start) {
+    const char* q = start;
+    bool digits = false;
+    while (is_digit(*q)) ++q, digits = true;
+    if (*q == '.') {
+        ++q;
+        while (is_digit(*q)) ++q, digits = true;
+    }
+    bool exponent = false;
+    if (digits && (*q == 'e' || *q == 'E')) {
+        const char* r = q + 1;
+        if (*r == '+' || *r == '-') ++r;
+        if (is_digit(*r)) {
+            while (is_digit(*r)) ++r;
+            q = r;
+            exponent = true;
+        }
+    }
+    // A name may follow a number directly ("3x") where it cannot be read as part of it.
+    if (!digits || (continues_name(class_of(q)) && (exponent || *q == 'e' || *q == 'E' || class_of(q) != kName))) {
+        const char* r = q;
+        while (continues_name(class_of(r)) || ((*r == '+' || *r == '-') && (r[-1] == 'e' || r[-1] == 'E'))) ++r;
+        const std::string_view text(start, static_cast<std::size_t>(r - start));
+        if (digits && continues_name(class_of(q)) && class_of(q) == kName) {
+            fail(t.at, "'", text, "' is not a number: put a blank between a coefficient and a variable whose name "
+                                  "could be read as its exponent");
+        }
+        fail(t.at, "'", text, "' is not a number");
+    }
+    t.kind = Kind::Number;
+    t.text = std::string_view(start, static_cast<std::size_t>(q - start));
+    const auto r = std::from_chars(start, q, t.number);
+    if (r.ec != std::errc() || r.ptr != q) {
+        if (!parse_mps_number(t.text, t.number)) fail(t.at, "'", t.text, "' is not a number");
+    }
+    p_ = q;
+}
+
+void LpParser::lex(Token& t) {
+    if (p_ == end_) {  // only at the end of the input
+        t = Token{};
+        t.at = here();
+        return;
+    }
+    for (;;) {
+        while (class_of(p_) == kBlank) ++p_;
+        const char* const start = p_;
+        const unsigned char cls = class_of(start);
+        if (cls == kNewline) {
+            ++p_;
+            ++line_;
+            line_start_ = p_;
+            continuation_ = 0;
+            first_ = true;
+            if (p_ == end_ && !refill()) {
+                t = Token{};
+                t.at = here();
+                return;
+            }
+            continue;
+        }
+        if (cls == kBackslash) {
+            if (start[1] == '*') {
+                skip_block_comment();
+            } else {
+                p_ = static_cast<const char*>(std::memchr(p_, '\n', static_cast<std::size_t>(end_ - p_)));
+            }
+            continue;
+        }
+        if (cls == kHigh) {
+            const std::size_t w = white_space_length(reinterpret_cast<const unsigned char*>(p_),
+                                                     reinterpret_cast<const unsigned char*>(end_));
+            if (w != 0) {
+                p_ += w;
+                continuation_ += w - 1;
+                continue;
+            }
+        }
+        t.at = here();
+        t.first = first_;
+        first_ = false;
+        t.word = Word::None;
+        switch (cls) {
+            case kName: {
+                const char* q = start + 1;
+                while (continues_name(class_of(q))) ++q;
+                t.kind = Kind::Name;
+                t.text = std::string_view(start, static_cast<std::size_t>(q - start));
+                p_ = q;
+                if ((t.text.size() == 3 && same_word(t.text, "inf")) ||
+                    (t.text.size() == 8 && same_word(t.text, "infinity"))) {
+                    t.kind = Kind::Number;
+                    t.number = kInf;
+                } else if (t.first) {
+                    t.word = keyword_of(t.text);
+                }
+                return;
+            }
+            case kDigit:
+            case kDot:
+                lex_number(t, start);
+                return;
+            case kPlus:
+                t.kind = Kind::Plus;
+                t.text = std::string_view(start, 1);
+                p_ = start + 1;
+                return;
+            case kMinus:
+                if (start[1] == '>') fail(t.at, "indicator constraints are not supported ('->')");
+                t.kind = Kind::Minus;
+                t.text = std::string_view(start, 1);
+                p_ = start + 1;
+                return;
+            case kColon:
+                t.kind = Kind::Colon;
+                t.text = std::string_view(start, 1);
+                p_ = start + 1;
+                return;
+            case kLess:
+            case kGreater:
+            case kEqual: {
+                std::size_t n = 1;
+                if (cls == kEqual) {
+                    t.sense = start[1] == '<' ? Sense::LessEqual : start[1] == '>' ? Sense::GreaterEqual : Sense::Equal;
+                    n += t.sense != Sense::Equal;
+                } else {
+                    t.sense = cls == kLess ? Sense::LessEqual : Sense::GreaterEqual;
+                    n += start[1] == '=';
+                }
+                t.kind = Kind::Sense;
+                t.text = std::string_view(start, n);
+                p_ = start + n;
+                return;
+            }
+            case kQuadratic:
+                fail(t.at, "quadratic terms are not supported ('", std::string_view(start, 1), "')");
+            default: {
+                std::size_t n = 1;
+                while ((static_cast<unsigned char>(start[n]) & 0xC0) == 0x80) ++n;
+                fail(t.at, "unexpected character '", std::string_view(start, n), "'");
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Variables and the queue of term lookups.
+
+VarId LpParser::add_variable(NameTable::Lookup l) {
+    if (index_.full()) raise_runtime("the file names more variables than a model can hold");
+    l.name = names_.keep(l.name);
+    index_.insert(l);
+    VariableRecord& v = variables_.emplace_back();
+    v.name.assign(l.name);
+    v.lb = 0.0;
+    v.ub = kInf;
+    return variables_.size() - 1;
+}
+
+VarId LpParser::variable(std::string_view name) {
+    const NameTable::Lookup l = NameTable::prepare(name);
+    const NameTable::Id id = index_.find(l);
+    return id != NameTable::kAbsent ? VarId{id} : add_variable(l);
+}
+
+void LpParser::flush() {
+    for (std::size_t i = 0; i < queued_; ++i) {
+        const Pending& q = queue_[i];
+        const NameTable::Id id = index_.find(q.lookup);
+        q.slot->id = id != NameTable::kAbsent ? VarId{id} : add_variable(q.lookup);
+    }
+    queued_ = 0;
+}
+
+// The block is full: the constraint being read moves to a new one, twice as large up to 2 MiB
+// (or larger for a longer constraint).
+void LpParser::grow_terms() {
+    flush();  // the queue points into the block
+    const std::size_t partial = static_cast<std::size_t>(cursor_ - row_begin_);
+    if (row_begin_ != nullptr) arena_.keep(row_begin_);
+    const std::size_t size = std::max(block_terms_, 2 * partial + 16);
+    block_terms_ = std::min<std::size_t>(block_terms_ * 2, kHugePage / sizeof(Term));
+    Term* block = arena_.take(size);
+    if (partial != 0) std::memcpy(static_cast<void*>(block), row_begin_, partial * sizeof(Term));
+    row_begin_ = block;
+    cursor_ = block + partial;
+    block_end_ = block + size;
+}
+
+template <bool Row>
+void LpParser::term(double coeff) {
+    if constexpr (Row) {
+        if (cursor_ == block_end_) grow_terms();
+        cursor_->coeff = coeff;
+        Pending& q = queue_[queued_++];
+        q.lookup = NameTable::prepare(tok_.text);
+        q.slot = cursor_++;
+        index_.prefetch(q.lookup);
+        if (queued_ == kQueue) flush();
+    } else {
+        objective_terms_.push_back(Term{variable(tok_.text), coeff});
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Sections.
+
+// Whether the current token starts a section (or is the end of the file).
+bool LpParser::at_section() {
+    if (tok_.kind == Kind::End) return true;
+    if (tok_.kind != Kind::Name || tok_.word == Word::None) return false;
+    const auto followed_by = [&](std::string_view second) {
+        const Token& next = peek();
+        return next.kind == Kind::Name && next.at.line == tok_.at.line && same_word(next.text, second);
+    };
+    switch (tok_.word) {
+        case Word::Subject: return followed_by("to");
+        case Word::Such: return followed_by("that");
+        case Word::Lazy: return followed_by("constraints");
+        case Word::User: return followed_by("cuts");
+        default: return peek().kind != Kind::Colon;
+    }
+}
+
+// A word alone on its line where a statement starts, followed by something no statement
+// continues with, is taken for the keyword of a section this reader does not know.
+void LpParser::unknown_section_check() {
+    if (!tok_.first || tok_.kind != Kind::Name) return;
+    const Token& next = peek();
+    if (next.kind == Kind::End || (next.at.line > tok_.at.line && next.kind == Kind::Name)) {
+        fail(tok_.at, "unknown section ", shown(tok_));
+    }
+}
+
+template <bool Row>
+Side LpParser::expression() {
+    Side s;
+    bool first = true;
+    for (;;) {
+        double sign = 1.0;
+        bool signed_term = false;
+        while (tok_.kind == Kind::Plus || tok_.kind == Kind::Minus) {
+            if (tok_.kind == Kind::Minus) sign = -sign;
+            signed_term = true;
+            next();
+        }
+        if (!signed_term && !first) return s;
+        s.any = s.any || tok_.kind == Kind::Number || (tok_.kind == Kind::Name && tok_.word == Word::None);
+        if (tok_.kind == Kind::Number) {
+            const double v = tok_.number;
+            const Where at = tok_.at;
+            const std::string_view text = tok_.text;
+            next();
+            if (tok_.kind == Kind::Name && tok_.word == Word::None) {
+                if (!std::isfinite(v)) fail(at, "'", text, "' is not a finite number");
+                term<Row>(sign * v);
+                s.terms = true;
+                next();
+            } else {
+                s.constant += sign * v;
+                if (!std::isfinite(v) && !s.bad) {
+                    s.bad = true;
+                    s.bad_at = at;
+                    s.bad_text.assign(text);
+                }
+            }
+        } else if (tok_.kind == Kind::Name && tok_.word == Word::None) {
+            term<Row>(sign);
+            s.terms = true;
+            next();
+        } else {
+            if (signed_term) fail(tok_.at, "expected a number or a variable after the sign, found ", shown(tok_));
+            return s;
+        }
+        first = false;
+    }
+}
+
+void LpParser::objective_section() {
+    if (has_objective_ || has_constraints_) fail(tok_.at, "the objective section ", shown(tok_), " is not the file's first section");
+    has_objective_ = true;
+    objective_at_ = tok_.at;
+    sense_ = tok_.word == Word::Maximize ? ObjSense::Maximize : ObjSense::Minimize;
+    next();
+    if (tok_.kind == Kind::Name && tok_.word == Word::None && peek().kind == Kind::Colon) {
+        objective_name_.emplace(tok_.text);
+        next();
+        next();
+    }
+    const Side s = expression<false>();
+    if (s.bad || !std::isfinite(s.constant)) {
+        fail(s.bad_at, "the objective's constant ", s.bad_text, " is not a finite number");
+    }
+    if (!at_section()) {
+        unknown_section_check();
+        fail(tok_.at, "unexpected ", shown(tok_), " in the objective");
+    }
+    objective_constant_ = s.constant;
+}
+
+void LpParser::constraint_section() {
+    if (has_constraints_) fail(tok_.at, "a second constraint section ", shown(tok_));
+    has_constraints_ = true;
+    if (tok_.word == Word::Subject || tok_.word == Word::Such) next();
+    next();
+    while (!at_section()) constraint();
+    flush();
+}
+
+// The right-hand side: one number, signed or not.
+double LpParser::number_side(Where& first) {
+    first = tok_.at;
+    double sign = 1.0;
+    while (tok_.kind == Kind::Plus || tok_.kind == Kind::Minus) {
+        if (tok_.kind == Kind::Minus) sign = -sign;
+        next();
+    }
+    if (tok_.kind != Kind::Number) fail(tok_.at, "expected a number on the right-hand side, found ", shown(tok_));
+    const double v = sign * tok_.number;
+    next();
+    return v;
+}
+
+void LpParser::constraint() {
+    unknown_section_check();
+    const Where start = tok_.at;
+    ConstraintRecord& c = rows_.emplace_back();
+    bool placeholder = false;  // labelled as the writer's row of the variable of empty constraints
+    std::size_t variables_before = 0;
+    if (tok_.kind == Kind::Name && peek().kind == Kind::Colon) {
+        if (tok_.text.front() != '_') {
+            c.name.assign(tok_.text);
+        } else if (tok_.text == kPlaceholderRow && !placeholder_) {
+            placeholder = true;
+            flush();
+            variables_before = variables_.size();
+        }
+        next();
+        next();
+    }
+    if (c.name.empty() && !placeholder) c.name = Msg() << "_C" << ++automatic_;
+    row_begin_ = cursor_;
+    const Side left = expression<true>();
+    if (!left.any) fail(tok_.at, "expected a term of constraint '", c.name, "', found ", shown(tok_));
+    if (tok_.kind != Kind::Sense) {
+        fail(tok_.at, "expected <=, >= or = in constraint '", c.name, "', found ", shown(tok_));
+    }
+    const Token first_sense = tok_;
+    next();
+    double rhs;
+    Sense sense = first_sense.sense;
+    if (left.terms) {
+        if (left.bad) fail(left.bad_at, "'", left.bad_text, "' is not a finite number");
+        Where at;
+        const double r = number_side(at);
+        if (!std::isfinite(r)) fail(at, "the right-hand side of constraint '", c.name, "' is not a finite number");
+        rhs = r - left.constant;
+    } else {
+        const Side middle = expression<true>();
+        if (middle.bad) fail(middle.bad_at, "'", middle.bad_text, "' is not a finite number");
+        if (tok_.kind == Kind::Sense) {
+            // lo <= expr <= hi, or hi >= expr >= lo.
+            const Token second = tok_;
+            next();
+            Where at;
+            const double other = number_side(at);
+            if (first_sense.sense == Sense::Equal || second.sense != first_sense.sense) {
+                fail(second.at, "constraint '", c.name, "' has two senses that do not bound it from both sides");
+            }
+            if (!options_.ranges) {
+                fail(second.at, "constraint '", c.name, "' has a range, which is read only with the ranges option");
+            }
+            double lo = (first_sense.sense == Sense::LessEqual ? left.constant : other) - middle.constant;
+            double hi = (first_sense.sense == Sense::LessEqual ? other : left.constant) - middle.constant;
+            if (std::isnan(lo) || std::isnan(hi)) fail(second.at, "constraint '", c.name, "' has a range that is not a number");
+            ranged_.push_back(RangedRow{rows_.size() - 1, lo, hi});
+            if (cursor_ == block_end_) grow_terms();
+            *cursor_++ = Term{kRangeSlot, -1.0};
+            sense = Sense::Equal;
+            rhs = 0.0;
+        } else {
+            if (left.bad) fail(left.bad_at, "'", left.bad_text, "' is not a finite number");
+            if (middle.terms) {
+                // A number on the left and the terms on the right: the same with the sides swapped.
+                sense = sense == Sense::LessEqual ? Sense::GreaterEqual : sense == Sense::GreaterEqual ? Sense::LessEqual : sense;
+                rhs = left.constant - middle.constant;
+            } else {
+                rhs = middle.constant - left.constant;
+            }
+        }
+    }
+    if (!std::isfinite(rhs)) fail(first_sense.at, "the right-hand side of constraint '", c.name, "' is not a finite number");
+    c.sense = sense;
+    c.rhs = rhs + 0.0;
+    const auto count = static_cast<std::size_t>(cursor_ - row_begin_);
+    if (placeholder) {
+        flush();
+        if (count == 1 && sense == Sense::Equal && rhs == 0.0 && row_begin_->coeff == 1.0 &&
+            row_begin_->id >= variables_before) {
+            // "_dummy: 1 V = 0" with V new: V stands in for the terms of empty constraints.
+            placeholder_ = row_begin_->id;
+            placeholder_at_ = start;
+            rows_.pop_back();
+            cursor_ = row_begin_;
+            return;
+        }
+        c.name = Msg() << "_C" << ++automatic_;
+    }
+    if (count > 0xFFFFFFFFu) fail(start, "constraint '", c.name, "' has more terms than a constraint can hold");
+    spans_.push_back(RowSpan{row_begin_, static_cast<std::uint32_t>(count),
+                             static_cast<std::uint32_t>(std::min<std::size_t>(start.column, 0xFFFFFFFFu)), start.line});
+    row_begin_ = cursor_;
+}
+
+double LpParser::signed_number(std::string_view after) {
+    double sign = 1.0;
+    while (tok_.kind == Kind::Plus || tok_.kind == Kind::Minus) {
+        if (tok_.kind == Kind::Minus) sign = -sign;
+        next();
+    }
+    if (tok_.kind != Kind::Number) fail(tok_.at, "expected a number after ", after, ", found ", shown(tok_));
+    const double v = sign * tok_.number;
+    next();
+    return v;
+}
+
+void LpParser::bounds_section() {
+    next();
+    while (!at_section()) bound();
+}
+
+void LpParser::bound() {
+    const auto apply = [](VariableRecord& v, Sense sense, double value) {
+        if (sense != Sense::GreaterEqual) v.ub = value;
+        if (sense != Sense::LessEqual) v.lb = value;
+    };
+    const auto flipped = [](Sense s) {
+        return s == Sense::LessEqual ? Sense::GreaterEqual : s == Sense::GreaterEqual ? Sense::LessEqual : s;
+    };
+    if (tok_.kind == Kind::Name) {
+        unknown_section_check();
+        const VarId id = variable(tok_.text);
+        placeholder_named_ = placeholder_named_ || id == placeholder_;
+        const std::string name(tok_.text);
+        next();
+        if (tok_.kind == Kind::Name && same_word(tok_.text, "free")) {
+            variables_[id].lb = -kInf;
+            variables_[id].ub = kInf;
+            next();
+            return;
+        }
+        if (tok_.kind != Kind::Sense) fail(tok_.at, "expected <=, >=, = or free after '", name, "', found ", shown(tok_));
+        const Sense sense = tok_.sense;
+        next();
+        apply(variables_[id], sense, signed_number(std::string(Msg() << "'" << name << "'")));
+        return;
+    }
+    if (tok_.kind != Kind::Number && tok_.kind != Kind::Plus && tok_.kind != Kind::Minus) {
+        fail(tok_.at, "expected a bound, found ", shown(tok_));
+    }
+    const double value = signed_number("the sign");
+    if (tok_.kind != Kind::Sense) fail(tok_.at, "expected <=, >= or = after the number, found ", shown(tok_));
+    const Sense sense = tok_.sense;
+    next();
+    if (tok_.kind != Kind::Name || tok_.word != Word::None) {
+        fail(tok_.at, "expected a variable after ", sense_symbol(sense), ", found ", shown(tok_));
+    }
+    const VarId id = variable(tok_.text);
+    placeholder_named_ = placeholder_named_ || id == placeholder_;
+    const std::string name(tok_.text);
+    next();
+    apply(variables_[id], flipped(sense), value);
+    if (tok_.kind == Kind::Sense) {
+        const Sense second = tok_.sense;
+        next();
+        apply(variables_[id], second, signed_number(std::string(Msg() << "'" << name << "'")));
+    }
+}
+
+void LpParser::names_section(bool binary) {
+    const std::string section(tok_.text);
+    next();
+    while (!at_section()) {
+        if (tok_.kind != Kind::Name || tok_.word != Word::None) {
+            fail(tok_.at, "expected a variable in section '", section, "', found ", shown(tok_));
+        }
+        const VarId id = variable(tok_.text);
+        placeholder_named_ = placeholder_named_ || id == placeholder_;
+        VariableRecord& v = variables_[id];
+        v.category = Category::Integer;
+        if (binary) {
+            v.lb = 0.0;
+            v.ub = 1.0;
+        }
+        next();
+    }
+}
+
+// Groups: "[label:] S1:: name:weight name:weight ..." (or S2), over any number of lines.
+void LpParser::sos_section() {
+    next();
+    SosGroup* group = nullptr;
+    while (!at_section()) {
+        if (tok_.kind != Kind::Name) fail(tok_.at, "expected an SOS group or member, found ", shown(tok_));
+        if (group == nullptr) unknown_section_check();
+        const Token first = tok_;
+        std::string name(tok_.text);
+        next();
+        if (tok_.kind != Kind::Colon) fail(tok_.at, "expected ':' after '", name, "', found ", shown(tok_));
+        next();
+        std::optional<std::string> label;
+        Token kind = first;
+        if (tok_.kind == Kind::Name) {
+            // "label: S1::"
+            label = std::move(name);
+            kind = tok_;
+            name.assign(tok_.text);
+            next();
+            if (tok_.kind != Kind::Colon) fail(tok_.at, "expected '::' after '", name, "', found ", shown(tok_));
+            next();
+            if (tok_.kind != Kind::Colon) fail(tok_.at, "expected '::' after '", name, "', found ", shown(tok_));
+        }
+        if (tok_.kind == Kind::Colon) {
+            // "S1::": a new group.
+            SosKind k;
+            if (same_word(name, "s1")) {
+                k = SosKind::Sos1;
+            } else if (same_word(name, "s2")) {
+                k = SosKind::Sos2;
+            } else {
+                fail(kind.at, "unknown SOS type '", name, "' (S1 or S2)");
+            }
+            next();
+            group = &sos_.emplace_back();
+            group->kind = k;
+            group->key = std::move(label);
+            continue;
+        }
+        if (group == nullptr) fail(first.at, "SOS member '", name, "' comes before its group's S1:: or S2::");
+        const VarId id = variable(name);
+        placeholder_named_ = placeholder_named_ || id == placeholder_;
+        group->members.push_back(SosMember{id, signed_number(std::string(Msg() << "'" << name << ":'"))});
+    }
+}
+
+void LpParser::parse() {
+    header();
+    next();
+    for (;;) {
+        if (tok_.kind == Kind::End) {
+            if (!has_objective_ && !has_constraints_) {
+                fail(tok_.at, "the file has no objective or constraint section: this is not an LP file");
+            }
+            fail(tok_.at, "the file ends without an End line");
+        }
+        if (!at_section()) {
+            // Only the file's first token can get here: every section reads up to the next one.
+            fail(tok_.at, shown(tok_), " comes before the objective or constraint section (an LP file begins with "
+                                       "Minimize, Maximize or Subject To)");
+        }
+        std::string keyword(tok_.text);
+        if (tok_.word == Word::Subject || tok_.word == Word::Such || tok_.word == Word::Lazy || tok_.word == Word::User) {
+            keyword += ' ';
+            keyword += peek().text;
+        }
+        if (!has_objective_ && !has_constraints_ && tok_.word != Word::Minimize && tok_.word != Word::Maximize &&
+            tok_.word != Word::Subject && tok_.word != Word::Such && tok_.word != Word::St && tok_.word != Word::End) {
+            fail(tok_.at, "section '", keyword, "' comes before the objective or constraint section");
+        }
+        switch (tok_.word) {
+            case Word::Semi: fail(tok_.at, "semi-continuous sections are not supported ('", keyword, "')");
+            case Word::Lazy: fail(tok_.at, "lazy constraint sections are not supported ('", keyword, "')");
+            case Word::User: fail(tok_.at, "user cut sections are not supported ('", keyword, "')");
+            case Word::End:
+                if (!has_objective_ && !has_constraints_) {
+                    fail(tok_.at, "the file has no objective or constraint section: this is not an LP file");
+                }
+                sections_.push_back(std::move(keyword));
+                flush();
+                return;
+            default: break;
+        }
+        sections_.push_back(std::move(keyword));
+        flush();
+        switch (tok_.word) {
+            case Word::Minimize:
+            case Word::Maximize: objective_section(); break;
+            case Word::Subject:
+            case Word::Such:
+            case Word::St: constraint_section(); break;
+            case Word::Bounds: bounds_section(); break;
+            case Word::Generals: names_section(false); break;
+            case Word::Binaries: names_section(true); break;
+            case Word::Sos: sos_section(); break;
+            default: fail(tok_.at, "unknown section ", shown(tok_));
+        }
+    }
+}
+
+// The stand-in of empty constraints goes: its terms, and the variable, the later ids moving
+// down by one. Named anywhere but in constraints, it stays a variable, and its row comes
+// back, last, as a constraint with an automatic name.
+void LpParser::drop_placeholder() {
+    const VarId d = *placeholder_;
+    for (const Term& t : objective_terms_) placeholder_named_ = placeholder_named_ || t.id == d;
+    if (placeholder_named_) {
+        ConstraintRecord& c = rows_.emplace_back();
+        c.name = Msg() << "_C" << ++automatic_;
+        c.sense = Sense::Equal;
+        row_begin_ = cursor_;
+        if (cursor_ == block_end_) grow_terms();
+        *cursor_++ = Term{d, 1.0};
+        spans_.push_back(RowSpan{row_begin_, 1, static_cast<std::uint32_t>(placeholder_at_.column), placeholder_at_.line});
+        row_begin_ = cursor_;
+        return;
+    }
+    const auto moved = [d](VarId id) { return id > d && id != kRangeSlot ? id - 1 : id; };
+    for (RowSpan& span : spans_) {
+        std::size_t kept = 0;
+        for (std::size_t k = 0; k < span.count; ++k) {
+            const Term t = span.begin[k];
+            if (t.id != d) span.begin[kept++] = Term{moved(t.id), t.coeff};
+        }
+        span.count = static_cast<std::uint32_t>(kept);
+    }
+    for (Term& t : objective_terms_) t.id = moved(t.id);
+    for (SosGroup& g : sos_) {
+        for (SosMember& m : g.members) m.id = moved(m.id);
+    }
+    variables_.erase(variables_.begin() + static_cast<std::ptrdiff_t>(d));
+}
+
+void LpParser::finish(LpLoadFacts& facts) {
+    flush();
+    if (placeholder_) drop_placeholder();
+    if (cursor_ != nullptr) arena_.keep(cursor_);
+
+    // Constraint names: each at most once (automatic names are unique by their numbers).
+    if (has_repeated_name(rows_.size(), [&](std::size_t i) { return std::string_view(rows_[i].name); })) {
+        std::unordered_map<std::string_view, std::size_t> first;
+        first.reserve(rows_.size());
+        for (std::size_t i = 0; i < rows_.size(); ++i) {
+            const auto [it, fresh] = first.try_emplace(rows_[i].name, i);
+            if (!fresh) {
+                fail(Where{spans_[i].line, spans_[i].column}, "constraint name '", rows_[i].name,
+                     "' is used again (first on line ", std::string(Msg() << spans_[it->second].line), ")");
+            }
+        }
+    }
+
+    // Range variables, after every variable of the file, in row order.
+    facts.ranged_rows = ranged_.size();
+    for (const RangedRow& r : ranged_) {
+        ConstraintRecord& c = rows_[r.row];
+        RowSpan& span = spans_[r.row];
+        const bool lo_open = std::isinf(r.lo);
+        const bool hi_open = std::isinf(r.hi);
+        if ((r.lo == r.hi && !lo_open) || lo_open != hi_open) {
+            --span.count;  // the term kept for a variable goes
+            if (r.lo == r.hi && !lo_open) {
+                c.sense = Sense::Equal;
+                c.rhs = r.lo;
+            } else if (hi_open) {
+                c.sense = Sense::GreaterEqual;
+                c.rhs = r.lo;
+            } else {
+                c.sense = Sense::LessEqual;
+                c.rhs = r.hi;
+            }
+            continue;
+        }
+        const std::string base = Msg() << c.name << "_range";
+        std::string chosen = base;
+        for (std::size_t k = 2; index_.find(chosen) != NameTable::kAbsent; ++k) chosen = Msg() << base << k;
+        const VarId id = add_variable(NameTable::prepare(chosen));
+        variables_[id].lb = r.lo;
+        variables_[id].ub = r.hi;
+        span.begin[span.count - 1].id = id;
+        ++facts.range_variables;
+    }
+
+    // Repeated variables of a constraint are summed into their first place. A short row is
+    // searched pair by pair; for a longer one, seen[id] = row + 1 marks the ids met in the row
+    // at hand (the table is made only when such a row comes).
+    constexpr std::size_t kShortRow = 8;
+    std::vector<std::uint32_t> seen;
+    TermMap merged;
+    std::size_t entries = 0;
+    for (std::size_t r = 0; r < spans_.size(); ++r) {
+        RowSpan& span = spans_[r];
+        Term* const begin = span.begin;
+        const std::size_t n = span.count;
+        bool repeats = false;
+        if (n <= kShortRow) {
+            for (std::size_t k = 1; k < n; ++k) {
+                for (std::size_t i = 0; i < k; ++i) repeats = repeats || begin[i].id == begin[k].id;
+            }
+        } else {
+            if (seen.empty()) seen.assign(variables_.size(), 0);
+            const auto stamp = static_cast<std::uint32_t>(r + 1);
+            for (std::size_t k = 0; k < n; ++k) {
+                std::uint32_t& s = seen[begin[k].id];
+                repeats = repeats || s == stamp;
+                s = stamp;
+            }
+        }
+        if (repeats) {
+            merged.clear();
+            for (std::size_t k = 0; k < n; ++k) merged.add(begin[k].id, begin[k].coeff);
+            std::copy(merged.begin(), merged.end(), begin);
+            span.count = static_cast<std::uint32_t>(merged.size());
+            for (std::size_t k = 0; k < span.count; ++k) {
+                if (!std::isfinite(begin[k].coeff)) {
+                    fail(Where{span.line, span.column}, "the coefficients of '", variables_[begin[k].id].name,
+                         "' in constraint '", rows_[r].name, "' add up to a number that is not finite");
+                }
+            }
+        }
+        entries += span.count;
+    }
+    facts.entries = entries - facts.range_variables;
+    for (const Term& t : objective_terms_) objective_map_.add(t.id, t.coeff);
+    std::vector<Term>().swap(objective_terms_);
+    for (const Term& t : objective_map_) {
+        if (!std::isfinite(t.coeff)) {
+            fail(objective_at_, "the coefficients of '", variables_[t.id].name,
+                 "' in the objective add up to a number that is not finite");
+        }
+    }
+    facts.objective_entries = objective_map_.size();
+    if (objective_name_) facts.objective_name = *objective_name_;
+    facts.lines = line_;
+    facts.sections = sections_;
+}
+
+void LpParser::fill(ModelCore& core, const std::shared_ptr<SharedModel>& self) {
+    ExprValue objective;
+    objective.model = ModelRef::to(self);
+    objective.name = std::move(objective_name_);
+    objective.terms = std::move(objective_map_);
+    objective.constant = objective_constant_ + 0.0;
+    for (std::size_t r = 0; r < rows_.size(); ++r) rows_[r].terms = TermMap::lent(spans_[r].begin, spans_[r].count);
+    core.variables = std::move(variables_);
+    core.term_arena = std::move(arena_);
+    core.constraints = std::move(rows_);
+    core.sos_groups = std::move(sos_);
+    core.objective = std::move(objective);
+    core.objective_sense = sense_;
+    core.auto_name_counter = automatic_;
+}
+
+// Counts the bytes read from a source: the size of what was read, compressed or not.
+class CountingSource final : public ByteSource {
+public:
+    explicit CountingSource(ByteSource& inner) : inner_(inner) {}
+    std::size_t read(char* buf, std::size_t n) override {
+        const std::size_t got = inner_.read(buf, n);
+        count += got;
+        return got;
+    }
+    std::uint64_t count = 0;
+
+private:
+    ByteSource& inner_;
+};
+
+}  // namespace
+
+std::shared_ptr<SharedModel> load_lp_stream(ByteSource& raw, std::size_t piece, const LpLoadOptions& options,
+                                            LpLoadFacts& facts) {
+    CountingSource counted(raw);
+    MaybeGzipSource source(counted);
+    Input input(source, piece, options.interrupt);
+    auto parser = std::make_unique<LpParser>(input, options);
+    parser->parse();
+    parser->finish(facts);
+    facts.compressed = source.compressed();
+    facts.bytes = counted.count;
+    auto model = std::make_shared<SharedModel>(std::move(parser->problem_name));
+    with_core(*model, [&](ModelCore& core) { parser->fill(core, model); });
+    return model;
+}
+
+std::shared_ptr<SharedModel> load_lp_model(std::string_view path, const LpLoadOptions& options, LpLoadFacts& facts) {
+    bool close_after = false;
+    const int fd = open_for_reading(path, options.interrupt, close_after);
+    struct Closer {
+        int fd;
+        bool close_after;
+        ~Closer() {
+            if (close_after) ::close(fd);
+        }
+    } closer{fd, close_after};
+    // Pieces of 1 MiB, or less for a small plain file (one piece then holds it whole).
+    std::size_t piece = std::size_t{1} << 20;
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 &&
+        static_cast<std::uint64_t>(st.st_size) < piece) {
+        piece = std::max<std::size_t>(static_cast<std::size_t>(st.st_size) + 1, 4096);
+    }
+    DescriptorSource file(fd, options.interrupt);
+    return load_lp_stream(file, piece, options, facts);
+}
+
+}  // namespace ondrel::io
