@@ -27,7 +27,7 @@ import time
 from timing import Targets  # isort: skip  (first: it limits NumPy's threads)
 
 import numpy as np  # noqa: E402
-from zemlo._files import output_defaults, write_model  # noqa: E402
+from zemlo._files import write_model  # noqa: E402
 from zemlo._ondrel import AffineExpr, Model  # noqa: E402
 
 ROUNDS = 3
@@ -86,8 +86,7 @@ def measure(model: Model, nonzeros: int, tmp: str, targets: Targets) -> None:
                 best[name] = min(best[name], timed(fn))
 
         def level_6(path: str = packed) -> None:
-            with output_defaults(gzip_level=6):
-                write_model(model, path)
+            write_model(model, path, gzip_level=6)
 
         slow = timed(level_6)
         size, packed_size = os.path.getsize(plain), os.path.getsize(packed)

@@ -15,7 +15,7 @@ import threading
 from pathlib import Path
 
 import pytest
-from zemlo._files import DEFAULT_GZIP_LEVEL, check_output, output_defaults, output_file, write_model
+from zemlo._files import DEFAULT_GZIP_LEVEL, check_output, output_file, write_model
 from zemlo._ondrel import Category, Model
 
 TEXT = "line one\nline two\n" * 1000
@@ -134,17 +134,22 @@ def test_gzip_levels_give_the_same_text(tmp_path, level):
     assert out.read_bytes()[:2] == b"\x1f\x8b" and out.read_bytes()[4:8] == bytes(4)
 
 
-def test_output_defaults_apply_where_no_level_is_given(tmp_path):
-    text = "".join(f"row{i} {i}\n" for i in range(50000))
+def test_the_gzip_level_reaches_the_file_through_write_model(tmp_path):
+    from zemlo import AffineExpr, Category, Model
+
+    m = Model("levels")
+    xs = m.add_variables_batch([f"x{i}" for i in range(3000)], 0.0, 1.0, Category.Continuous)
+    objective = AffineExpr()
+    for i, x in enumerate(xs):
+        objective.add_term(x, float(i % 97) + 0.5)
+    m.set_objective(objective)
     sizes = {}
-    for level in (1, 9):
-        out = tmp_path / f"l{level}.txt.gz"
-        with output_defaults(gzip_level=level):
-            with output_file(str(out)) as plain:
-                write_text(plain, text)
+    for level in (1, 9, None):
+        out = tmp_path / f"l{level}.mps.gz"
+        write_model(m, out, gzip_level=level)
         sizes[level] = out.stat().st_size
-        assert gzip.decompress(out.read_bytes()).decode() == text
-    assert sizes[9] < sizes[1]
+        assert gzip.decompress(out.read_bytes()) == gzip.decompress((tmp_path / "l1.mps.gz").read_bytes())
+    assert sizes[9] < sizes[1] == sizes[None]
     assert DEFAULT_GZIP_LEVEL == 1
 
 

@@ -8,7 +8,6 @@ file is written, so a failed write leaves an existing file as it was.
 from __future__ import annotations
 
 import contextlib
-import contextvars
 import errno
 import fcntl
 import os
@@ -24,7 +23,15 @@ from typing import NoReturn
 from zemlo import _native
 from zemlo._ondrel import Model, ObjSense
 
-__all__ = ["DEFAULT_GZIP_LEVEL", "check_output", "format_of", "output_defaults", "output_file", "write_model"]
+__all__ = [
+    "DEFAULT_GZIP_LEVEL", "LP_DUMMY_VAR_NAME", "LP_MAX_NAME_LENGTH", "check_output", "format_of", "output_file",
+    "write_model",
+]
+
+# The writers' defaults, for every caller: the longest name an LP file gets, and the variable
+# that rows without terms are written with in LP.
+LP_MAX_NAME_LENGTH = 255
+LP_DUMMY_VAR_NAME = "__dummy"
 
 
 def format_of(path: str | os.PathLike[str]) -> str:
@@ -39,7 +46,7 @@ def format_of(path: str | os.PathLike[str]) -> str:
 
 @contextlib.contextmanager
 def output_file(
-    path: str | os.PathLike[str], *, force: bool | None = None, gzip_level: int | None = None
+    path: str | os.PathLike[str], *, force: bool = False, gzip_level: int | None = None
 ) -> Iterator[str]:
     """Yields a path to write the plain text of `path` to; when the body returns, `path` holds
     it, gzip-compressed (at `gzip_level`) when `path` ends in .gz.
@@ -54,13 +61,11 @@ def output_file(
     Before anything is written, `check_output` refuses what cannot be written (an existing
     file we may not write is refused unless `force`). Every error names `path`, never a
     staging file or pipe: OSError subclasses for what the system refuses, whatever the writer
-    in the body reports for the rest. `force` and `gzip_level` default to the values
-    `output_defaults` sets (False and DEFAULT_GZIP_LEVEL outside it).
+    in the body reports for the rest. `gzip_level` defaults to DEFAULT_GZIP_LEVEL.
     """
     name = os.fspath(path)
-    default_force, default_level = _DEFAULTS.get()
-    level = _gzip_level(default_level if gzip_level is None else gzip_level)
-    target = check_output(name, force=default_force if force is None else force)
+    level = _gzip_level(DEFAULT_GZIP_LEVEL if gzip_level is None else gzip_level)
+    target = check_output(name, force=force)
     compressed = name.lower().endswith(".gz")
     if target.kind == "special" and not compressed:
         # Nothing to stage: the writer opens the device or FIFO itself.
@@ -103,23 +108,6 @@ def output_file(
 # as well as the higher levels (a few percent larger than level 6) at a fraction of the time.
 DEFAULT_GZIP_LEVEL = 1
 GZIP_LEVELS = range(1, 10)
-
-# (force, gzip level) for the output_file calls that give none, as output_defaults sets them.
-_DEFAULTS: contextvars.ContextVar[tuple[bool, int]] = contextvars.ContextVar(
-    "zemlo_output_defaults", default=(False, DEFAULT_GZIP_LEVEL)
-)
-
-
-@contextlib.contextmanager
-def output_defaults(*, force: bool = False, gzip_level: int = DEFAULT_GZIP_LEVEL) -> Iterator[None]:
-    """Within the block, output_file calls that give no `force` or `gzip_level` use these (so a
-    writer that calls output_file on its caller's behalf writes as the caller asked)."""
-    token = _DEFAULTS.set((bool(force), _gzip_level(gzip_level)))
-    try:
-        yield
-    finally:
-        _DEFAULTS.reset(token)
-
 
 def _gzip_level(level: object) -> int:
     if isinstance(level, bool) or not isinstance(level, int):
@@ -355,9 +343,11 @@ def write_model(
     obj_name: str | None = None,
     model_name_: str | None = None,
     objsense: bool = False,
-    max_name_length: int = 255,
-    dummy_var_name: str = "__dummy",
+    max_name_length: int = LP_MAX_NAME_LENGTH,
+    dummy_var_name: str = LP_DUMMY_VAR_NAME,
     rename_option: str = "rename=True",
+    force: bool = False,
+    gzip_level: int | None = None,
 ) -> str | None:
     """Writes `model` to `path` in the format its name gives (see format_of), as a file every
     reader takes the same way.
@@ -367,7 +357,7 @@ def write_model(
     the objective's own name, else OBJ). For MPS, `model_name_` is the NAME line (default: the
     model's name) and `objsense` writes an OBJSENSE section instead of negating a maximised
     objective. For LP, `max_name_length` bounds the names and `dummy_var_name` is the variable
-    rows without terms are written with.
+    rows without terms are written with. `force` and `gzip_level` are those of output_file.
 
     What readers would take differently is written so that they cannot: without `rename`, a
     name an LP file cannot carry fails the write before anything is written (RuntimeError
@@ -380,7 +370,7 @@ def write_model(
     name = os.fspath(path)
     fmt = format_of(name)
     label = obj_name or (None if rename else objective_name(model)) or "OBJ"
-    with output_file(name) as plain:
+    with output_file(name, force=force, gzip_level=gzip_level) as plain:
         if fmt == "lp":
             if rename:  # on a copy: the model keeps its names
                 model = model.copy_model()

@@ -19,10 +19,11 @@ from typing import IO, Any, NoReturn
 
 from zemlo._files import (
     DEFAULT_GZIP_LEVEL,
+    LP_DUMMY_VAR_NAME,
+    LP_MAX_NAME_LENGTH,
     check_output,
     format_of,
     model_name,
-    output_defaults,
     output_file,
     write_model,
 )
@@ -112,10 +113,10 @@ def build_parser() -> argparse.ArgumentParser:
                          help="MPS only: NAME line text (default: the file's)")
     convert.add_argument("--objsense", action="store_true",
                          help="MPS only: write an OBJSENSE section rather than negating a maximised objective")
-    convert.add_argument("--max-name-length", type=_non_negative, default=255, metavar="N",
-                         help="LP only: fail on a column name longer than N bytes (default 255)")
-    convert.add_argument("--dummy-var-name", type=_name, default="__dummy", metavar="NAME",
-                         help="LP only: variable used to write rows without coefficients (default __dummy)")
+    convert.add_argument("--max-name-length", type=_non_negative, default=LP_MAX_NAME_LENGTH, metavar="N",
+                         help=f"LP only: fail on a column name longer than N bytes (default {LP_MAX_NAME_LENGTH})")
+    convert.add_argument("--dummy-var-name", type=_name, default=LP_DUMMY_VAR_NAME, metavar="NAME",
+                         help=f"LP only: variable used to write rows without coefficients (default {LP_DUMMY_VAR_NAME})")
     convert.add_argument("--drop-cons-names", action="store_true",
                          help="give the rows automatic names (_C1, _C2, ...) instead of the file's")
     read_options(convert)
@@ -316,8 +317,8 @@ def cmd_convert(args: argparse.Namespace, progress: Progress) -> int:
         misplaced = [
             flag
             for flag, given in (
-                ("--max-name-length", args.max_name_length != 255),
-                ("--dummy-var-name", args.dummy_var_name != "__dummy"),
+                ("--max-name-length", args.max_name_length != LP_MAX_NAME_LENGTH),
+                ("--dummy-var-name", args.dummy_var_name != LP_DUMMY_VAR_NAME),
             )
             if given
         ]
@@ -327,16 +328,21 @@ def cmd_convert(args: argparse.Namespace, progress: Progress) -> int:
     model, _ = read_model(args.input, progress, drop_cons_names=args.drop_cons_names, ranges=args.ranges,
                           lenient=args.lenient)
     started = time.perf_counter()
-    with output_defaults(force=args.force, gzip_level=_level(args)):
-        write_model(model, args.output, rename=args.rename, relax=args.relax, obj_name=args.obj_name,
-                    model_name_=args.model_name, objsense=args.objsense, max_name_length=args.max_name_length,
-                    dummy_var_name=args.dummy_var_name, rename_option="--rename")
+    constant = write_model(
+        model, args.output, rename=args.rename, relax=args.relax, obj_name=args.obj_name,
+        model_name_=args.model_name, objsense=args.objsense, max_name_length=args.max_name_length,
+        dummy_var_name=args.dummy_var_name, rename_option="--rename", force=args.force, gzip_level=_level(args),
+    )
     # A FIFO or device has no size to tell.
     size = f"{size_text(os.path.getsize(args.output))}, " if os.path.isfile(args.output) else ""
     progress.say(
         f"wrote {args.output} ({size}{model.num_constraints} rows, "
         f"{len(model.used_variable_ids())} columns) in {time.perf_counter() - started:.2f} s"
     )
+    if constant is not None:
+        objective = model.get_objective()
+        value = 0.0 if objective is None else objective.constant
+        progress.say(f"the objective constant {value!r} is written as column {constant}, fixed at 1")
     return 0
 
 
