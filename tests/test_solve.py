@@ -283,12 +283,15 @@ def test_highs_takes_a_thread_count_other_than_its_first_run():
 def no_work(monkeypatch):
     """Makes exporting the model, writing its file and running a program fail the test."""
     import zemlo.solvers._program
+    import zemlo.solvers.cbc
+    import zemlo.solvers.glpk
 
     def work(*args, **kwargs):
         raise AssertionError("work began before the settings were checked")
 
     monkeypatch.setattr(zemlo._native, "export_model", work)
-    monkeypatch.setattr(zemlo.solvers._program, "write_mps", work)
+    for module in (zemlo.solvers._program, zemlo.solvers.cbc, zemlo.solvers.glpk):
+        monkeypatch.setattr(module, "write_model_file", work)
     monkeypatch.setattr(subprocess, "run", work)
 
 

@@ -8,6 +8,7 @@ import tempfile
 from array import array
 from pathlib import Path
 
+from zemlo._files import LP_DUMMY_VAR_NAME, LP_MAX_NAME_LENGTH
 from zemlo._ondrel import AffineExpr, Category, Model, ObjSense, Sense, read_mps, write_lp, write_mps
 
 
@@ -38,9 +39,11 @@ def main() -> None:
 
     with tempfile.TemporaryDirectory() as tmp:
         lp, mps = Path(tmp) / "demo.lp", Path(tmp) / "demo.mps"
-        written = write_lp(m, str(lp), True, 255, "OBJ", "__dummy")
+        written = write_lp(m, str(lp), mip=True, max_length=LP_MAX_NAME_LENGTH, obj_name="OBJ",
+                           dummy_var_name=LP_DUMMY_VAR_NAME)
         print(f"\n{lp.name} ({len(written)} variables written):\n{lp.read_text()}")
-        columns, rows, objective_row, _ = write_mps(m, str(mps), -1, True, False, False, "demo", "OBJ")
+        columns, rows, objective_row, _ = write_mps(m, str(mps), mps_sense=-1, mip=True, with_objsense=False,
+                                                    rename=False, model_name="demo", obj_name="OBJ")
         print(f"{mps.name} (columns {columns}, rows {rows}, objective row {objective_row}):\n{mps.read_text()}")
         back = read_mps(str(mps), -1)
         print("read back:", [(v.name, v.cat, v.lowBound, v.upBound) for v in back.variables])

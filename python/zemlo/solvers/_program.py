@@ -19,7 +19,8 @@ from collections.abc import Mapping, Sequence
 from dataclasses import dataclass
 from typing import Any
 
-from zemlo._ondrel import Model, write_mps
+from zemlo import _native
+from zemlo._ondrel import Model
 from zemlo.solvers import Answer, SolverError
 
 
@@ -36,11 +37,15 @@ class FileAnswer:
     row_duals: Sequence[float] | None = None
 
 
-def write_model_file(model: Model, path: str) -> tuple[list[str], list[str]]:
-    """Writes `model` to `path` in fixed MPS with generated names; returns the column and row
-    names, in file order. RuntimeError when the model cannot be written."""
-    columns, rows, _, _ = write_mps(model, path, 1, True, False, True, "MODEL", "OBJ")
-    return columns, rows
+def write_model_file(model: Model, path: str) -> tuple[int, int]:
+    """Writes `model` to `path` in fixed MPS with generated names, minimised (a maximised
+    objective negated), as every reader takes it: an integer column without an upper bound gets
+    a PL line (glpsol bounds it by 1 otherwise). The objective's constant is left out: `by_id`
+    adds the model's. Returns the numbers of columns and rows in the file. RuntimeError when
+    the model cannot be written."""
+    _native.write_mps(model, path, mps_sense=1, mip=True, with_objsense=False, rename=True, model_name="MODEL",
+                      obj_name="OBJ", constant_column=False)
+    return len(model.used_variable_ids()), model.num_constraints
 
 
 def by_id(model: Model, answer: FileAnswer) -> Answer:

@@ -75,7 +75,7 @@ class Cbc:
         with tempfile.TemporaryDirectory(prefix="zemlo-cbc-") as tmp:
             path = os.path.join(tmp, "model.mps")
             columns, rows = write_model_file(model, path)
-            answer = _run(executable, path, tmp, arguments, len(columns), len(rows), settings.verbose)
+            answer = _run(executable, path, tmp, arguments, columns, rows, settings.verbose)
         return by_id(model, answer)
 
 

@@ -1,7 +1,7 @@
 """GLPK through its `glpsol` program, given the model as an MPS file with generated names.
 
-glpsol reads an integer column whose BOUNDS lines set no upper bound as binary; the file it
-gets says PL for each such column, which keeps the upper bound infinite.
+glpsol reads an integer column whose BOUNDS lines set no upper bound as binary; the writer gives
+each such column a PL line, which keeps the upper bound infinite.
 """
 
 from __future__ import annotations
@@ -12,9 +12,8 @@ import re
 import shutil
 import subprocess
 import tempfile
-from collections.abc import Sequence
 
-from zemlo._ondrel import Category, Model, ObjSense
+from zemlo._ondrel import Model, ObjSense
 from zemlo.solvers import Answer, Settings, SolverError
 from zemlo.solvers._program import (
     FileAnswer,
@@ -67,14 +66,13 @@ class Glpk:
         with tempfile.TemporaryDirectory(prefix="zemlo-glpk-") as tmp:
             path = os.path.join(tmp, "model.mps")
             columns, rows = write_model_file(model, path)
-            _bound_open_integers(path, model, columns)
             raw = os.path.join(tmp, "glpk.txt")
             run = subprocess.run([executable, "--freemps", path, *arguments, "-w", raw], capture_output=True, text=True)
             if settings.verbose:
                 show_log(run.stdout + run.stderr)
             if run.returncode != 0 or not os.path.exists(raw):
                 raise SolverError(f"glpsol failed (exit status {run.returncode}): {last_line(run.stdout + run.stderr)}")
-            answer = _raw(raw, len(columns), len(rows), run.stdout)
+            answer = _raw(raw, columns, rows, run.stdout)
         return by_id(model, answer)
 
 
@@ -164,27 +162,3 @@ def _read_raw(lines: list[list[str]], n_cols: int, n_rows: int, log: str, at: li
 
 
 _MESSAGE = re.compile(r"[A-Z][A-Z ;]*(SOLUTION|FOUND|EXCEEDED|TERMINATED)[A-Z ;]*")
-
-
-def _bound_open_integers(path: str, model: Model, columns: Sequence[str]) -> None:
-    """Gives every integer column without an upper bound an explicit PL bound in the file.
-
-    glpsol takes an integer column whose BOUNDS lines set no upper bound (the file has an LO
-    line for it) as binary, bounded by 1; a PL line makes its upper bound infinite again while
-    keeping its lower bound.
-    """
-    used = model.list_variables_by_ids(model.used_variable_ids())
-    lines = [
-        f" PL BND       {name}\n"
-        for name, v in zip(columns, used)
-        if v.category is not Category.Continuous and v.ub == math.inf and math.isfinite(v.lb)
-    ]
-    if not lines:
-        return
-    end = b"ENDATA\n"
-    with open(path, "r+b") as f:
-        f.seek(-len(end), os.SEEK_END)
-        if f.read() != end:
-            raise SolverError("the model file does not end with ENDATA")
-        f.seek(-len(end), os.SEEK_END)
-        f.write("".join(lines).encode() + end)
