@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <span>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -84,16 +85,8 @@ std::vector<RangeVariable> read_ranges(ModelCore& core, MpsData& data, MpsLoadFa
     return made;
 }
 
-// The parse into the store: variables, then the objective, then the rows' terms placed
-// straight into one slice of the term arena row by row (the file lists them column by column).
-// Each part of the parsed data goes as soon as it has been moved, so that a large file does not
-// hold it beside the whole model. Failures are raised in the order the data is checked: row
-// right-hand sides, row coefficients in file order, sums of repeated columns row by row, then
-// the objective's coefficients and its constant.
-void fill(ModelCore& core, MpsData& data, const MpsLoadOptions& options, const std::shared_ptr<SharedModel>& self,
-          MpsLoadFacts& facts) {
+void add_columns(ModelCore& core, MpsData& data) {
     const std::size_t ncols = data.columns.size();
-    const std::size_t nrows = data.rows.size();
     core.variables.reserve(ncols);
     for (std::size_t j = 0; j < ncols; ++j) {
         const MpsColumnData& c = data.columns[j];
@@ -105,109 +98,148 @@ void fill(ModelCore& core, MpsData& data, const MpsLoadOptions& options, const s
         v.category = c.integer ? Category::Integer : Category::Continuous;
     }
     HugeVector<MpsColumnData>().swap(data.columns);
+}
 
-    // The objective, before the rows: its entries go before the arena slice is taken. A
-    // coefficient that is not finite is reported after the rows' failures, as it is checked
-    // after them.
+// The objective, read before the rows so that its entries go before the arena slice is taken.
+// A coefficient that is not finite is kept aside in `bad` and reported after the rows' failures,
+// as it is checked after them.
+struct ObjectiveRead {
+    ExprValue value;
+    double factor = 1.0;         // -1 when a maximised objective written negated is turned back
+    std::optional<double> bad;   // the first coefficient that is not finite
+};
+
+ObjectiveRead read_objective(MpsData& data, std::size_t name_at, const MpsLoadOptions& options,
+                             const std::shared_ptr<SharedModel>& self, MpsLoadFacts& facts) {
+    ObjectiveRead objective;
     const bool negate = !options.sense && !data.maximize && data.negated_maximize;
     facts.negated = negate;
     facts.objective_entries = data.objective.size();
-    facts.objective_name.assign(data.names[ncols + nrows]);
-    ExprValue objective;
-    objective.model = ModelRef::to(self);
-    if (!options.drop_names && !facts.objective_name.empty()) objective.name = facts.objective_name;
-    const double factor = negate ? -1.0 : 1.0;
-    std::optional<double> bad_objective;  // the first coefficient that is not finite
+    facts.objective_name.assign(data.names[name_at]);
+    objective.value.model = ModelRef::to(self);
+    if (!options.drop_names && !facts.objective_name.empty()) objective.value.name = facts.objective_name;
+    objective.factor = negate ? -1.0 : 1.0;
     for (const MpsObjectiveEntry& e : data.objective) {
         if (!std::isfinite(e.value)) {
-            bad_objective = e.value;
+            objective.bad = e.value;
             break;
         }
-        objective.terms.add(e.column, e.value * factor);
+        objective.value.terms.add(e.column, e.value * objective.factor);
     }
     std::vector<MpsObjectiveEntry>().swap(data.objective);
+    return objective;
+}
 
-    for (std::size_t r = 0; r < nrows; ++r) {
-        const MpsRowData& row = data.rows[r];
-        if (!std::isfinite(row.constant)) {
-            raise_row_value(data.names[ncols + r], "the right-hand side", -row.constant);
-        }
+// The objective into the store, with its constant, and the objective's sense.
+void store_objective(ModelCore& core, ObjectiveRead& objective, const MpsData& data, const MpsLoadOptions& options,
+                     const MpsLoadFacts& facts) {
+    if (objective.bad) {
+        raise_value(Msg() << "objective row '" << facts.objective_name << "': a coefficient " << *objective.bad
+                          << " is not a finite number");
     }
-    std::vector<RangeVariable> range_variables;
-    if (options.ranges) {
-        range_variables = read_ranges(core, data, facts);
+    if (!std::isfinite(data.objective_constant)) {
+        raise_value(Msg() << "objective row '" << facts.objective_name << "': the right-hand side "
+                          << -data.objective_constant << " is not a finite number");
+    }
+    objective.value.constant = data.objective_constant * objective.factor + 0.0;
+    core.objective = std::move(objective.value);
+    if (options.sense) {
+        core.objective_sense = *options.sense;
+    } else if (data.maximize) {
+        core.objective_sense = *data.maximize ? ObjSense::Maximize : ObjSense::Minimize;
     } else {
-        facts.ranged_rows = data.ranges.size();  // a describing read notes them only
+        core.objective_sense = data.negated_maximize ? ObjSense::Maximize : ObjSense::Minimize;
     }
-    const auto takes_range = [&](std::size_t r, std::size_t& k) {
-        const bool extra = k < range_variables.size() && range_variables[k].row == r;
-        k += extra;
-        return extra;
-    };
-    // Row r's terms go to [start of r, start of r + entries), with one place more for a range
-    // variable: each row's count becomes the place of its next term, and after the scatter the
-    // end of its terms. Then repeated columns are summed.
+}
+
+// Row r's terms, scattered from the entries into one slice of the term arena (the file lists
+// them column by column): [start of r, start of r + entries), with one place more for a range
+// variable. Each row's count becomes the place of its next term, and after the scatter the end
+// of its terms. The ranged rows are the ones `ranges` lists, in row order.
+Term* scatter_terms(ModelCore& core, MpsData& data, std::span<const RangeVariable> ranges, MpsLoadFacts& facts) {
+    const std::size_t ncols = core.variables.size() - ranges.size();
     std::size_t total = 0;
-    for (std::size_t r = 0, k = 0; r < nrows; ++r) {
+    for (std::size_t r = 0, k = 0; r < data.rows.size(); ++r) {
         const std::size_t n = data.rows[r].entries;
         data.rows[r].entries = total;
-        total += n + takes_range(r, k);
+        const bool extra = k < ranges.size() && ranges[k].row == r;
+        k += extra;
+        total += n + extra;
     }
-    facts.entries = total - range_variables.size();
+    facts.entries = total - ranges.size();
     Term* const slice = total == 0 ? nullptr : core.term_arena.take(total);
     data.entries.drain([&](const MpsEntry& e) {
         if (!std::isfinite(e.value)) raise_row_value(data.names[ncols + e.row], "a coefficient", e.value);
         slice[data.rows[e.row].entries++] = Term{e.column, e.value};
     });
+    return slice;
+}
+
+// Sums the terms of one row that name the same column, in place; returns how many are left.
+// A short row is searched for a repeat pair by pair; for a longer one, seen[column] = row + 1
+// when the column has a term in the row at hand (the table is made only when such a row comes).
+// Most rows name each column once, and a repeat is summed into its first place.
+class RepeatedColumns {
+public:
+    explicit RepeatedColumns(std::size_t columns) : columns_(columns) {}
+    std::size_t sum(Term* begin, std::size_t n, std::size_t row, std::string_view row_name) {
+        if (!repeats(begin, n, row)) return n;
+        merged_.clear();
+        for (std::size_t k = 0; k < n; ++k) merged_.add(begin[k].id, begin[k].coeff);
+        if (merged_.size() == n) return n;
+        std::copy(merged_.begin(), merged_.end(), begin);
+        for (std::size_t k = 0; k < merged_.size(); ++k) {
+            if (!std::isfinite(begin[k].coeff)) raise_row_value(row_name, "a coefficient", begin[k].coeff);
+        }
+        return merged_.size();
+    }
+
+private:
+    static constexpr std::size_t kShortRow = 8;
+    bool repeats(const Term* begin, std::size_t n, std::size_t row) {
+        bool found = false;
+        if (n <= kShortRow) {
+            for (std::size_t k = 1; k < n; ++k) {
+                for (std::size_t i = 0; i < k; ++i) found = found || begin[i].id == begin[k].id;
+            }
+            return found;
+        }
+        if (seen_.empty()) seen_.assign(columns_, 0);
+        const auto stamp = static_cast<std::uint32_t>(row + 1);
+        for (std::size_t k = 0; k < n; ++k) {
+            std::uint32_t& s = seen_[begin[k].id];
+            found = found || s == stamp;
+            s = stamp;
+        }
+        return found;
+    }
+    std::size_t columns_;
+    std::vector<std::uint32_t> seen_;
+    TermMap merged_;
+};
+
+// The constraints, each lent its part of the slice after repeated columns are summed (the slice
+// stays packed) and its range variable's term added.
+void add_rows(ModelCore& core, MpsData& data, Term* slice, std::span<const RangeVariable> ranges,
+              const MpsLoadOptions& options, MpsLoadFacts& facts) {
+    const std::size_t nrows = data.rows.size();
+    const std::size_t ncols = core.variables.size() - ranges.size();
     core.constraints.reserve(nrows);
+    RepeatedColumns repeated(ncols);
     std::size_t written = 0;  // terms kept, after summing repeated columns
-    TermMap merged;
-    // A short row is searched for a repeated column pair by pair; for a longer one, seen[column]
-    // = row + 1 when the column has a term in the row at hand (the table is made only when such
-    // a row comes). Most rows name each column once, and a repeat is summed into its first place.
-    constexpr std::size_t kShortRow = 8;
-    std::vector<std::uint32_t> seen;
     std::size_t row_start = 0;
     for (std::size_t r = 0, next_range = 0; r < nrows; ++r) {
         Term* const begin = slice + row_start;
         const std::size_t n = data.rows[r].entries - row_start;
-        const bool ranged = takes_range(r, next_range);
+        const bool ranged = next_range < ranges.size() && ranges[next_range].row == r;
         row_start = data.rows[r].entries + ranged;
-        bool repeats = false;
-        if (n <= kShortRow) {
-            for (std::size_t k = 1; k < n; ++k) {
-                for (std::size_t i = 0; i < k; ++i) repeats = repeats || begin[i].id == begin[k].id;
-            }
-        } else {
-            if (seen.empty()) seen.assign(ncols, 0);
-            const auto stamp = static_cast<std::uint32_t>(r + 1);
-            for (std::size_t k = 0; k < n; ++k) {
-                std::uint32_t& s = seen[begin[k].id];
-                repeats = repeats || s == stamp;
-                s = stamp;
-            }
-        }
-        std::size_t kept = n;
-        if (repeats) {
-            merged.clear();
-            for (std::size_t k = 0; k < n; ++k) merged.add(begin[k].id, begin[k].coeff);
-            if (merged.size() != n) {
-                kept = merged.size();
-                std::copy(merged.begin(), merged.end(), begin);
-                for (std::size_t k = 0; k < kept; ++k) {
-                    if (!std::isfinite(begin[k].coeff)) {
-                        raise_row_value(data.names[ncols + r], "a coefficient", begin[k].coeff);
-                    }
-                }
-            }
-        }
-        if (ranged) begin[kept++] = Term{range_variables[next_range - 1].id, -1.0};
-        // Close the gap left by summed terms, so the slice stays packed.
+        const std::string_view name = data.names[ncols + r];
+        std::size_t kept = repeated.sum(begin, n, r, name);
+        if (ranged) begin[kept++] = Term{ranges[next_range++].id, -1.0};
         Term* const place = slice + written;
         if (place != begin) std::copy(begin, begin + kept, place);
         written += kept;
         ConstraintRecord& c = core.constraints.emplace_back();
-        const std::string_view name = data.names[ncols + r];
         if (!name.empty() && name.front() == '_') facts.automatic_rows.add(name);
         if (options.drop_names || name.empty() || name.front() == '_') {
             c.name = Msg() << "_C" << ++core.auto_name_counter;
@@ -220,27 +252,36 @@ void fill(ModelCore& core, MpsData& data, const MpsLoadOptions& options, const s
         c.sense = sense < 0 ? Sense::LessEqual : sense > 0 ? Sense::GreaterEqual : Sense::Equal;
     }
     if (slice != nullptr) core.term_arena.keep(slice + written);
-    std::vector<std::uint32_t>().swap(seen);
+}
+
+// The parse into the store: variables, then the objective, then the rows' terms placed
+// straight into one slice of the term arena row by row. Each part of the parsed data goes as
+// soon as it has been moved, so that a large file does not hold it beside the whole model.
+// Failures are raised in the order the data is checked: row right-hand sides, row coefficients
+// in file order, sums of repeated columns row by row, then the objective's coefficients and
+// its constant.
+void fill(ModelCore& core, MpsData& data, const MpsLoadOptions& options, const std::shared_ptr<SharedModel>& self,
+          MpsLoadFacts& facts) {
+    const std::size_t ncols = data.columns.size();
+    const std::size_t nrows = data.rows.size();
+    add_columns(core, data);
+    ObjectiveRead objective = read_objective(data, ncols + nrows, options, self, facts);
+    for (std::size_t r = 0; r < nrows; ++r) {
+        if (!std::isfinite(data.rows[r].constant)) {
+            raise_row_value(data.names[ncols + r], "the right-hand side", -data.rows[r].constant);
+        }
+    }
+    std::vector<RangeVariable> ranges;
+    if (options.ranges) {
+        ranges = read_ranges(core, data, facts);
+    } else {
+        facts.ranged_rows = data.ranges.size();  // a describing read notes them only
+    }
+    Term* const slice = scatter_terms(core, data, ranges, facts);
+    add_rows(core, data, slice, ranges, options, facts);
     HugeVector<MpsRowData>().swap(data.rows);
     data.names = NameList();
-
-    if (bad_objective) {
-        raise_value(Msg() << "objective row '" << facts.objective_name << "': a coefficient " << *bad_objective
-                          << " is not a finite number");
-    }
-    if (!std::isfinite(data.objective_constant)) {
-        raise_value(Msg() << "objective row '" << facts.objective_name << "': the right-hand side "
-                          << -data.objective_constant << " is not a finite number");
-    }
-    objective.constant = data.objective_constant * factor + 0.0;
-    core.objective = std::move(objective);
-    if (options.sense) {
-        core.objective_sense = *options.sense;
-    } else if (data.maximize) {
-        core.objective_sense = *data.maximize ? ObjSense::Maximize : ObjSense::Minimize;
-    } else {
-        core.objective_sense = data.negated_maximize ? ObjSense::Maximize : ObjSense::Minimize;
-    }
+    store_objective(core, objective, data, options, facts);
 }
 
 // The summary a description of the file gives: rows by sense, columns by category and bound

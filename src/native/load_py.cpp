@@ -1,6 +1,8 @@
 // load_mps: an MPS file straight into a new Model, with what the file held.
 #include "native/native_py.hpp"
 
+#include <utility>
+
 #include "io/mps_loader.hpp"
 
 namespace ondrel::py::native {
@@ -12,7 +14,7 @@ PyObject* note_of(const io::MpsNameNote& note) {
     return tuple_of(to_py(std::uint64_t{note.count}), str_list(note.examples), to_py(std::uint64_t{note.first_line}));
 }
 
-// The facts of a load as a dict.
+// The facts of a load as a dict: counts, texts and notes, by key.
 PyObject* facts_of(const io::MpsLoadFacts& facts, bool describe) {
     PyRef dict = PyRef::steal(PyDict_New());
     if (!dict) return nullptr;
@@ -20,31 +22,44 @@ PyObject* facts_of(const io::MpsLoadFacts& facts, bool describe) {
         PyRef v = PyRef::steal(value);
         return v && PyDict_SetItemString(dict.get(), key, v.get()) == 0;
     };
-    const auto count = [](std::size_t n) { return to_py(std::uint64_t{n}); };
     const io::MpsReadNotes& n = facts.notes;
-    bool ok = put("compressed", to_py(facts.compressed)) && put("bytes", to_py(facts.bytes)) && put("negated", to_py(facts.negated)) &&
-              put("entries", count(facts.entries)) && put("objective_entries", count(facts.objective_entries)) &&
-              put("objective_name", to_py(std::string_view(facts.objective_name))) &&
-              put("ranged_rows", count(facts.ranged_rows)) && put("range_variables", count(facts.range_variables)) &&
-              put("lines", count(n.lines)) && put("sections", str_list(n.sections)) &&
-              put("repeated_rows", note_of(n.repeated_rows)) && put("split_columns", note_of(n.split_columns)) &&
-              put("undeclared_coefficient_rows", note_of(n.undeclared_coefficient_rows)) &&
-              put("undeclared_rhs_rows", note_of(n.undeclared_rhs_rows)) &&
-              put("undeclared_range_rows", note_of(n.undeclared_range_rows)) &&
-              put("undeclared_bound_columns", note_of(n.undeclared_bound_columns)) &&
-              put("left_out_sections", note_of(n.left_out_sections)) &&
-              put("automatic_rows", note_of(facts.automatic_rows));
-    if (ok && describe) {
-        const io::MpsLoadFacts::Summary& s = facts.summary;
-        ok = put("less_equal", count(s.less_equal)) && put("equal", count(s.equal)) &&
-             put("greater_equal", count(s.greater_equal)) && put("integer", count(s.integer)) &&
-             put("lower_only", count(s.lower_only)) && put("upper_only", count(s.upper_only)) &&
-             put("both", count(s.both)) && put("fixed", count(s.fixed)) && put("free", count(s.free)) &&
-             put("empty_rows", note_of(s.empty_rows)) && put("unused_columns", note_of(s.unused_columns)) &&
-             put("free_columns", note_of(s.free_columns)) && put("fixed_columns", note_of(s.fixed_columns)) &&
-             put("crossed_bounds", note_of(s.crossed_bounds)) && put("open_integers", note_of(s.open_integers));
+    const io::MpsLoadFacts::Summary& s = facts.summary;
+    const std::pair<const char*, std::uint64_t> counts[] = {
+        {"bytes", facts.bytes}, {"entries", facts.entries}, {"objective_entries", facts.objective_entries},
+        {"ranged_rows", facts.ranged_rows}, {"range_variables", facts.range_variables}, {"lines", n.lines}};
+    const std::pair<const char*, const io::MpsNameNote*> notes[] = {
+        {"repeated_rows", &n.repeated_rows}, {"split_columns", &n.split_columns},
+        {"undeclared_coefficient_rows", &n.undeclared_coefficient_rows},
+        {"undeclared_rhs_rows", &n.undeclared_rhs_rows}, {"undeclared_range_rows", &n.undeclared_range_rows},
+        {"undeclared_bound_columns", &n.undeclared_bound_columns}, {"left_out_sections", &n.left_out_sections},
+        {"automatic_rows", &facts.automatic_rows}};
+    // A describing load's summary.
+    const std::pair<const char*, std::uint64_t> summary_counts[] = {
+        {"less_equal", s.less_equal}, {"equal", s.equal}, {"greater_equal", s.greater_equal},
+        {"integer", s.integer}, {"lower_only", s.lower_only}, {"upper_only", s.upper_only},
+        {"both", s.both}, {"fixed", s.fixed}, {"free", s.free}};
+    const std::pair<const char*, const io::MpsNameNote*> summary_notes[] = {
+        {"empty_rows", &s.empty_rows}, {"unused_columns", &s.unused_columns}, {"free_columns", &s.free_columns},
+        {"fixed_columns", &s.fixed_columns}, {"crossed_bounds", &s.crossed_bounds},
+        {"open_integers", &s.open_integers}};
+    if (!put("compressed", to_py(facts.compressed)) || !put("negated", to_py(facts.negated)) ||
+        !put("objective_name", to_py(std::string_view(facts.objective_name))) ||
+        !put("sections", str_list(n.sections)))
+        return nullptr;
+    for (const auto& [key, value] : counts) {
+        if (!put(key, to_py(value))) return nullptr;
     }
-    return ok ? dict.release() : nullptr;
+    for (const auto& [key, note] : notes) {
+        if (!put(key, note_of(*note))) return nullptr;
+    }
+    if (!describe) return dict.release();
+    for (const auto& [key, value] : summary_counts) {
+        if (!put(key, to_py(value))) return nullptr;
+    }
+    for (const auto& [key, note] : summary_notes) {
+        if (!put(key, note_of(*note))) return nullptr;
+    }
+    return dict.release();
 }
 
 constexpr char load_mps_doc[] =
