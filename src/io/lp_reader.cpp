@@ -166,6 +166,7 @@ public:
     // The next piece of whole lines as [begin, end), after `lines_before` lines; false at the
     // end of the stream.
     bool next(const char*& begin, const char*& end, std::size_t lines_before) {
+        if (bad_line_ != 0) raise_runtime(Msg() << "line " << bad_line_ << " is not UTF-8 text");
         if (done_) return false;
         Buffer& old = buffers_[current_];
         Buffer& buf = buffers_[1 - current_];
@@ -201,15 +202,21 @@ public:
                 break;
             }
         }
+        // A line that is not UTF-8 fails the read when the parser comes to it: the lines before
+        // it are handed out first, so that a failure on one of them comes first, however the
+        // input is cut into pieces.
         const std::string_view lines(buf.data.get(), buf.complete);
         if (!is_valid_utf8(lines)) {
             std::size_t line = lines_before + 1;
-            for (std::size_t at = 0; at < lines.size(); ++line) {
+            std::size_t at = 0;
+            for (; at < lines.size(); ++line) {
                 const std::size_t stop = std::min(lines.find('\n', at), lines.size());
                 if (!is_valid_utf8(lines.substr(at, stop - at))) break;
                 at = stop + 1;
             }
-            raise_runtime(Msg() << "line " << line << " is not UTF-8 text");
+            bad_line_ = line;
+            if (at == 0) raise_runtime(Msg() << "line " << line << " is not UTF-8 text");
+            buf.complete = at;
         }
         begin = buf.data.get();
         end = begin + buf.complete;
@@ -236,6 +243,7 @@ private:
     Buffer buffers_[2];
     int current_ = 0;
     bool done_ = false;
+    std::size_t bad_line_ = 0;  // the line found not to be UTF-8, where the read stops
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -330,6 +338,9 @@ private:
     double number_side(Where& first);
     double signed_number(std::string_view after);
     void unknown_section_check();
+    // The current token is a name that begins its line and is followed by ':': the label of
+    // the next statement, not a term.
+    bool label_ahead() { return tok_.first && peek().kind == Kind::Colon; }
 
     // --- variables
     VarId variable(std::string_view name);
@@ -348,6 +359,7 @@ private:
     bool first_ = true;             // the next token is the first of its line
     bool eof_ = false;
     Token tok_;
+    std::string saved_;  // the text of tok_ once its piece has gone
     Token ahead_;
     bool has_ahead_ = false;
 
@@ -405,6 +417,12 @@ public:
 
 bool LpParser::refill() {
     flush();  // queued lookups view the piece that is about to be replaced
+    // A lookahead may pass over lines enough for two refills: the current token keeps its
+    // text in a string of its own.
+    if (tok_.text.data() != saved_.data()) {
+        saved_.assign(tok_.text);
+        tok_.text = saved_;
+    }
     const char* begin;
     const char* end;
     if (eof_ || !input_.next(begin, end, line_ - 1)) {
@@ -710,9 +728,10 @@ Side LpParser::expression() {
         if (tok_.kind == Kind::Number) {
             const double v = tok_.number;
             const Where at = tok_.at;
-            const std::string_view text = tok_.text;
+            std::string text;  // kept for a message only
+            if (!std::isfinite(v)) text.assign(tok_.text);
             next();
-            if (tok_.kind == Kind::Name && tok_.word == Word::None) {
+            if (tok_.kind == Kind::Name && tok_.word == Word::None && !label_ahead()) {
                 if (!std::isfinite(v)) fail(at, "'", text, "' is not a finite number");
                 term<Row>(sign * v);
                 s.terms = true;
@@ -722,10 +741,10 @@ Side LpParser::expression() {
                 if (!std::isfinite(v) && !s.bad) {
                     s.bad = true;
                     s.bad_at = at;
-                    s.bad_text.assign(text);
+                    s.bad_text = std::move(text);
                 }
             }
-        } else if (tok_.kind == Kind::Name && tok_.word == Word::None) {
+        } else if (tok_.kind == Kind::Name && tok_.word == Word::None && !label_ahead()) {
             term<Row>(sign);
             s.terms = true;
             next();
@@ -788,7 +807,13 @@ void LpParser::constraint() {
     ConstraintRecord& c = rows_.emplace_back();
     bool placeholder = false;  // labelled as the writer's row of the variable of empty constraints
     std::size_t variables_before = 0;
+    bool labelled = false;
+    if (tok_.kind == Kind::Number && peek().kind == Kind::Colon) {
+        fail(tok_.at, "'", tok_.text, "' cannot name a constraint: names begin with a letter or one of "
+                                      "!\"#$%&()/,;?@_`'{}|~");
+    }
     if (tok_.kind == Kind::Name && peek().kind == Kind::Colon) {
+        labelled = true;
         if (tok_.text.front() != '_') {
             c.name.assign(tok_.text);
         } else if (tok_.text == kPlaceholderRow && !placeholder_) {
@@ -802,7 +827,11 @@ void LpParser::constraint() {
     if (c.name.empty() && !placeholder) c.name = Msg() << "_C" << ++automatic_;
     row_begin_ = cursor_;
     const Side left = expression<true>();
-    if (!left.any) fail(tok_.at, "expected a term of constraint '", c.name, "', found ", shown(tok_));
+    // A labelled constraint may have nothing before its sense ("c: <= 4", a constraint without
+    // terms); an unlabelled one must start with a term or a number.
+    if (!left.any && !(labelled && tok_.kind == Kind::Sense)) {
+        fail(tok_.at, "expected a term of constraint '", c.name, "', found ", shown(tok_));
+    }
     if (tok_.kind != Kind::Sense) {
         fail(tok_.at, "expected <=, >= or = in constraint '", c.name, "', found ", shown(tok_));
     }
