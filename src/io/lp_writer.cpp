@@ -248,33 +248,111 @@ void check_lp_names(const ModelCore& core, const LpWriteOptions& options) {
     }
 }
 
-std::vector<VarId> write_file(const ModelCore& core, std::string_view path, const LpWriteOptions& options,
-                              std::string* constant_out) {
-    // Sorting the names finds repeats on the way; the exact checks only run to report them.
-    // The preparation of a model of millions of names takes a while before the first byte is
-    // written: the caller may stop the write between its steps.
-    const NameOrder variable_order(core.variables);
-    if (variable_order.has_repeat()) check_duplicate_variable_names(core);
+// Everything that can fail before the file exists: repeated names (sorting the names finds
+// repeats on the way; the exact checks only run to report them), name lengths, line breaks,
+// LP names, and objective terms naming no variable (written with an empty name, which no
+// reader accepts). The preparation of a model of millions of names takes a while: the caller
+// may stop the write between its steps.
+void check_before_writing(const ModelCore& core, const NameOrder& variables, const NameOrder& constraints,
+                          const LpWriteOptions& options) {
+    if (variables.has_repeat()) check_duplicate_variable_names(core);
     check_interrupt(options.interrupt);
-    const NameOrder constraint_order(core.constraints);
-    if (constraint_order.has_repeat()) check_duplicate_constraint_names(core);
+    if (constraints.has_repeat()) check_duplicate_constraint_names(core);
     check_interrupt(options.interrupt);
     check_variable_name_lengths(core, options.max_length);
     check_line_breaks(core, options);
     if (options.lp_names) check_lp_names(core, options);
-    const VariableNames names(variable_order);
-
-    const std::size_t n = core.variables.size();
-    // An objective term naming no variable would be written with an empty name, which no
-    // reader accepts; refuse before the file exists.
     if (core.objective) {
         for (const Term& t : core.objective->terms) {
-            if (t.id >= n) raise_variable_id(t.id, n);
+            if (t.id >= core.variables.size()) raise_variable_id(t.id, core.variables.size());
         }
     }
+}
+
+// The objective line. Returns the extra column it names: the column that carries the
+// objective's constant (LpWriteOptions::constant_column), or that of a zero term when a model
+// without variables has an objective without terms; empty when there is none.
+std::string write_objective(OutputFile& out, const ModelCore& core, const NameOrder& variable_order,
+                            const VariableNames& names, const LpWriteOptions& options,
+                            std::vector<std::uint8_t>& used_flags) {
+    // Without an objective the package's write (objective_term) writes a zero objective.
+    if (!core.objective && !options.objective_term) raise_value("No objective set");
+    std::string extra_column;
+    std::vector<RankedTerm> ranked;
+    std::vector<NamedTerm> terms;
+    if (core.objective) rank_terms(core.objective->terms, names, ranked, used_flags);
+    name_terms(ranked, names, terms);
+    const double constant = core.objective ? core.objective->constant : 0.0;
+    if (options.constant_column && constant != 0 && std::isfinite(constant)) {
+        extra_column = free_variable_name(core, kConstantColumn);
+        terms.push_back(NamedTerm{extra_column, constant});
+    } else if (options.objective_term && terms.empty()) {
+        // A label alone is refused by some readers: a zero term of the first variable in name
+        // order (then listed with its bounds), or of the extra column.
+        if (!core.variables.empty()) {
+            const VarId first = variable_order.order()[0];
+            used_flags[first] = 1;
+            terms.push_back(NamedTerm{core.variables[first].name, 0.0});
+        } else {
+            extra_column = free_variable_name(core, kConstantColumn);
+            terms.push_back(NamedTerm{extra_column, 0.0});
+        }
+    }
+    write_affine_fragment(out, std::span<const NamedTerm>(terms), options.obj_name, false, 0.0);
+    return extra_column;
+}
+
+// The Bounds section: the used variables that need a line, then the extra column fixed at 1.
+void write_bounds(OutputFile& out, const ModelCore& core, std::span<const VarId> used, bool mip,
+                  std::string_view extra_column) {
+    bool header = false;
+    const auto start = [&] {
+        if (!header) out.append("Bounds\n");
+        header = true;
+    };
+    for (const VarId id : used) {
+        const VariableRecord& v = core.variables[id];
+        if (!gets_bound_line(v, mip)) continue;
+        start();
+        out.put(' ');
+        write_bounds_fragment(out, v.name, v.lb, v.ub, v.category);
+        out.put('\n');
+    }
+    if (extra_column.empty()) return;
+    start();
+    out.put(' ');
+    write_bounds_fragment(out, extra_column, 1.0, 1.0, Category::Continuous);
+    out.put('\n');
+}
+
+void write_sos(OutputFile& out, const ModelCore& core) {
+    if (core.sos_groups.empty()) return;
+    out.append("SOS\n");
+    for (const SosGroup& g : core.sos_groups) {
+        out.append(sos_kind_text(g.kind));
+        out.append(" \n");
+        for (const SosMember& m : g.members) {
+            if (m.id >= core.variables.size()) continue;
+            out.put(' ');
+            out.append(core.variables[m.id].name);
+            out.append(": ");
+            put_number(out, m.weight);
+            out.put('\n');
+        }
+    }
+}
+
+std::vector<VarId> write_file(const ModelCore& core, std::string_view path, const LpWriteOptions& options,
+                              std::string* constant_out) {
+    const NameOrder variable_order(core.variables);
+    const NameOrder constraint_order(core.constraints);
+    check_before_writing(core, variable_order, constraint_order, options);
+    const VariableNames names(variable_order);
+
     // Which variables the objective, the constraints or an SOS group use: flagged as the
     // terms are ranked for writing, listed in id order before the sections that need them.
     // Ids that name no variable (only SOS members can still have them) are left out.
+    const std::size_t n = core.variables.size();
     std::vector<std::uint8_t> used_flags(n, 0);
     for (const SosGroup& g : core.sos_groups) {
         for (const SosMember& m : g.members) {
@@ -288,34 +366,9 @@ std::vector<VarId> write_file(const ModelCore& core, std::string_view path, cons
     out.append(" *\\\n");
     out.append(obj_sense_text(core.objective_sense));
     out.put('\n');
-
-    // Without an objective the package's write (objective_term) writes a zero objective.
-    if (!core.objective && !options.objective_term) raise_value("No objective set");
-    // The column that carries the objective's constant, or an objective without terms in a
-    // model without variables: fixed at 1 in the Bounds section.
-    std::string extra_column;
-    {
-        std::vector<RankedTerm> ranked;
-        std::vector<NamedTerm> terms;
-        if (core.objective) rank_terms(core.objective->terms, names, ranked, used_flags);
-        name_terms(ranked, names, terms);
-        const double constant = core.objective ? core.objective->constant : 0.0;
-        if (options.constant_column && constant != 0 && std::isfinite(constant)) {
-            extra_column = free_variable_name(core, kConstantColumn);
-            terms.push_back(NamedTerm{extra_column, constant});
-        } else if (options.objective_term && terms.empty()) {
-            // A label alone is refused by some readers: a zero term of the first variable in
-            // name order (then listed with its bounds), or of the extra column.
-            if (n > 0) {
-                const VarId first = variable_order.order()[0];
-                used_flags[first] = 1;
-                terms.push_back(NamedTerm{core.variables[first].name, 0.0});
-            } else {
-                extra_column = free_variable_name(core, kConstantColumn);
-                terms.push_back(NamedTerm{extra_column, 0.0});
-            }
-        }
-        write_affine_fragment(out, std::span<const NamedTerm>(terms), options.obj_name, false, 0.0);
+    const std::string extra_column = write_objective(out, core, variable_order, names, options, used_flags);
+    if (constant_out != nullptr && !extra_column.empty() && core.objective && core.objective->constant != 0) {
+        *constant_out = extra_column;
     }
 
     out.append("Subject To\n");
@@ -326,47 +379,12 @@ std::vector<VarId> write_file(const ModelCore& core, std::string_view path, cons
     }
     std::vector<std::uint8_t>().swap(used_flags);
 
-    bool bounds_header = false;
-    for (const VarId id : used) {
-        const VariableRecord& v = core.variables[id];
-        if (!gets_bound_line(v, options.mip)) continue;
-        if (!bounds_header) {
-            out.append("Bounds\n");
-            bounds_header = true;
-        }
-        out.put(' ');
-        write_bounds_fragment(out, v.name, v.lb, v.ub, v.category);
-        out.put('\n');
-    }
-    if (!extra_column.empty()) {
-        if (constant_out != nullptr && core.objective && core.objective->constant != 0) *constant_out = extra_column;
-        if (!bounds_header) out.append("Bounds\n");
-        out.put(' ');
-        write_bounds_fragment(out, extra_column, 1.0, 1.0, Category::Continuous);
-        out.put('\n');
-    }
-
+    write_bounds(out, core, used, options.mip, extra_column);
     if (options.mip) {
         write_name_section(out, core, used, "Generals\n", is_general);
         write_name_section(out, core, used, "Binaries\n", is_binary);
     }
-
-    if (!core.sos_groups.empty()) {
-        out.append("SOS\n");
-        for (const SosGroup& g : core.sos_groups) {
-            out.append(sos_kind_text(g.kind));
-            out.append(" \n");
-            for (const SosMember& m : g.members) {
-                if (m.id >= n) continue;
-                out.put(' ');
-                out.append(core.variables[m.id].name);
-                out.append(": ");
-                put_number(out, m.weight);
-                out.put('\n');
-            }
-        }
-    }
-
+    write_sos(out, core);
     out.append("End\n");
     out.finish();
     return used;
