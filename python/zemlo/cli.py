@@ -83,6 +83,15 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument("--version", action="version", version=f"{PROG} {_version()}")
     commands = parser.add_subparsers(title="commands", metavar="COMMAND", parser_class=_Parser)
 
+    for add in (_add_info, _add_convert, _add_solve, _add_demo):
+        add(commands, common)
+    return parser
+
+
+Commands = Any  # argparse's subparsers action, whose class argparse keeps private
+
+
+def _add_info(commands: Commands, common: _Parser) -> None:
     info = commands.add_parser(
         "info", parents=[common], help="sizes of an MPS file and what to check before solving it",
         description="Print the name, rows by sense, columns by category and bound kind, non-zeros "
@@ -92,6 +101,8 @@ def build_parser() -> argparse.ArgumentParser:
     info.add_argument("--json", action="store_true", help="print JSON for programs")
     info.set_defaults(command=cmd_info)
 
+
+def _add_convert(commands: Commands, common: _Parser) -> None:
     convert = commands.add_parser(
         "convert", parents=[common], help="convert an MPS file to a CPLEX LP or MPS file",
         description="Load an MPS file into a model and write it as a CPLEX LP file (OUT ending in "
@@ -122,6 +133,8 @@ def build_parser() -> argparse.ArgumentParser:
     read_options(convert)
     convert.set_defaults(command=cmd_convert)
 
+
+def _add_solve(commands: Commands, common: _Parser) -> None:
     solve_ = commands.add_parser(
         "solve", parents=[common], help="solve an MPS file with a real solver and check the answer",
         description="Load an MPS file, hand the model to a solver, store its answer in the model and "
@@ -144,13 +157,14 @@ def build_parser() -> argparse.ArgumentParser:
     read_options(solve_)
     solve_.set_defaults(command=cmd_solve)
 
+
+def _add_demo(commands: Commands, common: _Parser) -> None:
     demo = commands.add_parser(
         "demo", parents=[common], help="a short tour of the Python API",
         description="Build a small model, print what it holds, write it as LP and MPS files and "
         "read the MPS file back.",
     )
     demo.set_defaults(command=cmd_demo)
-    return parser
 
 
 def read_options(parser: argparse.ArgumentParser) -> None:
@@ -350,9 +364,30 @@ def _level(args: argparse.Namespace) -> int:
     return DEFAULT_GZIP_LEVEL if args.gzip_level is None else int(args.gzip_level)
 
 
+class SolutionRejected(Exception):
+    """The solver's solution failed the model's check (exit status 1)."""
+
+
 def cmd_solve(args: argparse.Namespace, progress: Progress) -> int:
     """`zemlo solve FILE`: solves, prints the checked answer; returns the exit status, raising
     SolutionRejected when the solution fails the check."""
+    _check_solve_options(args)
+    model, _ = read_model(args.file, progress, ranges=args.ranges, lenient=args.lenient)
+    progress.say(f"solving {args.file} with {args.solver}")
+    result = solve(model, args.solver, args.time_limit)
+    progress.say(f"{args.solver} finished in {result.seconds:.2f} s")
+    # Line by line: a reader that goes away early (`| head`) is noticed as it goes.
+    for line in render_solve(model, result, args.tolerance, args.show):
+        sys.stdout.write(line + "\n")
+    sys.stdout.flush()
+    if args.solution is not None:
+        write_solution(args.solution, model, result, force=args.force, gzip_level=_level(args))
+        progress.say(f"wrote {args.solution}")
+    return _solve_status(result, args.tolerance)
+
+
+def _check_solve_options(args: argparse.Namespace) -> None:
+    """What can be refused before the model is read: the solution file and the solver."""
     if args.solution is not None:
         lower = args.solution.lower().removesuffix(".gz")
         if not lower.endswith((".csv", ".json")):
@@ -361,60 +396,57 @@ def cmd_solve(args: argparse.Namespace, progress: Progress) -> int:
     elif args.gzip_level is not None:
         raise UsageError("--gzip-level applies only to a --solution file ending in .gz")
     require(args.solver)
-    model, _ = read_model(args.file, progress, ranges=args.ranges, lenient=args.lenient)
-    progress.say(f"solving {args.file} with {args.solver}")
-    result = solve(model, args.solver, args.time_limit)
-    progress.say(f"{args.solver} finished in {result.seconds:.2f} s")
-    out = sys.stdout
+
+
+def render_solve(model: Model, result: SolveResult, tolerance: float, show: int) -> list[str]:
+    """The lines `zemlo solve` prints: the model, the solver's status, and the checked answer
+    with at most `show` non-zero values."""
     integers = sum(1 for v in model.list_variables() if v.is_integer() or v.is_binary())
-    out.write(
+    lines = [
         f"model       {model_name(model)}: {model.num_constraints} rows, {model.num_variables} columns "
-        f"({integers} integer), {'maximize' if model.get_sense() is ObjSense.Maximize else 'minimize'}\n"
-    )
-    out.write(f"solver      {result.solver} ({result.solver_status}), {result.seconds:.2f} s\n")
-    out.write(f"status      {result.status}\n")
+        f"({integers} integer), {'maximize' if model.get_sense() is ObjSense.Maximize else 'minimize'}",
+        f"solver      {result.solver} ({result.solver_status}), {result.seconds:.2f} s",
+        f"status      {result.status}",
+    ]
     check = result.check
     if check is None:
-        out.write("solution    none\n")
-    else:
-        out.write(f"objective   {_num(check.objective)} (solver: {_num(result.solver_objective)})\n")
-        verdict = "passed" if check.feasible(args.tolerance) else "FAILED"
-        out.write(
-            f"check       {verdict} at tolerance {args.tolerance:g}: largest bound violation "
-            f"{_small(check.max_bound_violation)}{_at(check.worst_variable)}, integrality violation "
-            f"{_small(check.max_integrality_violation)}, constraint violation "
-            f"{_small(check.max_constraint_violation)}{_at(check.worst_constraint)}\n"
-        )
-        if check.missing_values or check.unevaluated_constraints:
-            out.write(f"            {check.missing_values} variables without a value\n")
-        nonzero = [(name, value) for name, value in result.values.items() if value != 0]
-        out.write(f"values      {len(nonzero)} of {len(result.values)} variables are non-zero\n")
-        shown = nonzero[: args.show]
-        width = max((len(name) for name, _ in shown), default=0)
-        for name, value in shown:
-            out.write(f"  {name:<{width}}  {_num(value)}\n")
-        if len(nonzero) > args.show:
-            out.write(f"  ... {len(nonzero) - args.show} more (write them all with --solution FILE)\n")
-    out.flush()
-    if args.solution is not None:
-        write_solution(args.solution, model, result, force=args.force, gzip_level=_level(args))
-        progress.say(f"wrote {args.solution}")
+        lines.append("solution    none")
+        return lines
+    verdict = "passed" if check.feasible(tolerance) else "FAILED"
+    lines += [
+        f"objective   {_num(check.objective)} (solver: {_num(result.solver_objective)})",
+        f"check       {verdict} at tolerance {tolerance:g}: largest bound violation "
+        f"{_small(check.max_bound_violation)}{_at(check.worst_variable)}, integrality violation "
+        f"{_small(check.max_integrality_violation)}, constraint violation "
+        f"{_small(check.max_constraint_violation)}{_at(check.worst_constraint)}",
+    ]
+    if check.missing_values or check.unevaluated_constraints:
+        lines.append(f"            {check.missing_values} variables without a value")
+    nonzero = [(name, value) for name, value in result.values.items() if value != 0]
+    lines.append(f"values      {len(nonzero)} of {len(result.values)} variables are non-zero")
+    shown = nonzero[:show]
+    width = max((len(name) for name, _ in shown), default=0)
+    lines += [f"  {name:<{width}}  {_num(value)}" for name, value in shown]
+    if len(nonzero) > show:
+        lines.append(f"  ... {len(nonzero) - show} more (write them all with --solution FILE)")
+    return lines
+
+
+def _solve_status(result: SolveResult, tolerance: float) -> int:
+    """The exit status of a solve whose answer was shown: 130 after Ctrl-C stopped the solver
+    (what it had is shown and written, then the command ends as any interrupted one does),
+    SolutionRejected when the solution misses the model, else 0."""
     if result.status == "interrupted":
-        # Ctrl-C stopped the solver: what it had is shown (and written), then the command
-        # ends as any interrupted one does.
         print(f"{PROG}: interrupted", file=sys.stderr)
         return 130
-    if check is not None and not check.feasible(args.tolerance):
+    check = result.check
+    if check is not None and not check.feasible(tolerance):
         raise SolutionRejected(
-            f"the {result.solver} solution misses the model by more than {args.tolerance:g} "
+            f"the {result.solver} solution misses the model by more than {tolerance:g} "
             f"(bound {_small(check.max_bound_violation)}, integrality {_small(check.max_integrality_violation)}, "
             f"constraint {_small(check.max_constraint_violation)})"
         )
     return 0
-
-
-class SolutionRejected(Exception):
-    """The solver's solution failed the model's check (exit status 1)."""
 
 
 def _num(x: float | None) -> str:
