@@ -77,14 +77,59 @@ def describe(path: str, model: Model, facts: dict[str, Any]) -> FileInfo:
     gave (`zemlo._load.read_file(..., lenient=True, describe=True)`)."""
     if "ROWS" not in facts["sections"]:
         raise RuntimeError(f"no ROWS section in {facts['lines']} lines: this is not an MPS file")
-    notes: list[Note] = []
+    objective = model.get_objective()
+    sense_text = "maximize" if model.get_sense() is ObjSense.Maximize else "minimize"
+    if facts["negated"]:
+        sense_text += " (objective stored negated)"
+    columns = model.num_variables
+    return FileInfo(
+        file=path,
+        bytes=facts["bytes"],
+        name=model_name(model),
+        sense=sense_text,
+        rows={
+            "total": model.num_constraints,
+            "less-or-equal": facts["less_equal"],
+            "equal": facts["equal"],
+            "greater-or-equal": facts["greater_equal"],
+        },
+        columns={
+            "total": columns,
+            "continuous": columns - facts["integer"],
+            "integer": facts["integer"],
+        },
+        bounds={
+            "lower only": facts["lower_only"],
+            "upper only": facts["upper_only"],
+            "both": facts["both"],
+            "fixed": facts["fixed"],
+            "free": facts["free"],
+        },
+        nonzeros=facts["entries"],
+        objective={
+            "row": facts["objective_name"] or None,
+            "terms": facts["objective_entries"],
+            "constant": 0.0 if objective is None else objective.constant,
+        },
+        notes=read_notes(facts) + lp_name_notes(model, facts["objective_name"]) + named_notes(facts, SUMMARY_NOTES),
+    )
 
-    def note(kind: str, message: str, key: str, source: dict[str, Any] = facts) -> None:
-        count, names, _ = source[key]
+
+def named_notes(facts: dict[str, Any], table: tuple[tuple[str, str, str], ...]) -> list[Note]:
+    """A note for each (key, kind, message) of `table` whose (count, names, line) is not empty."""
+    notes = []
+    for key, kind, message in table:
+        count, names, _ = facts[key]
         if count:
             notes.append(Note(kind, message, count, list(names)))
+    return notes
 
-    objective = model.get_objective()
+
+def read_notes(facts: dict[str, Any]) -> list[Note]:
+    """What the read met that a strict load refuses or changes: no objective row, sections no
+    model can hold, a file cut short, ranges, undeclared rows and columns, repeated rows, split
+    columns, automatic row names."""
+    notes = []
     if not facts["objective_name"]:
         notes.append(Note("no objective row", "the file has no N row: the objective is empty", 1))
     count, sections, line = facts["left_out_sections"]
@@ -120,57 +165,22 @@ def describe(path: str, model: Model, facts: dict[str, Any]) -> FileInfo:
                 count,
                 list(names),
             ))
-    for key, kind, message in READ_NOTES:
-        note(kind, message, key)
+    return notes + named_notes(facts, READ_NOTES)
 
+
+def lp_name_notes(model: Model, objective_name: str) -> list[Note]:
+    """The names an LP file cannot carry, by kind."""
     lp_problems: dict[str, list[str]] = {}
     names = [v.name for v in model.list_variables()] + [c.name for c in model.list_constraints()]
-    for name in names + ([facts["objective_name"]] if facts["objective_name"] else []):
+    for name in names + ([objective_name] if objective_name else []):
         problem = lp_name_problem(name)
         if problem is not None:
             lp_problems.setdefault(lp_name_kind(problem), []).append(name)
-    for kind, found in lp_problems.items():
-        message = f"names an LP file cannot carry ({kind}): convert to LP with --rename"
-        notes.append(Note(f"LP names: {kind}", message, len(found), found[:EXAMPLES]))
-
-    for key, kind, message in SUMMARY_NOTES:
-        note(kind, message, key)
-
-    sense_text = "maximize" if model.get_sense() is ObjSense.Maximize else "minimize"
-    if facts["negated"]:
-        sense_text += " (objective stored negated)"
-    columns = model.num_variables
-    return FileInfo(
-        file=path,
-        bytes=facts["bytes"],
-        name=model_name(model),
-        sense=sense_text,
-        rows={
-            "total": model.num_constraints,
-            "less-or-equal": facts["less_equal"],
-            "equal": facts["equal"],
-            "greater-or-equal": facts["greater_equal"],
-        },
-        columns={
-            "total": columns,
-            "continuous": columns - facts["integer"],
-            "integer": facts["integer"],
-        },
-        bounds={
-            "lower only": facts["lower_only"],
-            "upper only": facts["upper_only"],
-            "both": facts["both"],
-            "fixed": facts["fixed"],
-            "free": facts["free"],
-        },
-        nonzeros=facts["entries"],
-        objective={
-            "row": facts["objective_name"] or None,
-            "terms": facts["objective_entries"],
-            "constant": 0.0 if objective is None else objective.constant,
-        },
-        notes=notes,
-    )
+    return [
+        Note(f"LP names: {kind}", f"names an LP file cannot carry ({kind}): convert to LP with --rename",
+             len(found), found[:EXAMPLES])
+        for kind, found in lp_problems.items()
+    ]
 
 
 def render(info: FileInfo) -> str:
