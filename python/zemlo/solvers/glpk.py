@@ -102,45 +102,62 @@ def _read_raw(lines: list[list[str]], n_cols: int, n_rows: int, log: str, at: li
         raise SolverError(
             f"glpsol reports {m} rows and {n} columns for a model of {n_rows} rows and {n_cols} columns"
         )
-    skip = m - n_rows  # 1 when glpsol kept the objective row, which comes first
+    status, words, has_solution, objective = _head_status(kind, head)
+    status, words, has_solution = _status_from_log(log, status, words, has_solution)
+    if not has_solution or status in ("infeasible", "unbounded"):
+        return FileAnswer(status, words)
+    col_values, activities = [0.0] * n_cols, [0.0] * n_rows
+    col_duals = None if kind == "mip" else [0.0] * n_cols
+    row_duals = None if kind == "mip" else [0.0] * n_rows
+    _read_values(lines, kind, m - n_rows, (col_values, col_duals, activities, row_duals), at)
+    return FileAnswer(status, words, objective, col_values, col_duals, activities, row_duals)
+
+
+def _head_status(kind: str, head: list[str]) -> tuple[str, str, bool, float]:
+    """(status, solver's words, whether there is a solution, objective) from the "s" line of a
+    MIP ("s mip m n code objective") or of a basic solution ("s bas m n primal dual objective")."""
     if kind == "mip":
         code = head[4]
         words = {"o": "INTEGER OPTIMAL", "f": "INTEGER FEASIBLE", "n": "INTEGER EMPTY"}.get(code, "INTEGER UNDEFINED")
-        status: str = "optimal" if code == "o" else "infeasible" if code == "n" else "other"
-        has_solution = code in ("o", "f")
-        objective = float(head[5])
+        status = "optimal" if code == "o" else "infeasible" if code == "n" else "other"
+        return status, words, code in ("o", "f"), float(head[5])
+    primal, dual_status = head[4], head[5]
+    if primal == "f" and dual_status == "f":
+        status = "optimal"
+    elif primal == "n":
+        status = "infeasible"
+    elif dual_status == "n":
+        status = "unbounded"
     else:
-        primal, dual_status = head[4], head[5]
-        words = f"primal {primal}, dual {dual_status}"
-        if primal == "f" and dual_status == "f":
-            status = "optimal"
-        elif primal == "n":
-            status = "infeasible"
-        elif dual_status == "n":
-            status = "unbounded"
-        else:
-            status = "other"
-        has_solution = primal == "f"
-        objective = float(head[6])
-    # glpsol's last message in capitals says more than the codes of an undefined solution.
+        status = "other"
+    return status, f"primal {primal}, dual {dual_status}", primal == "f", float(head[6])
+
+
+def _status_from_log(log: str, status: str, words: str, has_solution: bool) -> tuple[str, str, bool]:
+    """glpsol's log says more than the codes of an undefined solution: its last message in
+    capitals, a time limit, and why no solution was found."""
     messages = [line.strip() for line in log.splitlines() if _MESSAGE.fullmatch(line.strip())]
     if messages:
         words = messages[-1]
     if "TIME LIMIT EXCEEDED" in log and status != "optimal":
-        status = "time limit"
-    elif status == "other" and "NO PRIMAL FEASIBLE SOLUTION" in log:
-        status, has_solution = "infeasible", False
-    elif status == "other" and "UNBOUNDED" in log:
-        status, has_solution = "unbounded", False
-    elif status == "other" and "NO DUAL FEASIBLE SOLUTION" in log:
-        status, has_solution = "infeasible or unbounded", False
-    if not has_solution or status in ("infeasible", "unbounded"):
-        return FileAnswer(status, words)
-    col_values = [0.0] * n_cols
-    activities = [0.0] * n_rows
-    col_duals: list[float] | None = None if kind == "mip" else [0.0] * n_cols
-    row_duals: list[float] | None = None if kind == "mip" else [0.0] * n_rows
-    # Row and column lines: "i/j index value" for a MIP, "i/j index status value dual" else.
+        return "time limit", words, has_solution
+    if status != "other":
+        return status, words, has_solution
+    for message, found in (("NO PRIMAL FEASIBLE SOLUTION", "infeasible"), ("UNBOUNDED", "unbounded"),
+                           ("NO DUAL FEASIBLE SOLUTION", "infeasible or unbounded")):
+        if message in log:
+            return found, words, False
+    return status, words, has_solution
+
+
+Values = tuple[list[float], list[float] | None, list[float], list[float] | None]
+
+
+def _read_values(lines: list[list[str]], kind: str, skip: int, values: Values, at: list[int]) -> None:
+    """The row and column lines into `values` (column values and duals, row activities and
+    duals): "i/j index value" for a MIP, "i/j index status value dual" else. `skip` is 1 when
+    glpsol kept the objective row, which comes first."""
+    col_values, col_duals, activities, row_duals = values
     for number, t in enumerate(lines, start=1):
         if not t or t[0] not in ("i", "j"):
             continue
@@ -158,7 +175,6 @@ def _read_raw(lines: list[list[str]], n_cols: int, n_rows: int, log: str, at: li
             activities[index - skip] = value
             if row_duals is not None and dual is not None:
                 row_duals[index - skip] = dual
-    return FileAnswer(status, words, objective, col_values, col_duals, activities, row_duals)
 
 
 _MESSAGE = re.compile(r"[A-Z][A-Z ;]*(SOLUTION|FOUND|EXCEEDED|TERMINATED)[A-Z ;]*")
