@@ -279,57 +279,17 @@ class DoRaduvar:
         """
         import numpy as np
 
-        if hasattr(matrix, "tocsr"):
-            csr = matrix.tocsr()
-            indptr, indices, data = csr.indptr, csr.indices, csr.data
-            n_cols = csr.shape[1]
-        else:
-            indptr, indices, data = matrix
-            n_cols = None
-        columns: Sequence[Var] = [] if isinstance(variables, VarArray) else (
-            list(variables.values()) if isinstance(variables, Mapping) else variables)
+        indptr, indices, data, n_cols = _csr_parts(matrix)
         width = len(variables)
         if n_cols is not None and n_cols != width:
             raise ValueError(f"the matrix has {n_cols} columns for {width} variables")
         starts = np.ascontiguousarray(indptr, dtype=np.uint64)
         rows = len(starts) - 1
-        column_index = np.asarray(indices)
-        if column_index.dtype.kind not in "iu":
-            raise TypeError("the column indices of the matrix must be integers")
-        outside = f"a column index of the matrix is outside 0..{width - 1}"
-        if isinstance(variables, VarArray):
-            # Its variables are consecutive: a column's id is an offset from the first (whose
-            # problem is checked). When they are the model's last, an index beyond them names no
-            # variable, and the batch refuses it itself: only a negative index needs a look.
-            if variables.first is not None:
-                _native.var_ids(self._model, [variables.first])
-            first = variables.first_index
-            tail = first + width == self._model.num_variables
-            if column_index.size and (
-                    (column_index.dtype.kind == "i" and int(np.min(column_index)) < 0)
-                    or (not tail and int(np.max(column_index)) >= width)):
-                raise ValueError(outside)
-            ids = np.add(column_index, first, dtype=np.uint64, casting="unsafe")
-        else:
-            tail = False
-            if column_index.size and not (0 <= int(np.min(column_index)) and int(np.max(column_index)) < width):
-                raise ValueError(outside)
-            ids = np.asarray(_native.var_ids(self._model, columns)).take(column_index)
+        ids, tail = self._column_ids(np.asarray(indices), variables)
         coeffs = np.ascontiguousarray(data, dtype=np.float64)
-        codes = {"<=": 0, "==": 1, "=": 1, ">=": 2}
-        if isinstance(sense, str):
-            if sense not in codes:
-                raise ValueError(f"sense must be '<=', '>=' or '==', not {sense!r}")
-            senses = bytes([codes[sense]]) * rows
-        else:
-            try:
-                senses = bytes(codes[s] for s in sense)
-            except (KeyError, TypeError):
-                raise ValueError("each sense must be '<=', '>=' or '=='") from None
-        if isinstance(rhs, (int, float)):
-            right = np.full(rows, float(rhs))
-        else:
-            right = np.ascontiguousarray(rhs, dtype=np.float64)
+        senses = _sense_codes(sense, rows)
+        right = np.full(rows, float(rhs)) if isinstance(rhs, (int, float)) else np.ascontiguousarray(
+            rhs, dtype=np.float64)
         if names is not None:
             names = list(names)
             for n in names:
@@ -339,9 +299,36 @@ class DoRaduvar:
             added = self._model.add_constraints_batch(starts, ids, coeffs, senses, right, names)
         except ValueError as exc:
             if tail and "variable id" in str(exc):
-                raise ValueError(outside) from None
+                raise ValueError(_outside(width)) from None
             raise
         return RowBlock(self._model, added.start, len(added))
+
+    def _column_ids(self, column_index: Any, variables: Sequence[Var] | Mapping[Any, Var]) -> tuple[Any, bool]:
+        """The variable ids of a matrix's column indices, checked against `variables`, and
+        whether the variables are the model's last (the batch then refuses an index beyond
+        them itself)."""
+        import numpy as np
+
+        if column_index.dtype.kind not in "iu":
+            raise TypeError("the column indices of the matrix must be integers")
+        width = len(variables)
+        if not isinstance(variables, VarArray):
+            columns = list(variables.values()) if isinstance(variables, Mapping) else variables
+            if column_index.size and not (0 <= int(np.min(column_index)) and int(np.max(column_index)) < width):
+                raise ValueError(_outside(width))
+            return np.asarray(_native.var_ids(self._model, columns)).take(column_index), False
+        # Its variables are consecutive: a column's id is an offset from the first (whose problem
+        # is checked). When they are the model's last, an index beyond them names no variable,
+        # and the batch refuses it itself: only a negative index needs a look.
+        if variables.first is not None:
+            _native.var_ids(self._model, [variables.first])
+        first = variables.first_index
+        tail = first + width == self._model.num_variables
+        if column_index.size and (
+                (column_index.dtype.kind == "i" and int(np.min(column_index)) < 0)
+                or (not tail and int(np.max(column_index)) >= width)):
+            raise ValueError(_outside(width))
+        return np.add(column_index, first, dtype=np.uint64, casting="unsafe"), tail
 
     def minimize(self, objective: Linear) -> None:
         """Minimise `objective` (its constant kept)."""
@@ -403,3 +390,31 @@ class DoRaduvar:
         self._collections = set()
         self._explicit = None  # the model's own names, gathered when a new name must be checked
         return self
+
+
+def _csr_parts(matrix: Any) -> tuple[Any, Any, Any, int | None]:
+    """(indptr, indices, data, columns or None) of a SciPy sparse matrix or a CSR triple."""
+    if hasattr(matrix, "tocsr"):
+        csr = matrix.tocsr()
+        return csr.indptr, csr.indices, csr.data, csr.shape[1]
+    indptr, indices, data = matrix
+    return indptr, indices, data, None
+
+
+def _outside(width: int) -> str:
+    return f"a column index of the matrix is outside 0..{width - 1}"
+
+
+_SENSE_CODES = {"<=": 0, "==": 1, "=": 1, ">=": 2}
+
+
+def _sense_codes(sense: str | Sequence[str], rows: int) -> bytes:
+    """The batch's sense codes: one sense for every row, or one per row."""
+    if isinstance(sense, str):
+        if sense not in _SENSE_CODES:
+            raise ValueError(f"sense must be '<=', '>=' or '==', not {sense!r}")
+        return bytes([_SENSE_CODES[sense]]) * rows
+    try:
+        return bytes(_SENSE_CODES[s] for s in sense)
+    except (KeyError, TypeError):
+        raise ValueError("each sense must be '<=', '>=' or '=='") from None
