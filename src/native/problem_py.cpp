@@ -113,6 +113,128 @@ constexpr char new_variable_dict_doc[] =
     "the parts of its key: ints in decimal, other values as str() gives them with characters an LP\n"
     "name cannot hold made '_'. Returns a dict from key to Var. ValueError, adding nothing, when\n"
     "two keys would share a name; the items of each set must be distinct (not checked here).";
+// The index sets of new_variable_dict: each set's items, the text each gives in a name
+// (computed once per item), whether a text holds the separator ',', and the number of keys.
+struct IndexSets {
+    std::vector<PyRef> sets;
+    std::vector<std::vector<std::string>> texts;
+    bool separators = false;
+    std::size_t count = 1;
+};
+
+// Steps the position in each set to the next key of the product (the last set varies fastest).
+void next_key(std::vector<std::size_t>& at, const std::vector<std::vector<std::string>>& texts) {
+    for (std::size_t s = at.size(); s-- > 0;) {
+        if (++at[s] < texts[s].size()) return;
+        at[s] = 0;
+    }
+}
+
+// False with a Python error set when an index set is no sequence.
+bool read_index_sets(PyObject* outer, IndexSets& out) {
+    const std::size_t k = static_cast<std::size_t>(PySequence_Fast_GET_SIZE(outer));
+    if (k == 0) raise_value("at least one index set is needed");
+    out.sets.resize(k);
+    out.texts.resize(k);
+    for (std::size_t s = 0; s < k; ++s) {
+        out.sets[s] = PyRef::steal(PySequence_Fast(PySequence_Fast_ITEMS(outer)[s], "an index set must be iterable"));
+        if (!out.sets[s]) return false;
+        const std::size_t n = static_cast<std::size_t>(PySequence_Fast_GET_SIZE(out.sets[s].get()));
+        PyObject** items = PySequence_Fast_ITEMS(out.sets[s].get());
+        out.texts[s].resize(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            std::string& text = out.texts[s][i];
+            if (k == 1 && PyTuple_Check(items[i])) {  // a tuple key of one set: its parts
+                const Py_ssize_t parts = PyTuple_GET_SIZE(items[i]);
+                for (Py_ssize_t j = 0; j < parts; ++j) {
+                    if (j != 0) text += ',';
+                    append_key_part(text, PyTuple_GET_ITEM(items[i], j));
+                }
+                out.separators = out.separators || parts > 1;
+            } else {
+                out.separators = append_key_part(text, items[i]) || out.separators;
+            }
+        }
+        if (n != 0 && out.count > std::numeric_limits<std::size_t>::max() / n) raise_value("too many keys");
+        out.count *= n;
+    }
+    return true;
+}
+
+// The names base(t1,t2,...), in key order.
+std::vector<std::string> key_names(std::string_view base, const IndexSets& sets) {
+    const std::size_t k = sets.texts.size();
+    std::vector<std::string> names(sets.count);
+    std::vector<std::size_t> at(k, 0);
+    for (std::string& name : names) {
+        std::size_t length = base.size() + k + 1;
+        for (std::size_t s = 0; s < k; ++s) length += sets.texts[s][at[s]].size();
+        name.reserve(length);
+        name.append(base);
+        name += '(';
+        for (std::size_t s = 0; s < k; ++s) {
+            if (s != 0) name += ',';
+            name += sets.texts[s][at[s]];
+        }
+        name += ')';
+        next_key(at, sets.texts);
+    }
+    return names;
+}
+
+// Distinct keys give distinct names unless an item's text stands for another's: the same text
+// twice in a set, or a separator inside a text. Only then are the names compared.
+void check_distinct_names(std::string_view base, const IndexSets& sets, const std::vector<std::string>& names) {
+    bool check_all = sets.separators;
+    for (std::size_t s = 0; s < sets.texts.size() && !check_all; ++s) {
+        std::unordered_set<std::string_view> seen(sets.texts[s].begin(), sets.texts[s].end());
+        check_all = seen.size() != sets.texts[s].size();
+    }
+    if (!check_all) return;
+    std::unordered_set<std::string_view> seen;
+    seen.reserve(names.size());
+    for (const std::string& name : names) {
+        if (!seen.insert(name).second) {
+            raise_value(Msg() << "two keys of '" << base << "' give one variable name, " << name
+                              << "; use keys whose text differs");
+        }
+    }
+}
+
+// The dict from key (an item of the one set, or a tuple of one item per set) to Var, for the
+// variables from `first` on. Its key tuples are tracked by the cyclic collector, and a
+// collection every few hundred of them would walk everything made so far: the collector is
+// paused for the loop and its state restored after.
+PyObject* key_dict(const std::shared_ptr<SharedModel>& model, const IndexSets& sets, VarId first) {
+    struct PauseCollector {
+        int was_enabled = PyGC_Disable();
+        ~PauseCollector() {
+            if (was_enabled) PyGC_Enable();
+        }
+    } pause;
+    const std::size_t k = sets.sets.size();
+    PyRef out = PyRef::steal(PyDict_New());
+    if (!out) return nullptr;
+    std::vector<std::size_t> at(k, 0);
+    for (std::size_t v = 0; v < sets.count; ++v) {
+        PyRef key;
+        if (k == 1) {
+            key = PyRef::borrow(PySequence_Fast_ITEMS(sets.sets[0].get())[at[0]]);
+        } else {
+            key = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(k)));
+            if (!key) return nullptr;
+            for (std::size_t s = 0; s < k; ++s) {
+                PyTuple_SET_ITEM(key.get(), static_cast<Py_ssize_t>(s),
+                                 Py_NewRef(PySequence_Fast_ITEMS(sets.sets[s].get())[at[s]]));
+            }
+        }
+        PyRef var = PyRef::steal(new_var(model, first + v));
+        if (!var || PyDict_SetItem(out.get(), key.get(), var.get()) < 0) return nullptr;
+        next_key(at, sets.texts);
+    }
+    return out.release();
+}
+
 PyObject* new_variable_dict(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
     static constexpr auto sig = ONDREL_SIGNATURE(new_variable_dict_doc);
     Arg<LowModel> model;
@@ -124,107 +246,13 @@ PyObject* new_variable_dict(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
     const Category cat = category_of(category.value);
     PyRef outer = PyRef::steal(PySequence_Fast(index_sets.value, "index_sets must be a sequence of sequences"));
     if (!outer) return nullptr;
-    const std::size_t k = static_cast<std::size_t>(PySequence_Fast_GET_SIZE(outer.get()));
-    if (k == 0) raise_value("at least one index set is needed");
-    // Each set's items, and the text each gives in a name, computed once per item.
-    std::vector<PyRef> sets(k);
-    std::vector<std::vector<std::string>> texts(k);
-    bool separators = false;
-    std::size_t count = 1;
-    for (std::size_t s = 0; s < k; ++s) {
-        sets[s] = PyRef::steal(PySequence_Fast(PySequence_Fast_ITEMS(outer.get())[s], "an index set must be iterable"));
-        if (!sets[s]) return nullptr;
-        const std::size_t n = static_cast<std::size_t>(PySequence_Fast_GET_SIZE(sets[s].get()));
-        PyObject** items = PySequence_Fast_ITEMS(sets[s].get());
-        texts[s].resize(n);
-        for (std::size_t i = 0; i < n; ++i) {
-            std::string& text = texts[s][i];
-            if (k == 1 && PyTuple_Check(items[i])) {  // a tuple key of one set: its parts
-                const Py_ssize_t parts = PyTuple_GET_SIZE(items[i]);
-                for (Py_ssize_t j = 0; j < parts; ++j) {
-                    if (j != 0) text += ',';
-                    append_key_part(text, PyTuple_GET_ITEM(items[i], j));
-                }
-                separators = separators || parts > 1;
-            } else {
-                separators = append_key_part(text, items[i]) || separators;
-            }
-        }
-        if (n != 0 && count > std::numeric_limits<std::size_t>::max() / n) raise_value("too many keys");
-        count *= n;
-    }
-    // The names, in key order (the last set varies fastest).
-    std::vector<std::string> names(count);
-    std::vector<std::size_t> at(k, 0);
-    for (std::size_t v = 0; v < count; ++v) {
-        std::string& name = names[v];
-        std::size_t length = base.value.size() + k + 1;
-        for (std::size_t s = 0; s < k; ++s) length += texts[s][at[s]].size();
-        name.reserve(length);
-        name.append(base.value);
-        name += '(';
-        for (std::size_t s = 0; s < k; ++s) {
-            if (s != 0) name += ',';
-            name += texts[s][at[s]];
-        }
-        name += ')';
-        for (std::size_t s = k; s-- > 0;) {
-            if (++at[s] < texts[s].size()) break;
-            at[s] = 0;
-        }
-    }
-    // Distinct keys give distinct names unless an item's text stands for another's: the same
-    // text twice in a set, or a separator inside a text.
-    bool check_all = separators;
-    for (std::size_t s = 0; s < k && !check_all; ++s) {
-        std::unordered_set<std::string_view> seen(texts[s].begin(), texts[s].end());
-        check_all = seen.size() != texts[s].size();
-    }
-    if (check_all) {
-        std::unordered_map<std::string_view, std::size_t> seen;
-        seen.reserve(count);
-        for (std::size_t v = 0; v < count; ++v) {
-            const auto [it, fresh] = seen.try_emplace(names[v], v);
-            if (!fresh) {
-                raise_value(Msg() << "two keys of '" << base.value << "' give one variable name, " << names[v]
-                                  << "; use keys whose text differs");
-            }
-        }
-    }
+    IndexSets sets;
+    if (!read_index_sets(outer.get(), sets)) return nullptr;
+    std::vector<std::string> names = key_names(base.value, sets);
+    check_distinct_names(base.value, sets, names);
     const VarId first = add_variables(*model.value, names, lb.value, ub.value, cat);
     std::vector<std::string>().swap(names);
-    // The dict from key to Var. Its key tuples are tracked by the cyclic collector, and a
-    // collection every few hundred of them would walk everything made so far: the collector
-    // is paused for the loop and its state restored after.
-    struct PauseCollector {
-        int was_enabled = PyGC_Disable();
-        ~PauseCollector() {
-            if (was_enabled) PyGC_Enable();
-        }
-    } pause;
-    PyRef out = PyRef::steal(PyDict_New());
-    if (!out) return nullptr;
-    std::fill(at.begin(), at.end(), 0);
-    for (std::size_t v = 0; v < count; ++v) {
-        PyRef key;
-        if (k == 1) {
-            key = PyRef::borrow(PySequence_Fast_ITEMS(sets[0].get())[at[0]]);
-        } else {
-            key = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(k)));
-            if (!key) return nullptr;
-            for (std::size_t s = 0; s < k; ++s) {
-                PyTuple_SET_ITEM(key.get(), static_cast<Py_ssize_t>(s),
-                                 Py_NewRef(PySequence_Fast_ITEMS(sets[s].get())[at[s]]));
-            }
-        }
-        PyRef var = PyRef::steal(new_var(model.value, first + v));
-        if (!var || PyDict_SetItem(out.get(), key.get(), var.get()) < 0) return nullptr;
-        for (std::size_t s = k; s-- > 0;) {
-            if (++at[s] < texts[s].size()) break;
-            at[s] = 0;
-        }
-    }
-    return out.release();
+    return key_dict(model.value, sets, first);
 }
 
 constexpr char variables_of_doc[] =
