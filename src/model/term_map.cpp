@@ -138,55 +138,60 @@ void TermMap::erase_zero_coefficients() {
     drop_index();
 }
 
-std::size_t TermMap::add_checked(const VarId* ids, const double* coeffs, std::size_t n,
-                                 VarId limit, Term* refused) {
-    const auto refuse = [refused](std::size_t i, VarId id, double c) {
-        if (refused != nullptr) *refused = Term{id, c};
-        return i;
-    };
-    const std::size_t total = std::size_t{size_} + n;
-    if (total <= kLinearLimit && !index_) {
-        ensure_capacity(total);
-        for (std::size_t i = 0; i < n; ++i) {
-            const VarId id = read_once(ids[i]);
-            const double c = read_once(coeffs[i]);
-            if (id >= limit || !std::isfinite(c)) return refuse(i, id, c);
-            add(id, c);
-        }
-        return n;
+namespace {
+
+// The index of a refused pair, which is handed back through `refused`.
+std::size_t refuse(Term* refused, std::size_t i, VarId id, double c) {
+    if (refused != nullptr) *refused = Term{id, c};
+    return i;
+}
+
+}  // namespace
+
+std::size_t TermMap::add_checked_linear(const VarId* ids, const double* coeffs, std::size_t n, VarId limit,
+                                        Term* refused) {
+    ensure_capacity(std::size_t{size_} + n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const VarId id = read_once(ids[i]);
+        const double c = read_once(coeffs[i]);
+        if (id >= limit || !std::isfinite(c)) return refuse(refused, i, id, c);
+        add(id, c);
     }
-    if (total > kMaxEntries) throw std::length_error("term map too large");
-    ensure_capacity(total);
-    std::size_t start = 0;
-    // Filling a map that has no index yet (the usual case: a fresh expression) needs only to
-    // know whether an id was seen before. A bitmap over the id range answers that with no
-    // hashing and a fraction of the index's memory, and the index itself is left to the first
-    // lookup that needs one. The bitmap is used while it stays small next to the entries
-    // (at most 8 bytes per pair); the first repeated id hands over to the indexed loop, which
-    // reads that pair afresh and checks it again.
-    if (!index_ && limit / 64 <= total) {
-        std::vector<std::uint64_t> seen(static_cast<std::size_t>(limit / 64) + 1, 0);
-        for (const Term& t : terms()) {
-            if (t.id < limit) seen[t.id >> 6] |= std::uint64_t{1} << (t.id & 63);
-        }
-        for (; start < n; ++start) {
-            const VarId id = read_once(ids[start]);
-            const double c = read_once(coeffs[start]);
-            if (id >= limit || !std::isfinite(c)) return refuse(start, id, c);
-            std::uint64_t& word = seen[id >> 6];
-            const std::uint64_t bit = std::uint64_t{1} << (id & 63);
-            if (word & bit) break;
-            word |= bit;
-            data_[size_++] = Term{id, c + 0.0};
-        }
-        if (start == n) return n;
+    return n;
+}
+
+// Filling a map that has no index yet (the usual case: a fresh expression) needs only to know
+// whether an id was seen before. A bitmap over the id range answers that with no hashing and a
+// fraction of the index's memory, and the index itself is left to the first lookup that needs
+// one. The first repeated id stops this loop (`stopped` stays false only for a refusal or the
+// end): the indexed loop then reads that pair afresh and checks it again.
+std::size_t TermMap::add_checked_new_ids(const VarId* ids, const double* coeffs, std::size_t n, VarId limit,
+                                         Term* refused, bool& stopped) {
+    std::vector<std::uint64_t> seen(static_cast<std::size_t>(limit / 64) + 1, 0);
+    for (const Term& t : terms()) {
+        if (t.id < limit) seen[t.id >> 6] |= std::uint64_t{1} << (t.id & 63);
     }
-    // Size the index for the worst case (all ids new) once, so the loop never rebuilds it and
-    // stays under half load.
-    if (!index_ || total * 2 > std::size_t{mask_} + 1) build_index(total);
-    // The slot of the pair kAhead positions on is prefetched (a hint only: whatever id it
-    // reads, the slot is inside the index); the loop keeps the index in locals since appending
-    // entries could otherwise be assumed to change it.
+    for (std::size_t i = 0; i < n; ++i) {
+        const VarId id = read_once(ids[i]);
+        const double c = read_once(coeffs[i]);
+        if (id >= limit || !std::isfinite(c)) return refuse(refused, i, id, c);
+        std::uint64_t& word = seen[id >> 6];
+        const std::uint64_t bit = std::uint64_t{1} << (id & 63);
+        if (word & bit) {
+            stopped = true;
+            return i;
+        }
+        word |= bit;
+        data_[size_++] = Term{id, c + 0.0};
+    }
+    return n;
+}
+
+// The slot of the pair kAhead positions on is prefetched (a hint only: whatever id it reads,
+// the slot is inside the index); the loop keeps the index in locals since appending entries
+// could otherwise be assumed to change it. The index is sized by the caller for the worst case.
+std::size_t TermMap::add_checked_indexed(const VarId* ids, const double* coeffs, std::size_t start, std::size_t n,
+                                         VarId limit, Term* refused) {
     constexpr std::size_t kAhead = 64;
     std::uint32_t* const index = index_.get();
     const unsigned shift = shift_;
@@ -195,7 +200,7 @@ std::size_t TermMap::add_checked(const VarId* ids, const double* coeffs, std::si
         if (i + kAhead < n) __builtin_prefetch(&index[slot_of(read_once(ids[i + kAhead]), shift)]);
         const VarId id = read_once(ids[i]);
         const double c = read_once(coeffs[i]);
-        if (id >= limit || !std::isfinite(c)) return refuse(i, id, c);
+        if (id >= limit || !std::isfinite(c)) return refuse(refused, i, id, c);
         std::size_t s = slot_of(id, shift);
         while (true) {
             const std::uint32_t p = index[s];
@@ -213,6 +218,25 @@ std::size_t TermMap::add_checked(const VarId* ids, const double* coeffs, std::si
         }
     }
     return n;
+}
+
+std::size_t TermMap::add_checked(const VarId* ids, const double* coeffs, std::size_t n,
+                                 VarId limit, Term* refused) {
+    const std::size_t total = std::size_t{size_} + n;
+    if (total <= kLinearLimit && !index_) return add_checked_linear(ids, coeffs, n, limit, refused);
+    if (total > kMaxEntries) throw std::length_error("term map too large");
+    ensure_capacity(total);
+    std::size_t start = 0;
+    // The bitmap is used while it stays small next to the entries (at most 8 bytes per pair).
+    if (!index_ && limit / 64 <= total) {
+        bool stopped = false;
+        start = add_checked_new_ids(ids, coeffs, n, limit, refused, stopped);
+        if (!stopped) return start;
+    }
+    // Size the index for the worst case (all ids new) once, so the loop never rebuilds it and
+    // stays under half load.
+    if (!index_ || total * 2 > std::size_t{mask_} + 1) build_index(total);
+    return add_checked_indexed(ids, coeffs, start, n, limit, refused);
 }
 
 void TermMap::reserve(std::size_t n) {

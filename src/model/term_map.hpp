@@ -137,6 +137,15 @@ private:
     }
     // Makes sure an index exists, sized for at least `n` entries, and is current.
     void build_index(std::size_t n) const;
+    // The steps of add_checked: the pairs from `start` on, each read once and checked; each
+    // returns the index of the first pair it did not take (n when it took them all), the
+    // refused pair's index when it refused one (setting *refused).
+    std::size_t add_checked_linear(const VarId* ids, const double* coeffs, std::size_t n, VarId limit,
+                                   Term* refused);
+    std::size_t add_checked_new_ids(const VarId* ids, const double* coeffs, std::size_t n, VarId limit,
+                                    Term* refused, bool& stopped);
+    std::size_t add_checked_indexed(const VarId* ids, const double* coeffs, std::size_t start, std::size_t n,
+                                    VarId limit, Term* refused);
     void ensure_index() const {
         if (!index_) build_index(size_);
     }
