@@ -60,6 +60,7 @@ sanitize: $(ASAN_PY)
 	$(ASAN_PY) -m pip install -q --no-build-isolation \
 		-Cbuild-dir=build/sanitize -Ccmake.build-type=RelWithDebInfo \
 		-Ccmake.define.CMAKE_CXX_FLAGS="$(SANITIZE_FLAGS)" \
-		-Ccmake.define.CMAKE_SHARED_LINKER_FLAGS="$(SANITIZE_FLAGS)" ".[test]"
+		-Ccmake.define.CMAKE_SHARED_LINKER_FLAGS="$(SANITIZE_FLAGS)" \
+		-Ccmake.define.CMAKE_EXE_LINKER_FLAGS="$(SANITIZE_FLAGS)" ".[test]"
 	LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)" \
-		ASAN_OPTIONS=detect_leaks=0 $(ASAN_PY) -m pytest -q -p no:cacheprovider
+		ASAN_OPTIONS=detect_leaks=0 ZEMLO_NATIVE_BUILD=build/sanitize $(ASAN_PY) -m pytest -q -p no:cacheprovider

@@ -1,15 +1,14 @@
 #!/bin/sh
-# Builds the number-formatting micro-benchmark (CMake target format_bench, linked with the plain
-# library ondrel_core) in build/native and runs it. cmake and ninja come from .venv when present.
+# Runs the number-formatting micro-benchmark (CMake target format_bench, linked with the plain
+# library ondrel_core), which the package build makes in its own tree (see pyproject.toml):
+# `make install` (or `make bench`) first.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-bin="$root/.venv/bin"
-cmake=$( [ -x "$bin/cmake" ] && echo "$bin/cmake" || command -v cmake )
-generator=""
-if [ -x "$bin/ninja" ]; then generator="-G Ninja -DCMAKE_MAKE_PROGRAM=$bin/ninja"; fi
-build="$root/build/native"
-# shellcheck disable=SC2086
-"$cmake" -S "$root" -B "$build" $generator -DONDREL_PYTHON=OFF -DONDREL_NATIVE_TOOLS=ON \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS= >/dev/null
-"$cmake" --build "$build" --target format_bench >/dev/null
-"$build/format_bench"
+python="$root/.venv/bin/python"
+tag=$("$python" -c 'import sys, sysconfig; v = f"cp{sys.version_info[0]}{sys.version_info[1]}"; print(f"{v}-{v}-" + sysconfig.get_platform().replace("-", "_").replace(".", "_"))')
+bench="$root/build/$tag/format_bench"
+if [ ! -x "$bench" ]; then
+    echo "$bench is not built: run make install first" >&2
+    exit 1
+fi
+"$bench"

@@ -19,7 +19,7 @@ from fractions import Fraction
 
 import pytest
 
-from support import build_native
+from support import native_program
 
 NAN = float("nan")
 INF = float("inf")
@@ -29,7 +29,7 @@ COLUMNS = ("number", "shortest", "coefficient", "repr", "mps")
 @pytest.fixture(scope="session")
 def render():
     """Return a function mapping a list of floats to a list of {column: text} dicts."""
-    exe = build_native("format_probe")
+    exe = native_program("format_probe")
 
     def run(xs):
         stdin = "".join(struct.pack(">d", x).hex() + "\n" for x in xs)

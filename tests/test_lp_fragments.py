@@ -15,7 +15,7 @@ import subprocess
 
 import pytest
 
-from support import LOST_EXPR, build_native
+from support import LOST_EXPR, native_program
 
 INF = float("inf")
 NAN = float("nan")
@@ -29,7 +29,7 @@ def _hex(x: float) -> str:
 
 @pytest.fixture(scope="session")
 def fragment_probe():
-    exe = build_native("fragment_probe")
+    exe = native_program("fragment_probe")
 
     def run(*fields):
         line = "\t".join(str(f) for f in fields) + "\n"

@@ -19,7 +19,7 @@ import pytest
 from hypothesis import example, given, settings
 from hypothesis import strategies as st
 
-from support import DEMO_MPS, build_native, demo_model, make_expr, netlib_model, require_tool
+from support import DEMO_MPS, native_program, demo_model, make_expr, netlib_model, require_tool
 from zemlo import _ondrel
 from zemlo._ondrel import Category, Model, Sense, SosKind
 
@@ -607,7 +607,7 @@ def test_netlib_optimum_survives_writing(tmp_path, name):
 def test_writing_in_passes_over_the_columns_gives_the_same_file(seed, tmp_path):
     """Large models gather their column entries in passes of bounded size; a native probe writes
     random models with one pass, with 37 entries per pass and with one, and compares the bytes."""
-    exe = build_native("mps_pass_check", sanitize=True)
+    exe = native_program("mps_pass_check")
     run = subprocess.run([str(exe), str(seed)], capture_output=True, text=True, cwd=tmp_path, timeout=600)
     assert run.returncode == 0, run.stderr
     assert int(run.stdout.split("bytes=")[1]) > 10_000

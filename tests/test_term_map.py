@@ -18,14 +18,14 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-from support import build_native
+from support import native_program
 from zemlo import _ondrel as z
 
 
 
 @pytest.fixture(scope="session")
 def term_map_check():
-    return build_native("term_map_check", sanitize=True)
+    return native_program("term_map_check")
 
 
 @pytest.mark.parametrize("seed", [1, 2, 3, 4])
