@@ -1057,10 +1057,19 @@ void LpParser::parse() {
             tok_.word != Word::Subject && tok_.word != Word::Such && tok_.word != Word::St && tok_.word != Word::End) {
             fail(tok_.at, "section '", keyword, "' comes before the objective or constraint section");
         }
+        if (tok_.word == Word::Semi || tok_.word == Word::Lazy || tok_.word == Word::User) {
+            // Refused when they hold anything: some writers put an empty one in every file.
+            const Token section = tok_;
+            if (tok_.word == Word::Lazy || tok_.word == Word::User) next();
+            next();
+            if (!at_section()) {
+                fail(section.at, section.word == Word::Semi ? "semi-continuous" : section.word == Word::Lazy ? "lazy constraint" : "user cut",
+                     " sections are not supported ('", keyword, "')");
+            }
+            sections_.push_back(std::move(keyword));
+            continue;
+        }
         switch (tok_.word) {
-            case Word::Semi: fail(tok_.at, "semi-continuous sections are not supported ('", keyword, "')");
-            case Word::Lazy: fail(tok_.at, "lazy constraint sections are not supported ('", keyword, "')");
-            case Word::User: fail(tok_.at, "user cut sections are not supported ('", keyword, "')");
             case Word::End:
                 if (!has_objective_ && !has_constraints_) {
                     fail(tok_.at, "the file has no objective or constraint section: this is not an LP file");
