@@ -361,6 +361,8 @@ BAD_FILES = [
      "line 4, column 2: '2' cannot name a constraint: names begin with a letter or one of !\"#$%&()/,;?@_`'{}|~"),
     ("unclosed comment", HEAD + " c: x <= 1 \\* to the end\nEnd\n",
      "line 4, column 12: the comment '\\*' is not closed before the end of the file"),
+    ("reserved word", HEAD + " c: x + 3 min <= 1\nEnd\n",
+     "line 4, column 11: 'min' is a word LP files reserve and cannot name a variable"),
     ("character", HEAD + " c: x * y <= 1\nEnd\n", "line 4, column 7: unexpected character '*'"),
     ("not UTF-8", HEAD + " c: x <= 1 \\ caf\xe9\nEnd\n", "line 4 is not UTF-8 text"),
     ("long line", HEAD + " c: x <= 1 \\ " + "a" * (1 << 21) + "\nEnd\n",

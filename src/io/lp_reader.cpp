@@ -636,6 +636,15 @@ VarId LpParser::add_variable(NameTable::Lookup l) {
     return variables_.size() - 1;
 }
 
+// A section keyword names no variable: written at the start of a line it would start a
+// section. ("lazy" and "user" start one only with the word after them.)
+void check_variable_name(const Token& t) {
+    const Word w = t.word != Word::None ? t.word : keyword_of(t.text);
+    if (w != Word::None && w != Word::Lazy && w != Word::User) {
+        fail(t.at, "'", t.text, "' is a word LP files reserve and cannot name a variable");
+    }
+}
+
 VarId LpParser::variable(std::string_view name) {
     const NameTable::Lookup l = NameTable::prepare(name);
     const NameTable::Id id = index_.find(l);
@@ -668,6 +677,7 @@ void LpParser::grow_terms() {
 
 template <bool Row>
 void LpParser::term(double coeff) {
+    check_variable_name(tok_);
     if constexpr (Row) {
         if (cursor_ == block_end_) grow_terms();
         cursor_->coeff = coeff;
@@ -929,6 +939,7 @@ void LpParser::bound() {
     };
     if (tok_.kind == Kind::Name) {
         unknown_section_check();
+        check_variable_name(tok_);
         const VarId id = variable(tok_.text);
         placeholder_named_ = placeholder_named_ || id == placeholder_;
         const std::string name(tok_.text);
@@ -955,6 +966,7 @@ void LpParser::bound() {
     if (tok_.kind != Kind::Name || tok_.word != Word::None) {
         fail(tok_.at, "expected a variable after ", sense_symbol(sense), ", found ", shown(tok_));
     }
+    check_variable_name(tok_);
     const VarId id = variable(tok_.text);
     placeholder_named_ = placeholder_named_ || id == placeholder_;
     const std::string name(tok_.text);
@@ -974,6 +986,7 @@ void LpParser::names_section(bool binary) {
         if (tok_.kind != Kind::Name || tok_.word != Word::None) {
             fail(tok_.at, "expected a variable in section '", section, "', found ", shown(tok_));
         }
+        check_variable_name(tok_);
         const VarId id = variable(tok_.text);
         placeholder_named_ = placeholder_named_ || id == placeholder_;
         VariableRecord& v = variables_[id];
@@ -1027,6 +1040,7 @@ void LpParser::sos_section() {
             continue;
         }
         if (group == nullptr) fail(first.at, "SOS member '", name, "' comes before its group's S1:: or S2::");
+        check_variable_name(first);
         const VarId id = variable(name);
         placeholder_named_ = placeholder_named_ || id == placeholder_;
         group->members.push_back(SosMember{id, signed_number(std::string(Msg() << "'" << name << ":'"))});
