@@ -118,7 +118,8 @@ def test_version_from_metadata_through_both_entry_points():
     (("convert", AFIRO, "out.txt"), "out.txt: cannot tell the format"),
     (("convert", AFIRO, "out.lp", "--objsense"), "--objsense cannot be used when writing LP"),
     (("convert", AFIRO, "out.mps", "--max-name-length", "8"), "--max-name-length cannot be used when writing MPS"),
-    (("info", "model.lp"), "model.lp: zemlo reads MPS files only"),
+    (("convert", "model.lp", "out.mps", "--lenient"), "--lenient applies to MPS input only"),
+    (("info", "model.mps", "--format", "csv"), "argument --format: invalid choice: 'csv'"),
     (("convert", AFIRO, "out.lp", "--obj-name", "O\nSubject To"),
      "argument --obj-name: must not contain a line break or NUL character: 'O\\nSubject To'"),
     (("convert", AFIRO, "out.mps", "--model-name", "M\u2028"),
@@ -447,6 +448,27 @@ def test_standard_input_a_pipe_and_a_fifo_read_as_the_file_does(tmp_path):
     feeder.join()
     assert (tmp_path / "pipe.mps").read_bytes() == (tmp_path / "fifo.mps").read_bytes() == \
         (tmp_path / "want.mps").read_bytes()
+
+
+def test_lp_files_are_read_by_every_command(tmp_path):
+    # facility as an LP file: described, solved and converted back to MPS as the MPS file is;
+    # standard input needs --format lp.
+    lp = tmp_path / "facility.lp"
+    assert zemlo("convert", EXAMPLES / "facility.mps", lp, "-q").returncode == 0
+    want = json.loads(zemlo("info", EXAMPLES / "facility.mps", "--json").stdout)
+    got = json.loads(zemlo("info", lp, "--json").stdout)
+    for key in ("name", "sense", "rows", "columns", "bounds", "nonzeros", "notes"):
+        assert got[key] == want[key], key
+    piped = subprocess.run([sys.executable, "-m", "zemlo", "info", "-", "--format", "lp", "--json"],
+                           input=lp.read_bytes(), capture_output=True)
+    assert json.loads(piped.stdout)["rows"] == want["rows"]
+    run = zemlo("solve", lp, "--show", "0")
+    assert run.returncode == 0, run.stderr
+    assert float(re.search(r"^objective   (\S+)", run.stdout, re.M).group(1)) == pytest.approx(2900, rel=1e-9)
+    # Written again, the file holds the same lines; the Bounds and Generals sections list the
+    # variables in the order they were read.
+    assert zemlo("convert", lp, tmp_path / "back.lp", "-q").returncode == 0
+    assert sorted((tmp_path / "back.lp").read_text().splitlines()) == sorted(lp.read_text().splitlines())
 
 
 def test_ranges_are_described_and_read_on_request(tmp_path):

@@ -5,6 +5,7 @@ from __future__ import annotations
 from dataclasses import asdict, dataclass, field
 from typing import Any
 
+from zemlo import _native
 from zemlo._files import model_name
 from zemlo._load import SKIPPED
 from zemlo._names import lp_name_problem
@@ -72,10 +73,29 @@ SUMMARY_NOTES = (
 )
 
 
+# The notes an LP read has nothing to say about: (count, names, line) of none.
+NONE: tuple[int, list[str], int] = (0, [], 0)
+MPS_ONLY = ("left_out_sections", "repeated_rows", "split_columns", "automatic_rows",
+            *(key for key, _, _ in SKIPPED))
+
+
+def lp_description(model: Model, facts: dict[str, Any]) -> dict[str, Any]:
+    """The facts describe() takes, for a model read from an LP file with the facts of that read:
+    the model's summary, and none of the notes only an MPS read gives."""
+    out = dict(facts)
+    out.update(_native.describe_model(model))
+    for key in MPS_ONLY:
+        out[key] = NONE
+    out.setdefault("negated", False)
+    out["lp"] = True
+    return out
+
+
 def describe(path: str, model: Model, facts: dict[str, Any]) -> FileInfo:
     """The FileInfo of the file at `path`, from the Model and the facts a describing read of it
-    gave (`zemlo._load.read_file(..., lenient=True, describe=True)`)."""
-    if "ROWS" not in facts["sections"]:
+    gave (`zemlo._load.read_file(..., lenient=True, describe=True)`, or lp_description of an LP
+    read)."""
+    if not facts.get("lp") and "ROWS" not in facts["sections"]:
         raise RuntimeError(f"no ROWS section in {facts['lines']} lines: this is not an MPS file")
     objective = model.get_objective()
     sense_text = "maximize" if model.get_sense() is ObjSense.Maximize else "minimize"
@@ -141,7 +161,7 @@ def read_notes(facts: dict[str, Any]) -> list[Note]:
             count,
             list(sections),
         ))
-    if "ENDATA" not in facts["sections"]:
+    if not facts.get("lp") and "ENDATA" not in facts["sections"]:
         notes.append(Note(
             "cut short",
             f"the file ends after {facts['lines']} lines without ENDATA: it may be cut short, and "

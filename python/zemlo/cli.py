@@ -1,4 +1,4 @@
-"""The `zemlo` command: describe, convert and solve MPS files, and show a tour of the API.
+"""The `zemlo` command: describe, convert and solve MPS and CPLEX LP files, and show a tour of the API.
 
 Exit status: 0 on success, 1 when the work fails (a file that cannot be read or written, a
 solver that fails or whose solution fails the check), 2 on a usage error. Every failure is one
@@ -27,8 +27,8 @@ from zemlo._files import (
     output_file,
     write_model,
 )
-from zemlo._info import describe, render
-from zemlo._load import read_file, skipped
+from zemlo._info import describe, lp_description, render
+from zemlo._load import read_file, read_lp_file, skipped
 from zemlo._names import has_line_break
 from zemlo._ondrel import Model, ObjSense
 from zemlo._solve import SOLVERS, SolverError, SolveResult, require, solve
@@ -43,7 +43,7 @@ class UsageError(Exception):
 
 
 class ReadFailed(Exception):
-    """A file that cannot be read as an MPS file (exit status 1)."""
+    """A file that cannot be read as a model (exit status 1)."""
 
 
 class _Parser(argparse.ArgumentParser):
@@ -75,8 +75,8 @@ def build_parser() -> argparse.ArgumentParser:
     parser = _Parser(
         prog=PROG,
         parents=[common_options(False)],
-        description="Describe, convert and solve linear and mixed-integer models in MPS files "
-        "(plain or gzip-compressed).",
+        description="Describe, convert and solve linear and mixed-integer models in MPS and CPLEX LP "
+        "files (plain or gzip-compressed).",
         epilog="Run 'zemlo COMMAND --help' for the options of a command.",
     )
     parser.set_defaults(command=None)
@@ -93,23 +93,24 @@ Commands = Any  # argparse's subparsers action, whose class argparse keeps priva
 
 def _add_info(commands: Commands, common: _Parser) -> None:
     info = commands.add_parser(
-        "info", parents=[common], help="sizes of an MPS file and what to check before solving it",
+        "info", parents=[common], help="sizes of a model file and what to check before solving it",
         description="Print the name, rows by sense, columns by category and bound kind, non-zeros "
-        "and objective of an MPS file, and notes on what a solver or an LP file may not take.",
+        "and objective of an MPS or LP file, and notes on what a solver or an LP file may not take.",
     )
-    info.add_argument("file", metavar="FILE", help="MPS file, plain or gzip; - for standard input")
+    info.add_argument("file", metavar="FILE", help=INPUT_HELP)
+    format_option(info)
     info.add_argument("--json", action="store_true", help="print JSON for programs")
     info.set_defaults(command=cmd_info)
 
 
 def _add_convert(commands: Commands, common: _Parser) -> None:
     convert = commands.add_parser(
-        "convert", parents=[common], help="convert an MPS file to a CPLEX LP or MPS file",
-        description="Load an MPS file into a model and write it as a CPLEX LP file (OUT ending in "
+        "convert", parents=[common], help="convert a model file to a CPLEX LP or MPS file",
+        description="Load an MPS or LP file into a model and write it as a CPLEX LP file (OUT ending in "
         ".lp) or a fixed MPS file (OUT ending in .mps); either may end in .gz. An existing OUT is "
         "only replaced with --force.",
     )
-    convert.add_argument("input", metavar="IN", help="MPS file, plain or gzip; - for standard input")
+    convert.add_argument("input", metavar="IN", help=INPUT_HELP)
     convert.add_argument("output", metavar="OUT", help="file to write: .lp, .mps, .lp.gz or .mps.gz")
     convert.add_argument("--force", action="store_true", help="replace OUT if it exists")
     convert.add_argument("--gzip-level", type=_gzip_level, metavar="N",
@@ -136,12 +137,12 @@ def _add_convert(commands: Commands, common: _Parser) -> None:
 
 def _add_solve(commands: Commands, common: _Parser) -> None:
     solve_ = commands.add_parser(
-        "solve", parents=[common], help="solve an MPS file with a real solver and check the answer",
-        description="Load an MPS file, hand the model to a solver, store its answer in the model and "
+        "solve", parents=[common], help="solve a model file with a real solver and check the answer",
+        description="Load an MPS or LP file, hand the model to a solver, store its answer in the model and "
         "check it against the model's own bounds, integrality and constraints. Exits with 1 when "
         "the solver fails or its solution misses the model by more than the tolerance.",
     )
-    solve_.add_argument("file", metavar="FILE", help="MPS file, plain or gzip; - for standard input")
+    solve_.add_argument("file", metavar="FILE", help=INPUT_HELP)
     solve_.add_argument("--solver", choices=SOLVERS, default="highs",
                         help="highs (default, needs the highspy package), cbc or glpk (their programs)")
     solve_.add_argument("--time-limit", type=_positive, metavar="S", help="stop the solver after S seconds")
@@ -167,8 +168,17 @@ def _add_demo(commands: Commands, common: _Parser) -> None:
     demo.set_defaults(command=cmd_demo)
 
 
+INPUT_HELP = "MPS or CPLEX LP file (told by .lp or .lp.gz), plain or gzip; - for standard input"
+
+
+def format_option(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("--format", choices=("mps", "lp"),
+                        help="read the input as MPS or LP (default: LP for names ending in .lp or .lp.gz, else MPS)")
+
+
 def read_options(parser: argparse.ArgumentParser) -> None:
     """The options of reading a file into a model."""
+    format_option(parser)
     parser.add_argument("--ranges", action="store_true",
                         help="read a RANGES section: each ranged row gets a variable <row>_range bounded by its range")
     parser.add_argument("--lenient", action="store_true",
@@ -249,10 +259,11 @@ def size_text(n: int) -> str:
     return f"{value:.1f} {unit}"
 
 
-def _check_readable(path: str) -> None:
-    lower = path.lower()
-    if lower.endswith(".lp") or lower.endswith(".lp.gz"):
-        raise UsageError(f"{path}: zemlo reads MPS files only")
+def input_format(path: str, given: str | None) -> str:
+    """"lp" or "mps": as given, else from the name."""
+    if given is not None:
+        return given
+    return "lp" if path.lower().endswith((".lp", ".lp.gz")) else "mps"
 
 
 def read_model(
@@ -262,14 +273,25 @@ def read_model(
     ranges: bool = False,
     lenient: bool = False,
     describe: bool = False,
+    fmt: str | None = None,
 ) -> tuple[Model, dict[str, Any]]:
     """The model in the file at `path` ("-": standard input) and what the read met, with a
-    progress line for a large file and one for what a lenient read passed over."""
-    _check_readable(path)
+    progress line for a large file and one for what a lenient read passed over. The file is
+    read as `fmt` ("mps" or "lp"), by default as its name says (see input_format)."""
+    lp = input_format(path, fmt) == "lp"
+    if lp and lenient:
+        raise UsageError("--lenient applies to MPS input only")
+    if lp and drop_cons_names:
+        raise UsageError("--drop-cons-names applies to MPS input only")
     started = time.perf_counter()
     try:
-        model, facts = read_file(path, drop_cons_names=drop_cons_names, ranges=ranges, lenient=lenient,
-                                 describe=describe, ranges_option="--ranges")
+        if lp:
+            model, facts = read_lp_file(path, ranges=ranges, ranges_option="--ranges")
+            if describe:
+                facts = lp_description(model, facts)
+        else:
+            model, facts = read_file(path, drop_cons_names=drop_cons_names, ranges=ranges, lenient=lenient,
+                                     describe=describe, ranges_option="--ranges")
     except (RuntimeError, ValueError) as exc:
         raise ReadFailed(f"{path}: {exc}") from exc
     size = facts["bytes"]
@@ -278,7 +300,7 @@ def read_model(
             f"read {path} ({size_text(size)}) in {time.perf_counter() - started:.2f} s: "
             f"{model.num_constraints} rows, {model.num_variables} columns"
         )
-    if not describe:
+    if not describe and not lp:
         for phrase in skipped(facts):
             progress.say(f"{path}: passed over {phrase}")
     return model, facts
@@ -308,7 +330,9 @@ def _format_of(path: str) -> str:
 
 def cmd_info(args: argparse.Namespace, progress: Progress) -> int:
     """`zemlo info FILE [--json]`: prints the file's sizes and notes; returns the exit status."""
-    model, facts = read_model(args.file, progress, lenient=True, describe=True)
+    # An MPS file is read leniently, so that what a strict read refuses is described.
+    mps = input_format(args.file, args.format) == "mps"
+    model, facts = read_model(args.file, progress, lenient=mps, describe=True, fmt=args.format)
     try:
         info = describe(args.file, model, facts)
     except RuntimeError as exc:
@@ -339,7 +363,7 @@ def cmd_convert(args: argparse.Namespace, progress: Progress) -> int:
     if misplaced:
         raise UsageError(f"{', '.join(misplaced)} cannot be used when writing {fmt.upper()}")
     _check_output(args.output, args.force, args.gzip_level, "OUT")
-    model, _ = read_model(args.input, progress, drop_cons_names=args.drop_cons_names, ranges=args.ranges,
+    model, _ = read_model(args.input, progress, drop_cons_names=args.drop_cons_names, ranges=args.ranges, fmt=args.format,
                           lenient=args.lenient)
     started = time.perf_counter()
     constant = write_model(
@@ -372,7 +396,7 @@ def cmd_solve(args: argparse.Namespace, progress: Progress) -> int:
     """`zemlo solve FILE`: solves, prints the checked answer; returns the exit status, raising
     SolutionRejected when the solution fails the check."""
     _check_solve_options(args)
-    model, _ = read_model(args.file, progress, ranges=args.ranges, lenient=args.lenient)
+    model, _ = read_model(args.file, progress, ranges=args.ranges, lenient=args.lenient, fmt=args.format)
     progress.say(f"solving {args.file} with {args.solver}")
     result = solve(model, args.solver, args.time_limit)
     progress.say(f"{args.solver} finished in {result.seconds:.2f} s")

@@ -323,6 +323,12 @@ void summarize(const ModelCore& core, MpsLoadFacts::Summary& s) {
 
 }  // namespace
 
+MpsLoadFacts::Summary summarize_model(SharedModel& model) {
+    MpsLoadFacts::Summary summary;
+    with_core(model, [&](const ModelCore& core) { summarize(core, summary); });
+    return summary;
+}
+
 std::shared_ptr<SharedModel> load_mps_model(std::string_view path, const MpsLoadOptions& options,
                                             MpsLoadFacts& facts) {
     bool close_after = false;

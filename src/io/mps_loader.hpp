@@ -74,6 +74,10 @@ struct MpsLoadFacts {
 std::shared_ptr<SharedModel> load_mps_model(std::string_view path, const MpsLoadOptions& options,
                                             MpsLoadFacts& facts);
 
+// The summary a describing load gives of its model, of any model: rows by sense, columns by
+// category and bound kind, and the rows and columns worth a note.
+MpsLoadFacts::Summary summarize_model(SharedModel& model);
+
 // The same from a source of bytes (gzip told from its first bytes), read in pieces of `piece`
 // bytes.
 class ByteSource;
