@@ -1,8 +1,10 @@
 #include "io/byte_sources.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -110,6 +112,19 @@ int open_for_reading(std::string_view path, InterruptCheck interrupt, bool& clos
     if (fd < 0) raise_runtime("Cannot read file: " + os_error_text(errno));
     close_after = true;
     return fd;
+}
+
+InputFile::InputFile(std::string_view path, InterruptCheck interrupt)
+    : fd_(open_for_reading(path, interrupt, close_after_)), source_(fd_, interrupt), piece_(std::size_t{1} << 20) {
+    struct stat st;
+    if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 &&
+        static_cast<std::uint64_t>(st.st_size) < piece_) {
+        piece_ = std::max<std::size_t>(static_cast<std::size_t>(st.st_size) + 1, 4096);
+    }
+}
+
+InputFile::~InputFile() {
+    if (close_after_) ::close(fd_);
 }
 
 }  // namespace ondrel::io

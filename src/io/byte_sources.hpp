@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -54,9 +55,43 @@ private:
     bool z_ready_ = false;
 };
 
+// Counts the bytes read from a source: the size of what was read, compressed or not.
+class CountingSource final : public ByteSource {
+public:
+    explicit CountingSource(ByteSource& inner) : inner_(inner) {}
+    std::size_t read(char* buf, std::size_t n) override {
+        const std::size_t got = inner_.read(buf, n);
+        count += got;
+        return got;
+    }
+    std::uint64_t count = 0;
+
+private:
+    ByteSource& inner_;
+};
+
 // The descriptor of `path` opened for reading ("-" is standard input, not opened). A FIFO
 // without a writer waits; a signal may interrupt the wait. Failures: "Cannot read file: ...".
 // close_after tells whether the caller must close it.
 int open_for_reading(std::string_view path, InterruptCheck interrupt, bool& close_after);
+
+// A file opened for a loader (see open_for_reading; closed again when opened here), the
+// source of its bytes, and the size of the pieces to read it in: 1 MiB, or less for a small
+// regular file (one piece then holds it whole).
+class InputFile {
+public:
+    InputFile(std::string_view path, InterruptCheck interrupt);
+    ~InputFile();
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+    ByteSource& source() noexcept { return source_; }
+    std::size_t piece() const noexcept { return piece_; }
+
+private:
+    bool close_after_ = false;
+    int fd_;
+    DescriptorSource source_;
+    std::size_t piece_;
+};
 
 }  // namespace ondrel::io

@@ -1262,21 +1262,6 @@ void LpParser::fill(ModelCore& core, const std::shared_ptr<SharedModel>& self) {
     core.auto_name_counter = automatic_;
 }
 
-// Counts the bytes read from a source: the size of what was read, compressed or not.
-class CountingSource final : public ByteSource {
-public:
-    explicit CountingSource(ByteSource& inner) : inner_(inner) {}
-    std::size_t read(char* buf, std::size_t n) override {
-        const std::size_t got = inner_.read(buf, n);
-        count += got;
-        return got;
-    }
-    std::uint64_t count = 0;
-
-private:
-    ByteSource& inner_;
-};
-
 }  // namespace
 
 std::shared_ptr<SharedModel> load_lp_stream(ByteSource& raw, std::size_t piece, const LpLoadOptions& options,
@@ -1295,24 +1280,8 @@ std::shared_ptr<SharedModel> load_lp_stream(ByteSource& raw, std::size_t piece, 
 }
 
 std::shared_ptr<SharedModel> load_lp_model(std::string_view path, const LpLoadOptions& options, LpLoadFacts& facts) {
-    bool close_after = false;
-    const int fd = open_for_reading(path, options.interrupt, close_after);
-    struct Closer {
-        int fd;
-        bool close_after;
-        ~Closer() {
-            if (close_after) ::close(fd);
-        }
-    } closer{fd, close_after};
-    // Pieces of 1 MiB, or less for a small plain file (one piece then holds it whole).
-    std::size_t piece = std::size_t{1} << 20;
-    struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 &&
-        static_cast<std::uint64_t>(st.st_size) < piece) {
-        piece = std::max<std::size_t>(static_cast<std::size_t>(st.st_size) + 1, 4096);
-    }
-    DescriptorSource file(fd, options.interrupt);
-    return load_lp_stream(file, piece, options, facts);
+    InputFile file(path, options.interrupt);
+    return load_lp_stream(file.source(), file.piece(), options, facts);
 }
 
 }  // namespace ondrel::io
