@@ -454,3 +454,20 @@ def test_the_examples_written_by_highs_load_and_solve_alike(tmp_path, example):
     model = load_lp(lp)
     assert (model.num_constraints, model.is_mip()) == (original.num_constraints, original.is_mip())
     assert zemlo.solve(model).objective == pytest.approx(zemlo.solve(original).objective, rel=1e-6)
+
+
+@pytest.mark.parametrize("word", ["lazy", "user", "LAZY"])
+def test_lazy_and_user_first_on_a_line_are_variables_unless_a_section_follows(tmp_path, word):
+    # A writer that wraps a long constraint puts a variable first on the next line: "lazy" and
+    # "user" start a section only with "constraints" and "cuts" after them.
+    path = tmp_path / "w.lp"
+    path.write_text(f"Minimize\n obj: {word} + y\nSubject To\n long_label:\n {word} + y >= 1\n"
+                    f"Bounds\n {word} <= 4\nGenerals\n {word}\nEnd\n")
+    model = load_lp(path)
+    variables = {v.name: (v.lb, v.ub, v.category) for v in model.list_variables()}
+    assert variables == {word: (0.0, 4.0, Category.Integer), "y": (0.0, math.inf, Category.Continuous)}
+    assert [c.name for c in model.list_constraints()] == ["long_label"]
+    second = "cuts" if word == "user" else "constraints"
+    path.write_text(f"Minimize\n obj: y\nSubject To\n c: y >= 1\n{word} {second}\n c2: y <= 3\nEnd\n")
+    with pytest.raises(RuntimeError, match="lazy constraint" if word != "user" else "user cut"):
+        load_lp(path)

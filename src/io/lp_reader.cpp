@@ -341,6 +341,14 @@ private:
     // The current token is a name that begins its line and is followed by ':': the label of
     // the next statement, not a term.
     bool label_ahead() { return tok_.first && peek().kind == Kind::Colon; }
+    // Whether the current token names a variable: a name that is no keyword where it stands,
+    // or "lazy" or "user" first on a line without the word that makes them a section's
+    // keyword (a writer that wraps a long line may put such a variable first).
+    bool plain_name() {
+        if (tok_.kind != Kind::Name) return false;
+        if (tok_.word == Word::None) return true;
+        return (tok_.word == Word::Lazy || tok_.word == Word::User) && !at_section();
+    }
 
     // --- variables
     VarId variable(std::string_view name);
@@ -734,14 +742,14 @@ Side LpParser::expression() {
             next();
         }
         if (!signed_term && !first) return s;
-        s.any = s.any || tok_.kind == Kind::Number || (tok_.kind == Kind::Name && tok_.word == Word::None);
+        s.any = s.any || tok_.kind == Kind::Number || plain_name();
         if (tok_.kind == Kind::Number) {
             const double v = tok_.number;
             const Where at = tok_.at;
             std::string text;  // kept for a message only
             if (!std::isfinite(v)) text.assign(tok_.text);
             next();
-            if (tok_.kind == Kind::Name && tok_.word == Word::None && !label_ahead()) {
+            if (plain_name() && !label_ahead()) {
                 if (!std::isfinite(v)) fail(at, "'", text, "' is not a finite number");
                 term<Row>(sign * v);
                 s.terms = true;
@@ -754,7 +762,7 @@ Side LpParser::expression() {
                     s.bad_text = std::move(text);
                 }
             }
-        } else if (tok_.kind == Kind::Name && tok_.word == Word::None && !label_ahead()) {
+        } else if (plain_name() && !label_ahead()) {
             term<Row>(sign);
             s.terms = true;
             next();
@@ -983,7 +991,7 @@ void LpParser::names_section(bool binary) {
     const std::string section(tok_.text);
     next();
     while (!at_section()) {
-        if (tok_.kind != Kind::Name || tok_.word != Word::None) {
+        if (!plain_name()) {
             fail(tok_.at, "expected a variable in section '", section, "', found ", shown(tok_));
         }
         check_variable_name(tok_);
