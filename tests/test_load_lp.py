@@ -21,7 +21,7 @@ from zemlo import Category, ObjSense, Sense, SosKind, load_lp, load_mps
 from zemlo._files import rename_all
 from zemlo._names import lp_name_problem
 from zemlo._ondrel import write_lp
-from support import netlib_model, netlib_sources, require_solver
+from support import missing, netlib_model, netlib_sources, require_solver
 
 NETLIB_FILES = netlib_sources()
 INF = math.inf
@@ -417,7 +417,7 @@ def test_lp_files_of_other_writers_load_and_solve_to_the_originals_optimum(tmp_p
         require_solver("glpk")
     write = TOOLS.available_writers().get(writer)
     if write is None:
-        pytest.skip(f"{writer} is not installed")
+        missing(f"{writer} is not installed (the test extra installs it)")
     mps = TOOLS.plain_copy(netlib_model(name), tmp_path)
     lp = tmp_path / f"{name}.lp"
     write(mps, lp)
