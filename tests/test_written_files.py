@@ -90,14 +90,14 @@ def mip_reader(request):
 
 
 def workshop() -> zemlo.DoRaduvar:
-    """max 45 chairs + 80 tables; tables is an integer column with a lower bound only."""
-    p = zemlo.DoRaduvar("workshop", sense="max")
-    chairs = p.variable("chairs", ub=40, integer=True)
-    tables = p.variable("tables", integer=True)
-    p.maximize(45 * chairs + 80 * tables)
-    p.add(5 * chairs + 20 * tables <= 400, name="wood")
-    p.add(10 * chairs + 15 * tables <= 450, name="labour")
-    return p
+    """The workshop example: max 45 chairs + 80 tables, tables an integer column with a lower
+    bound only."""
+    import importlib.util
+
+    spec = importlib.util.spec_from_file_location("example_workshop", ROOT / "examples" / "workshop.py")
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module.build()
 
 
 @pytest.mark.parametrize("suffix", [".lp", ".mps", ".mps.gz"])
