@@ -164,7 +164,10 @@ def load_lp(path: str | os.PathLike[str], *, ranges: bool = False) -> Model:
 
     Variables come in the order the file first names them: in the objective, the constraints,
     then the Bounds, Generals, Binaries and SOS sections, which declare a variable they name for
-    the first time (LP files declare variables there that no constraint uses). A variable is
+    the first time (LP files declare variables there that no constraint uses). Where the Bounds,
+    Generals or Binaries section lists variables in another order, they take the order nearest
+    to that which the listings agree with: the LP writer lists them in variable order, so a
+    written model reads back in its own order and writes the same bytes again. A variable is
     continuous in [0, +inf) unless a section says otherwise. Constraints without a label, or
     whose label begins with "_", get automatic names (_C1, _C2, ...), so a file written from
     unnamed constraints reads back as it was written.

@@ -4,9 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
@@ -355,6 +357,8 @@ private:
     VarId add_variable(NameTable::Lookup l);
     void flush();
     void grow_terms();
+    void order_variables();
+    void renumber(std::vector<VarId> new_id);
 
     Input& input_;
     const LpLoadOptions& options_;
@@ -401,6 +405,8 @@ private:
     // The stand-in variable of empty constraints, and whether a section other than the
     // constraints names it (then it stays a variable, and its row a constraint).
     std::optional<VarId> placeholder_;
+    // The variables the Bounds, Generals and Binaries sections name, in the order they name them.
+    std::vector<VarId> listed_[3];
     Where placeholder_at_;
     bool placeholder_named_ = false;
     void drop_placeholder();
@@ -950,6 +956,7 @@ void LpParser::bound() {
         check_variable_name(tok_);
         const VarId id = variable(tok_.text);
         placeholder_named_ = placeholder_named_ || id == placeholder_;
+        listed_[0].push_back(id);
         const std::string name(tok_.text);
         next();
         if (tok_.kind == Kind::Name && same_word(tok_.text, "free")) {
@@ -977,6 +984,7 @@ void LpParser::bound() {
     check_variable_name(tok_);
     const VarId id = variable(tok_.text);
     placeholder_named_ = placeholder_named_ || id == placeholder_;
+    listed_[0].push_back(id);
     const std::string name(tok_.text);
     next();
     apply(variables_[id], flipped(sense), value);
@@ -997,6 +1005,7 @@ void LpParser::names_section(bool binary) {
         check_variable_name(tok_);
         const VarId id = variable(tok_.text);
         placeholder_named_ = placeholder_named_ || id == placeholder_;
+        listed_[binary ? 2 : 1].push_back(id);
         VariableRecord& v = variables_[id];
         v.category = Category::Integer;
         if (binary) {
@@ -1151,8 +1160,101 @@ void LpParser::drop_placeholder() {
     variables_.erase(variables_.begin() + static_cast<std::ptrdiff_t>(d));
 }
 
+// Variables take the order the file first names them in, unless the Bounds, Generals or
+// Binaries section lists them in another: the LP writer lists those in variable order, so
+// following the listings gives back the written model's order, and writing the model read
+// gives the file's own bytes. Of the orders every listing agrees with, the one taken is
+// closest to first appearance: at each step the smallest id free to come next comes next.
+// Listings that contradict each other (only a hand-written file has them) leave the order of
+// first appearance.
+void LpParser::order_variables() {
+    const auto ascending = [](const std::vector<VarId>& list) {
+        return std::adjacent_find(list.begin(), list.end(), std::greater_equal<VarId>()) == list.end();
+    };
+    if (ascending(listed_[0]) && ascending(listed_[1]) && ascending(listed_[2])) return;
+
+    // A variable's first place in each listing; bit c of listings[v] says listing c names v,
+    // and waiting[v] counts the listings in which v is not yet at the head.
+    const std::size_t n = variables_.size();
+    std::vector<std::uint8_t> listings(n, 0);
+    for (unsigned c = 0; c < 3; ++c) {
+        std::vector<VarId>& list = listed_[c];
+        const auto bit = static_cast<std::uint8_t>(1u << c);
+        std::size_t kept = 0;
+        for (const VarId id : list) {
+            if ((listings[id] & bit) != 0) continue;
+            listings[id] |= bit;
+            list[kept++] = id;
+        }
+        list.resize(kept);
+    }
+    std::vector<std::uint8_t> waiting(n);
+    for (std::size_t v = 0; v < n; ++v) waiting[v] = static_cast<std::uint8_t>(std::popcount(listings[v]));
+
+    // Variables no listing names come in id order; a listed one is free once it heads each of
+    // its listings (at most three are free at a time).
+    std::size_t head[3] = {0, 0, 0};
+    VarId ready[3];
+    std::size_t ready_count = 0;
+    const auto reach = [&](unsigned c) {
+        if (head[c] < listed_[c].size() && --waiting[listed_[c][head[c]]] == 0) ready[ready_count++] = listed_[c][head[c]];
+    };
+    for (unsigned c = 0; c < 3; ++c) reach(c);
+    std::vector<VarId> new_id(n);
+    std::size_t scan = 0;
+    for (std::size_t placed = 0; placed < n; ++placed) {
+        while (scan < n && listings[scan] != 0) ++scan;
+        std::size_t pick = ready_count;  // ready_count: the next unlisted one
+        VarId best = scan < n ? static_cast<VarId>(scan) : kRangeSlot;
+        for (std::size_t k = 0; k < ready_count; ++k) {
+            if (ready[k] < best) {
+                best = ready[k];
+                pick = k;
+            }
+        }
+        if (best == kRangeSlot) return;  // the listings contradict each other
+        new_id[best] = static_cast<VarId>(placed);
+        if (pick == ready_count) {
+            ++scan;
+            continue;
+        }
+        ready[pick] = ready[--ready_count];
+        for (unsigned c = 0; c < 3; ++c) {
+            if (head[c] < listed_[c].size() && listed_[c][head[c]] == best) {
+                ++head[c];
+                reach(c);
+            }
+        }
+    }
+    for (std::vector<VarId>& list : listed_) std::vector<VarId>().swap(list);
+    renumber(std::move(new_id));
+}
+
+// Variable v becomes variable new_id[v] in every term, member and record. The name table
+// keeps the old ids: from here on it only tells whether a name is taken.
+void LpParser::renumber(std::vector<VarId> new_id) {
+    const auto moved = [&](VarId id) { return id == kRangeSlot ? id : new_id[id]; };
+    for (RowSpan& span : spans_) {
+        for (std::size_t k = 0; k < span.count; ++k) span.begin[k].id = moved(span.begin[k].id);
+    }
+    for (Term& t : objective_terms_) t.id = moved(t.id);
+    for (SosGroup& g : sos_) {
+        for (SosMember& m : g.members) m.id = moved(m.id);
+    }
+    if (placeholder_) placeholder_ = moved(*placeholder_);
+    // The records move along the permutation's cycles.
+    for (std::size_t v = 0; v < new_id.size(); ++v) {
+        while (new_id[v] != v) {
+            const VarId to = new_id[v];
+            std::swap(variables_[v], variables_[to]);
+            std::swap(new_id[v], new_id[to]);
+        }
+    }
+}
+
 void LpParser::finish(LpLoadFacts& facts) {
     flush();
+    order_variables();
     if (placeholder_) drop_placeholder();
     if (cursor_ != nullptr) arena_.keep(cursor_);
 

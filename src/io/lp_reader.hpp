@@ -47,7 +47,10 @@ struct LpLoadFacts {
 // "s.t.", "st."), each with an optional label, spread over any number of lines; constants on
 // the left-hand side move to the right. Variables get ids in the order the file first names
 // them: in the objective, the constraints, then the Bounds, Generals, Binaries and SOS
-// sections, which declare a variable they name for the first time. Variables are continuous in
+// sections, which declare a variable they name for the first time; where the Bounds, Generals
+// or Binaries section lists variables in another order (the LP writer lists them in id order),
+// the variables take the order nearest to that which every listing agrees with, so a written
+// model reads back with its own order. Variables are continuous in
 // [0, +inf) unless the Bounds section says otherwise (a later bound line wins); Generals make
 // them Integer, Binaries Integer in [0, 1]. SOS sections become SOS groups (S1:: or S2::, the
 // group's label as its key). A constraint without a label, or whose label begins with "_", gets
