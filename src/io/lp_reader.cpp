@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <optional>
+#include <span>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -251,13 +252,25 @@ private:
 // ---------------------------------------------------------------------------------------------
 // The parser.
 
-// A constraint as it is read: its terms are the `count` terms at `begin` in the arena.
-struct RowSpan {
-    Term* begin;
-    std::uint32_t count;
-    std::uint32_t column;  // of the constraint's first token
-    std::size_t line;
+// Where a constraint begins, for messages about it once the whole file is read: its line and
+// column in one word (a column is at most 2^20 + 1, a line never near 2^43).
+class RowStart {
+public:
+    explicit RowStart(Where at) noexcept
+        : bits_(std::min<std::uint64_t>(at.line, kMaxLine) << kColumnBits |
+                std::min<std::uint64_t>(at.column, (std::uint64_t{1} << kColumnBits) - 1)) {}
+    Where where() const noexcept { return Where{line(), bits_ & ((std::uint64_t{1} << kColumnBits) - 1)}; }
+    std::size_t line() const noexcept { return bits_ >> kColumnBits; }
+
+private:
+    static constexpr unsigned kColumnBits = 21;
+    static constexpr std::uint64_t kMaxLine = (std::uint64_t{1} << (64 - kColumnBits)) - 1;
+    std::uint64_t bits_;
 };
+
+// The terms of a constraint read into the arena are a slice lent to its record, which may be
+// changed in place.
+Term* terms_of(ConstraintRecord& c) noexcept { return const_cast<Term*>(c.terms.begin()); }
 
 // A constraint with two senses: its activity between lo and hi. With the ranges option its
 // last term is kept for the range variable.
@@ -333,9 +346,7 @@ private:
     void bound();
     void names_section(bool binary);
     void sos_section();
-    template <bool Row>
     Side expression();
-    template <bool Row>
     void term(double coeff);
     double number_side(Where& first);
     double signed_number(std::string_view after);
@@ -359,6 +370,9 @@ private:
     void grow_terms();
     void order_variables();
     void renumber(std::vector<VarId> new_id);
+    void make_range_variables(LpLoadFacts& facts);
+    void check_constraint_names() const;
+    void sum_repeated_terms(LpLoadFacts& facts);
 
     Input& input_;
     const LpLoadOptions& options_;
@@ -396,10 +410,12 @@ private:
     Term* cursor_ = nullptr;
     Term* block_end_ = nullptr;
     Term* row_begin_ = nullptr;
+    Term* block_start_ = nullptr;
+    TermArena::Mark block_mark_{};  // the arena before the current block was taken
     std::size_t block_terms_ = 4096;
 
     RecordVector<ConstraintRecord> rows_;
-    HugeVector<RowSpan> spans_;
+    HugeVector<RowStart> starts_;
     std::vector<RangedRow> ranged_;
     std::uint64_t automatic_ = 0;
     // The stand-in variable of empty constraints, and whether a section other than the
@@ -411,8 +427,9 @@ private:
     bool placeholder_named_ = false;
     void drop_placeholder();
 
-    std::vector<Term> objective_terms_;
-    TermMap objective_map_;
+    // The objective's terms, in the arena before the constraints'.
+    Term* objective_begin_ = nullptr;
+    std::size_t objective_count_ = 0;
     double objective_constant_ = 0.0;
     Where objective_at_;
     std::optional<std::string> objective_name_;
@@ -675,34 +692,41 @@ void LpParser::flush() {
 }
 
 // The block is full: the constraint being read moves to a new one, twice as large up to 2 MiB
-// (or larger for a longer constraint).
+// (or larger for a longer constraint). A block that held only that constraint goes, so that
+// a long constraint or objective leaves no copies of itself behind.
 void LpParser::grow_terms() {
     flush();  // the queue points into the block
     const std::size_t partial = static_cast<std::size_t>(cursor_ - row_begin_);
-    if (row_begin_ != nullptr) arena_.keep(row_begin_);
     const std::size_t size = std::max(block_terms_, 2 * partial + 16);
     block_terms_ = std::min<std::size_t>(block_terms_ * 2, kHugePage / sizeof(Term));
-    Term* block = arena_.take(size);
-    if (partial != 0) std::memcpy(static_cast<void*>(block), row_begin_, partial * sizeof(Term));
+    Term* block;
+    if (partial != 0 && row_begin_ == block_start_) {
+        const std::vector<Term> moving(row_begin_, cursor_);
+        arena_.rewind(block_mark_);
+        block_mark_ = arena_.mark();
+        block = arena_.take(size);
+        std::memcpy(static_cast<void*>(block), moving.data(), partial * sizeof(Term));
+    } else {
+        if (row_begin_ != nullptr) arena_.keep(row_begin_);
+        block_mark_ = arena_.mark();
+        block = arena_.take(size);
+        if (partial != 0) std::memcpy(static_cast<void*>(block), row_begin_, partial * sizeof(Term));
+    }
+    block_start_ = block;
     row_begin_ = block;
     cursor_ = block + partial;
     block_end_ = block + size;
 }
 
-template <bool Row>
 void LpParser::term(double coeff) {
     check_variable_name(tok_);
-    if constexpr (Row) {
-        if (cursor_ == block_end_) grow_terms();
-        cursor_->coeff = coeff;
-        Pending& q = queue_[queued_++];
-        q.lookup = NameTable::prepare(tok_.text);
-        q.slot = cursor_++;
-        index_.prefetch(q.lookup);
-        if (queued_ == kQueue) flush();
-    } else {
-        objective_terms_.push_back(Term{variable(tok_.text), coeff});
-    }
+    if (cursor_ == block_end_) grow_terms();
+    cursor_->coeff = coeff;
+    Pending& q = queue_[queued_++];
+    q.lookup = NameTable::prepare(tok_.text);
+    q.slot = cursor_++;
+    index_.prefetch(q.lookup);
+    if (queued_ == kQueue) flush();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -735,7 +759,6 @@ void LpParser::unknown_section_check() {
     }
 }
 
-template <bool Row>
 Side LpParser::expression() {
     Side s;
     bool first = true;
@@ -757,7 +780,7 @@ Side LpParser::expression() {
             next();
             if (plain_name() && !label_ahead()) {
                 if (!std::isfinite(v)) fail(at, "'", text, "' is not a finite number");
-                term<Row>(sign * v);
+                term(sign * v);
                 s.terms = true;
                 next();
             } else {
@@ -769,7 +792,7 @@ Side LpParser::expression() {
                 }
             }
         } else if (plain_name() && !label_ahead()) {
-            term<Row>(sign);
+            term(sign);
             s.terms = true;
             next();
         } else {
@@ -791,10 +814,15 @@ void LpParser::objective_section() {
         next();
         next();
     }
-    const Side s = expression<false>();
+    row_begin_ = cursor_;
+    const Side s = expression();
     if (s.bad || !std::isfinite(s.constant)) {
         fail(s.bad_at, "the objective's constant ", s.bad_text, " is not a finite number");
     }
+    objective_begin_ = row_begin_;
+    objective_count_ = static_cast<std::size_t>(cursor_ - row_begin_);
+    if (objective_count_ > 0xFFFFFFFFu) fail(objective_at_, "the objective has more terms than an objective can hold");
+    row_begin_ = cursor_;
     if (!at_section()) {
         unknown_section_check();
         fail(tok_.at, "unexpected ", shown(tok_), " in the objective");
@@ -850,7 +878,7 @@ void LpParser::constraint() {
     }
     if (c.name.empty() && !placeholder) c.name = Msg() << "_C" << ++automatic_;
     row_begin_ = cursor_;
-    const Side left = expression<true>();
+    const Side left = expression();
     // A labelled constraint may have nothing before its sense ("c: <= 4", a constraint without
     // terms); an unlabelled one must start with a term or a number.
     if (!left.any && !(labelled && tok_.kind == Kind::Sense)) {
@@ -870,7 +898,7 @@ void LpParser::constraint() {
         if (!std::isfinite(r)) fail(at, "the right-hand side of constraint '", c.name, "' is not a finite number");
         rhs = r - left.constant;
     } else {
-        const Side middle = expression<true>();
+        const Side middle = expression();
         if (middle.bad) fail(middle.bad_at, "'", middle.bad_text, "' is not a finite number");
         if (tok_.kind == Kind::Sense) {
             // lo <= expr <= hi, or hi >= expr >= lo.
@@ -921,8 +949,8 @@ void LpParser::constraint() {
         c.name = Msg() << "_C" << ++automatic_;
     }
     if (count > 0xFFFFFFFFu) fail(start, "constraint '", c.name, "' has more terms than a constraint can hold");
-    spans_.push_back(RowSpan{row_begin_, static_cast<std::uint32_t>(count),
-                             static_cast<std::uint32_t>(std::min<std::size_t>(start.column, 0xFFFFFFFFu)), start.line});
+    c.terms = TermMap::lent(row_begin_, count);
+    starts_.push_back(RowStart(start));
     row_begin_ = cursor_;
 }
 
@@ -1132,7 +1160,7 @@ void LpParser::parse() {
 // back, last, as a constraint with an automatic name.
 void LpParser::drop_placeholder() {
     const VarId d = *placeholder_;
-    for (const Term& t : objective_terms_) placeholder_named_ = placeholder_named_ || t.id == d;
+    for (const Term& t : std::span(objective_begin_, objective_count_)) placeholder_named_ = placeholder_named_ || t.id == d;
     if (placeholder_named_) {
         ConstraintRecord& c = rows_.emplace_back();
         c.name = Msg() << "_C" << ++automatic_;
@@ -1140,20 +1168,22 @@ void LpParser::drop_placeholder() {
         row_begin_ = cursor_;
         if (cursor_ == block_end_) grow_terms();
         *cursor_++ = Term{d, 1.0};
-        spans_.push_back(RowSpan{row_begin_, 1, static_cast<std::uint32_t>(placeholder_at_.column), placeholder_at_.line});
+        c.terms = TermMap::lent(row_begin_, 1);
+        starts_.push_back(RowStart(placeholder_at_));
         row_begin_ = cursor_;
         return;
     }
     const auto moved = [d](VarId id) { return id > d && id != kRangeSlot ? id - 1 : id; };
-    for (RowSpan& span : spans_) {
+    for (ConstraintRecord& c : rows_) {
+        Term* const begin = terms_of(c);
         std::size_t kept = 0;
-        for (std::size_t k = 0; k < span.count; ++k) {
-            const Term t = span.begin[k];
-            if (t.id != d) span.begin[kept++] = Term{moved(t.id), t.coeff};
+        for (std::size_t k = 0; k < c.terms.size(); ++k) {
+            const Term t = begin[k];
+            if (t.id != d) begin[kept++] = Term{moved(t.id), t.coeff};
         }
-        span.count = static_cast<std::uint32_t>(kept);
+        c.terms = TermMap::lent(begin, kept);
     }
-    for (Term& t : objective_terms_) t.id = moved(t.id);
+    for (Term& t : std::span(objective_begin_, objective_count_)) t.id = moved(t.id);
     for (SosGroup& g : sos_) {
         for (SosMember& m : g.members) m.id = moved(m.id);
     }
@@ -1234,10 +1264,10 @@ void LpParser::order_variables() {
 // keeps the old ids: from here on it only tells whether a name is taken.
 void LpParser::renumber(std::vector<VarId> new_id) {
     const auto moved = [&](VarId id) { return id == kRangeSlot ? id : new_id[id]; };
-    for (RowSpan& span : spans_) {
-        for (std::size_t k = 0; k < span.count; ++k) span.begin[k].id = moved(span.begin[k].id);
+    for (ConstraintRecord& c : rows_) {
+        for (Term& t : std::span(terms_of(c), c.terms.size())) t.id = moved(t.id);
     }
-    for (Term& t : objective_terms_) t.id = moved(t.id);
+    for (Term& t : std::span(objective_begin_, objective_count_)) t.id = moved(t.id);
     for (SosGroup& g : sos_) {
         for (SosMember& m : g.members) m.id = moved(m.id);
     }
@@ -1252,34 +1282,17 @@ void LpParser::renumber(std::vector<VarId> new_id) {
     }
 }
 
-void LpParser::finish(LpLoadFacts& facts) {
-    flush();
-    order_variables();
-    if (placeholder_) drop_placeholder();
-    if (cursor_ != nullptr) arena_.keep(cursor_);
-
-    // Constraint names: each at most once (automatic names are unique by their numbers).
-    if (has_repeated_name(rows_.size(), [&](std::size_t i) { return std::string_view(rows_[i].name); })) {
-        std::unordered_map<std::string_view, std::size_t> first;
-        first.reserve(rows_.size());
-        for (std::size_t i = 0; i < rows_.size(); ++i) {
-            const auto [it, fresh] = first.try_emplace(rows_[i].name, i);
-            if (!fresh) {
-                fail(Where{spans_[i].line, spans_[i].column}, "constraint name '", rows_[i].name,
-                     "' is used again (first on line ", std::string(Msg() << spans_[it->second].line), ")");
-            }
-        }
-    }
-
-    // Range variables, after every variable of the file, in row order.
+// Range variables, after every variable of the file, in row order.
+void LpParser::make_range_variables(LpLoadFacts& facts) {
     facts.ranged_rows = ranged_.size();
     for (const RangedRow& r : ranged_) {
         ConstraintRecord& c = rows_[r.row];
-        RowSpan& span = spans_[r.row];
+        Term* const terms = terms_of(c);
+        const std::size_t count = c.terms.size();
         const bool lo_open = std::isinf(r.lo);
         const bool hi_open = std::isinf(r.hi);
         if ((r.lo == r.hi && !lo_open) || lo_open != hi_open) {
-            --span.count;  // the term kept for a variable goes
+            c.terms = TermMap::lent(terms, count - 1);  // the term kept for a variable goes
             if (r.lo == r.hi && !lo_open) {
                 c.sense = Sense::Equal;
                 c.rhs = r.lo;
@@ -1298,59 +1311,112 @@ void LpParser::finish(LpLoadFacts& facts) {
         const VarId id = add_variable(NameTable::prepare(chosen));
         variables_[id].lb = r.lo;
         variables_[id].ub = r.hi;
-        span.begin[span.count - 1].id = id;
+        terms[count - 1].id = id;
         ++facts.range_variables;
     }
+}
 
-    // Repeated variables of a constraint are summed into their first place. A short row is
-    // searched pair by pair; for a longer one, seen[id] = row + 1 marks the ids met in the row
-    // at hand (the table is made only when such a row comes).
-    constexpr std::size_t kShortRow = 8;
-    std::vector<std::uint32_t> seen;
-    TermMap merged;
-    std::size_t entries = 0;
-    for (std::size_t r = 0; r < spans_.size(); ++r) {
-        RowSpan& span = spans_[r];
-        Term* const begin = span.begin;
-        const std::size_t n = span.count;
+// Constraint names: each at most once (automatic names are unique by their numbers).
+void LpParser::check_constraint_names() const {
+    if (!has_repeated_name(rows_.size(), [&](std::size_t i) { return std::string_view(rows_[i].name); })) return;
+    std::unordered_map<std::string_view, std::size_t> first;
+    first.reserve(rows_.size());
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        const auto [it, fresh] = first.try_emplace(rows_[i].name, i);
+        if (!fresh) {
+            fail(starts_[i].where(), "constraint name '", rows_[i].name, "' is used again (first on line ",
+                 std::string(Msg() << starts_[it->second].line()), ")");
+        }
+    }
+}
+
+// Sums the repeated variables of term lists into their first places. A short list is searched
+// pair by pair; for a longer one, seen[id] = stamp marks the ids met in the list at hand (the
+// table is made only when such a list comes).
+class RepeatSummer {
+public:
+    explicit RepeatSummer(std::size_t variables) : variables_(variables) {}
+
+    // The number of terms kept at `begin`: n when no id repeats.
+    std::size_t sum(Term* begin, std::size_t n) {
+        constexpr std::size_t kShort = 8;
         bool repeats = false;
-        if (n <= kShortRow) {
+        if (n <= kShort) {
             for (std::size_t k = 1; k < n; ++k) {
                 for (std::size_t i = 0; i < k; ++i) repeats = repeats || begin[i].id == begin[k].id;
             }
         } else {
-            if (seen.empty()) seen.assign(variables_.size(), 0);
-            const auto stamp = static_cast<std::uint32_t>(r + 1);
+            if (seen_.empty()) seen_.assign(variables_, 0);
+            ++stamp_;
             for (std::size_t k = 0; k < n; ++k) {
-                std::uint32_t& s = seen[begin[k].id];
-                repeats = repeats || s == stamp;
-                s = stamp;
+                std::uint32_t& s = seen_[begin[k].id];
+                repeats = repeats || s == stamp_;
+                s = stamp_;
             }
         }
-        if (repeats) {
-            merged.clear();
-            for (std::size_t k = 0; k < n; ++k) merged.add(begin[k].id, begin[k].coeff);
-            std::copy(merged.begin(), merged.end(), begin);
-            span.count = static_cast<std::uint32_t>(merged.size());
-            for (std::size_t k = 0; k < span.count; ++k) {
-                if (!std::isfinite(begin[k].coeff)) {
-                    fail(Where{span.line, span.column}, "the coefficients of '", variables_[begin[k].id].name,
-                         "' in constraint '", rows_[r].name, "' add up to a number that is not finite");
-                }
+        if (!repeats) return n;
+        merged_.clear();
+        for (std::size_t k = 0; k < n; ++k) merged_.add(begin[k].id, begin[k].coeff);
+        std::copy(merged_.begin(), merged_.end(), begin);
+        return merged_.size();
+    }
+
+private:
+    std::size_t variables_;
+    std::vector<std::uint32_t> seen_;
+    std::uint32_t stamp_ = 0;
+    TermMap merged_;
+};
+
+// The first term of a summed list whose coefficient is not finite, or nullptr.
+const Term* first_not_finite(const Term* begin, std::size_t n) {
+    const Term* const end = begin + n;
+    const Term* t = std::find_if(begin, end, [](const Term& x) { return !std::isfinite(x.coeff); });
+    return t == end ? nullptr : t;
+}
+
+void LpParser::sum_repeated_terms(LpLoadFacts& facts) {
+    RepeatSummer summer(variables_.size());
+    std::size_t entries = 0;
+    for (std::size_t r = 0; r < rows_.size(); ++r) {
+        ConstraintRecord& c = rows_[r];
+        Term* const begin = terms_of(c);
+        const std::size_t n = c.terms.size();
+        const std::size_t kept = summer.sum(begin, n);
+        if (kept != n) {
+            c.terms = TermMap::lent(begin, kept);
+            if (const Term* t = first_not_finite(begin, kept)) {
+                fail(starts_[r].where(), "the coefficients of '", variables_[t->id].name, "' in constraint '", c.name,
+                     "' add up to a number that is not finite");
             }
         }
-        entries += span.count;
+        entries += kept;
     }
     facts.entries = entries - facts.range_variables;
-    for (const Term& t : objective_terms_) objective_map_.add(t.id, t.coeff);
-    std::vector<Term>().swap(objective_terms_);
-    for (const Term& t : objective_map_) {
-        if (!std::isfinite(t.coeff)) {
-            fail(objective_at_, "the coefficients of '", variables_[t.id].name,
+    const std::size_t kept = summer.sum(objective_begin_, objective_count_);
+    if (kept != objective_count_) {
+        objective_count_ = kept;
+        if (const Term* t = first_not_finite(objective_begin_, kept)) {
+            fail(objective_at_, "the coefficients of '", variables_[t->id].name,
                  "' in the objective add up to a number that is not finite");
         }
     }
-    facts.objective_entries = objective_map_.size();
+    // An objective coefficient written "-0" is kept as 0.
+    for (Term& t : std::span(objective_begin_, objective_count_)) t.coeff += 0.0;
+    facts.objective_entries = objective_count_;
+}
+
+void LpParser::finish(LpLoadFacts& facts) {
+    flush();
+    order_variables();
+    if (placeholder_) drop_placeholder();
+    if (cursor_ != nullptr) arena_.keep(cursor_);
+    make_range_variables(facts);
+    // Every variable is known: the name table's room goes to the check of constraint names.
+    index_ = NameTable();
+    names_ = NameArena();
+    check_constraint_names();
+    sum_repeated_terms(facts);
     if (objective_name_) facts.objective_name = *objective_name_;
     facts.lines = line_;
     facts.sections = sections_;
@@ -1360,9 +1426,8 @@ void LpParser::fill(ModelCore& core, const std::shared_ptr<SharedModel>& self) {
     ExprValue objective;
     objective.model = ModelRef::to(self);
     objective.name = std::move(objective_name_);
-    objective.terms = std::move(objective_map_);
+    objective.terms = TermMap::lent(objective_begin_, objective_count_);
     objective.constant = objective_constant_ + 0.0;
-    for (std::size_t r = 0; r < rows_.size(); ++r) rows_[r].terms = TermMap::lent(spans_[r].begin, spans_[r].count);
     core.variables = std::move(variables_);
     core.term_arena = std::move(arena_);
     core.constraints = std::move(rows_);
