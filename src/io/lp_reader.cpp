@@ -368,8 +368,9 @@ private:
     VarId add_variable(NameTable::Lookup l);
     void flush();
     void grow_terms();
-    void order_variables();
-    void renumber(std::vector<VarId> new_id);
+    std::vector<std::uint32_t> order_variables();
+    void renumber(const std::vector<std::uint32_t>& order);
+    void make_records(const std::vector<std::uint32_t>& order);
     void make_range_variables(LpLoadFacts& facts);
     void check_constraint_names() const;
     void sum_repeated_terms(LpLoadFacts& facts);
@@ -389,10 +390,18 @@ private:
     Token ahead_;
     bool has_ahead_ = false;
 
-    // Variables: records in order of first appearance, their names kept for the table.
-    RecordVector<VariableRecord> variables_;
+    // Variables in order of first appearance, their names kept in the arena for the table;
+    // the model's records are made from them once their order is known.
+    struct ParsedVariable {
+        std::string_view name;
+        double lb = 0.0;
+        double ub = kInf;
+        Category category = Category::Continuous;
+    };
+    HugeVector<ParsedVariable> variables_;
     NameArena names_;
     NameTable index_;
+    RecordVector<VariableRecord> records_;
 
     // Lookups of constraint terms, queued so that their table slots are fetched ahead; each
     // fills the id of its term.
@@ -422,7 +431,7 @@ private:
     // constraints names it (then it stays a variable, and its row a constraint).
     std::optional<VarId> placeholder_;
     // The variables the Bounds, Generals and Binaries sections name, in the order they name them.
-    std::vector<VarId> listed_[3];
+    std::vector<std::uint32_t> listed_[3];
     Where placeholder_at_;
     bool placeholder_named_ = false;
     void drop_placeholder();
@@ -660,10 +669,7 @@ VarId LpParser::add_variable(NameTable::Lookup l) {
     if (index_.full()) raise_runtime("the file names more variables than a model can hold");
     l.name = names_.keep(l.name);
     index_.insert(l);
-    VariableRecord& v = variables_.emplace_back();
-    v.name.assign(l.name);
-    v.lb = 0.0;
-    v.ub = kInf;
+    variables_.push_back(ParsedVariable{l.name});
     return variables_.size() - 1;
 }
 
@@ -972,7 +978,7 @@ void LpParser::bounds_section() {
 }
 
 void LpParser::bound() {
-    const auto apply = [](VariableRecord& v, Sense sense, double value) {
+    const auto apply = [](ParsedVariable& v, Sense sense, double value) {
         if (sense != Sense::GreaterEqual) v.ub = value;
         if (sense != Sense::LessEqual) v.lb = value;
     };
@@ -984,7 +990,7 @@ void LpParser::bound() {
         check_variable_name(tok_);
         const VarId id = variable(tok_.text);
         placeholder_named_ = placeholder_named_ || id == placeholder_;
-        listed_[0].push_back(id);
+        listed_[0].push_back(static_cast<std::uint32_t>(id));
         const std::string name(tok_.text);
         next();
         if (tok_.kind == Kind::Name && same_word(tok_.text, "free")) {
@@ -1012,7 +1018,7 @@ void LpParser::bound() {
     check_variable_name(tok_);
     const VarId id = variable(tok_.text);
     placeholder_named_ = placeholder_named_ || id == placeholder_;
-    listed_[0].push_back(id);
+    listed_[0].push_back(static_cast<std::uint32_t>(id));
     const std::string name(tok_.text);
     next();
     apply(variables_[id], flipped(sense), value);
@@ -1033,8 +1039,8 @@ void LpParser::names_section(bool binary) {
         check_variable_name(tok_);
         const VarId id = variable(tok_.text);
         placeholder_named_ = placeholder_named_ || id == placeholder_;
-        listed_[binary ? 2 : 1].push_back(id);
-        VariableRecord& v = variables_[id];
+        listed_[binary ? 2 : 1].push_back(static_cast<std::uint32_t>(id));
+        ParsedVariable& v = variables_[id];
         v.category = Category::Integer;
         if (binary) {
             v.lb = 0.0;
@@ -1187,6 +1193,9 @@ void LpParser::drop_placeholder() {
     for (SosGroup& g : sos_) {
         for (SosMember& m : g.members) m.id = moved(m.id);
     }
+    for (std::vector<std::uint32_t>& list : listed_) {
+        for (std::uint32_t& id : list) id = static_cast<std::uint32_t>(moved(id));
+    }
     variables_.erase(variables_.begin() + static_cast<std::ptrdiff_t>(d));
 }
 
@@ -1197,18 +1206,21 @@ void LpParser::drop_placeholder() {
 // closest to first appearance: at each step the smallest id free to come next comes next.
 // Listings that contradict each other (only a hand-written file has them) leave the order of
 // first appearance.
-void LpParser::order_variables() {
-    const auto ascending = [](const std::vector<VarId>& list) {
-        return std::adjacent_find(list.begin(), list.end(), std::greater_equal<VarId>()) == list.end();
+//
+// Returns the order (the first appearance's id of each variable in turn), or nothing when that
+// of first appearance stands.
+std::vector<std::uint32_t> LpParser::order_variables() {
+    const auto ascending = [](const std::vector<std::uint32_t>& list) {
+        return std::adjacent_find(list.begin(), list.end(), std::greater_equal<std::uint32_t>()) == list.end();
     };
-    if (ascending(listed_[0]) && ascending(listed_[1]) && ascending(listed_[2])) return;
+    if (ascending(listed_[0]) && ascending(listed_[1]) && ascending(listed_[2])) return {};
 
     // A variable's first place in each listing; bit c of listings[v] says listing c names v,
     // and waiting[v] counts the listings in which v is not yet at the head.
     const std::size_t n = variables_.size();
     std::vector<std::uint8_t> listings(n, 0);
     for (unsigned c = 0; c < 3; ++c) {
-        std::vector<VarId>& list = listed_[c];
+        std::vector<std::uint32_t>& list = listed_[c];
         const auto bit = static_cast<std::uint8_t>(1u << c);
         std::size_t kept = 0;
         for (const VarId id : list) {
@@ -1224,26 +1236,27 @@ void LpParser::order_variables() {
     // Variables no listing names come in id order; a listed one is free once it heads each of
     // its listings (at most three are free at a time).
     std::size_t head[3] = {0, 0, 0};
-    VarId ready[3];
+    std::uint32_t ready[3];
     std::size_t ready_count = 0;
     const auto reach = [&](unsigned c) {
         if (head[c] < listed_[c].size() && --waiting[listed_[c][head[c]]] == 0) ready[ready_count++] = listed_[c][head[c]];
     };
     for (unsigned c = 0; c < 3; ++c) reach(c);
-    std::vector<VarId> new_id(n);
+    std::vector<std::uint32_t> order(n);
+    constexpr std::uint32_t kNone = ~std::uint32_t{0};
     std::size_t scan = 0;
     for (std::size_t placed = 0; placed < n; ++placed) {
         while (scan < n && listings[scan] != 0) ++scan;
         std::size_t pick = ready_count;  // ready_count: the next unlisted one
-        VarId best = scan < n ? static_cast<VarId>(scan) : kRangeSlot;
+        std::uint32_t best = scan < n ? static_cast<std::uint32_t>(scan) : kNone;
         for (std::size_t k = 0; k < ready_count; ++k) {
             if (ready[k] < best) {
                 best = ready[k];
                 pick = k;
             }
         }
-        if (best == kRangeSlot) return;  // the listings contradict each other
-        new_id[best] = static_cast<VarId>(placed);
+        if (best == kNone) return {};  // the listings contradict each other
+        order[placed] = best;
         if (pick == ready_count) {
             ++scan;
             continue;
@@ -1256,14 +1269,16 @@ void LpParser::order_variables() {
             }
         }
     }
-    for (std::vector<VarId>& list : listed_) std::vector<VarId>().swap(list);
-    renumber(std::move(new_id));
+    for (std::vector<std::uint32_t>& list : listed_) std::vector<std::uint32_t>().swap(list);
+    renumber(order);
+    return order;
 }
 
-// Variable v becomes variable new_id[v] in every term, member and record. The name table
-// keeps the old ids: from here on it only tells whether a name is taken.
-void LpParser::renumber(std::vector<VarId> new_id) {
-    const auto moved = [&](VarId id) { return id == kRangeSlot ? id : new_id[id]; };
+// The terms and SOS members take the ids of the variables' new order.
+void LpParser::renumber(const std::vector<std::uint32_t>& order) {
+    std::vector<std::uint32_t> new_id(order.size());
+    for (std::size_t i = 0; i < order.size(); ++i) new_id[order[i]] = static_cast<std::uint32_t>(i);
+    const auto moved = [&](VarId id) { return id == kRangeSlot ? id : VarId{new_id[id]}; };
     for (ConstraintRecord& c : rows_) {
         for (Term& t : std::span(terms_of(c), c.terms.size())) t.id = moved(t.id);
     }
@@ -1271,15 +1286,24 @@ void LpParser::renumber(std::vector<VarId> new_id) {
     for (SosGroup& g : sos_) {
         for (SosMember& m : g.members) m.id = moved(m.id);
     }
-    if (placeholder_) placeholder_ = moved(*placeholder_);
-    // The records move along the permutation's cycles.
-    for (std::size_t v = 0; v < new_id.size(); ++v) {
-        while (new_id[v] != v) {
-            const VarId to = new_id[v];
-            std::swap(variables_[v], variables_[to]);
-            std::swap(new_id[v], new_id[to]);
-        }
+}
+
+// The model's records, in the given order (or that of first appearance), one block of the
+// exact size; the variables as parsed go.
+void LpParser::make_records(const std::vector<std::uint32_t>& order) {
+    const std::size_t n = variables_.size();
+    records_.reserve(n);
+    constexpr std::size_t kAhead = 16;  // the parsed variables are read at random: fetched ahead
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!order.empty() && i + kAhead < n) __builtin_prefetch(&variables_[order[i + kAhead]]);
+        const ParsedVariable& p = variables_[order.empty() ? i : order[i]];
+        VariableRecord& v = records_.emplace_back();
+        v.name.assign(p.name);
+        v.lb = p.lb;
+        v.ub = p.ub;
+        v.category = p.category;
     }
+    HugeVector<ParsedVariable>().swap(variables_);
 }
 
 // Range variables, after every variable of the file, in row order.
@@ -1376,7 +1400,7 @@ const Term* first_not_finite(const Term* begin, std::size_t n) {
 }
 
 void LpParser::sum_repeated_terms(LpLoadFacts& facts) {
-    RepeatSummer summer(variables_.size());
+    RepeatSummer summer(records_.size());
     std::size_t entries = 0;
     for (std::size_t r = 0; r < rows_.size(); ++r) {
         ConstraintRecord& c = rows_[r];
@@ -1386,7 +1410,7 @@ void LpParser::sum_repeated_terms(LpLoadFacts& facts) {
         if (kept != n) {
             c.terms = TermMap::lent(begin, kept);
             if (const Term* t = first_not_finite(begin, kept)) {
-                fail(starts_[r].where(), "the coefficients of '", variables_[t->id].name, "' in constraint '", c.name,
+                fail(starts_[r].where(), "the coefficients of '", records_[t->id].name, "' in constraint '", c.name,
                      "' add up to a number that is not finite");
             }
         }
@@ -1397,7 +1421,7 @@ void LpParser::sum_repeated_terms(LpLoadFacts& facts) {
     if (kept != objective_count_) {
         objective_count_ = kept;
         if (const Term* t = first_not_finite(objective_begin_, kept)) {
-            fail(objective_at_, "the coefficients of '", variables_[t->id].name,
+            fail(objective_at_, "the coefficients of '", records_[t->id].name,
                  "' in the objective add up to a number that is not finite");
         }
     }
@@ -1408,12 +1432,13 @@ void LpParser::sum_repeated_terms(LpLoadFacts& facts) {
 
 void LpParser::finish(LpLoadFacts& facts) {
     flush();
-    order_variables();
     if (placeholder_) drop_placeholder();
     if (cursor_ != nullptr) arena_.keep(cursor_);
     make_range_variables(facts);
-    // Every variable is known: the name table's room goes to the check of constraint names.
+    // Every variable is known: the name table's room goes to the records, then that of the
+    // names to the check of constraint names.
     index_ = NameTable();
+    make_records(order_variables());
     names_ = NameArena();
     check_constraint_names();
     sum_repeated_terms(facts);
@@ -1428,7 +1453,7 @@ void LpParser::fill(ModelCore& core, const std::shared_ptr<SharedModel>& self) {
     objective.name = std::move(objective_name_);
     objective.terms = TermMap::lent(objective_begin_, objective_count_);
     objective.constant = objective_constant_ + 0.0;
-    core.variables = std::move(variables_);
+    core.variables = std::move(records_);
     core.term_arena = std::move(arena_);
     core.constraints = std::move(rows_);
     core.sos_groups = std::move(sos_);
