@@ -15,6 +15,8 @@ import subprocess
 from pathlib import Path
 
 import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
 
 import zemlo
 from zemlo import Category, ObjSense, Sense, SosKind, load_lp, load_mps
@@ -256,6 +258,21 @@ def test_numbers_read_back_exactly_as_written(tmp_path):
     rows = rows_of(load_text(tmp_path, text))
     assert [rows[f"c{i}"][2]["x"] for i in range(len(values))] == values
     assert [rows[f"c{i}"][1] for i in range(len(values))] == values
+
+
+@settings(max_examples=60, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+@given(st.lists(st.tuples(st.text("0123456789", min_size=1, max_size=24), st.text("0123456789", max_size=24),
+                          st.one_of(st.none(), st.integers(-340, 320))), min_size=1, max_size=40))
+def test_decimal_numbers_read_as_the_nearest_double(tmp_path, numbers):
+    # Python's float() rounds correctly: every coefficient must be the double it gives.
+    texts = [f"{whole}{'.' + part if part else ''}{'' if e is None else f'e{e}'}" for whole, part, e in numbers]
+    expected = [float(t) for t in texts]
+    finite = [(t, v) for t, v in zip(texts, expected) if math.isfinite(v)]
+    if not finite:
+        return
+    rows = "".join(f" c{i}: {t} x >= 0\n" for i, (t, _) in enumerate(finite))
+    got = rows_of(load_text(tmp_path, "Minimize\n obj: x\nSubject To\n" + rows + "End\n"))
+    assert [got[f"c{i}"][2]["x"] for i in range(len(finite))] == [v for _, v in finite]
 
 
 def test_the_header_names_the_model_and_labels_beginning_with_underscore_are_automatic(tmp_path):

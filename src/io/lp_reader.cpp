@@ -112,8 +112,10 @@ constexpr Keyword kKeywords[] = {
 Word keyword_of(std::string_view text) noexcept {
     if (text.size() < 2 || text.size() > 8) return Word::None;
     // Every keyword starts with one of these letters.
-    const char first = static_cast<char>(text[0] | 0x20);
-    if (std::string_view("mbsgiblue").find(first) == std::string_view::npos) return Word::None;
+    const unsigned letter = static_cast<unsigned>((text[0] | 0x20) - 'a');
+    constexpr std::uint32_t kFirst = 1u << ('m' - 'a') | 1u << ('b' - 'a') | 1u << ('s' - 'a') | 1u << ('g' - 'a') |
+                                     1u << ('i' - 'a') | 1u << ('l' - 'a') | 1u << ('u' - 'a') | 1u << ('e' - 'a');
+    if (letter >= 26 || (kFirst >> letter & 1u) == 0) return Word::None;
     for (const Keyword& k : kKeywords) {
         if (same_word(text, k.text)) return k.word;
     }
@@ -517,40 +519,89 @@ void LpParser::skip_block_comment() {
     }
 }
 
-void LpParser::lex_number(Token& t, const char* start) {
-    const char* q = start;
+// The digits of a number as the lexer passes over them: value = mantissa x 10^exponent while
+// there are at most 19 digits.
+struct NumberScan {
+    const char* end = nullptr;
     bool digits = false;
-    while (is_digit(*q)) ++q, digits = true;
-    if (*q == '.') {
+    bool exponent = false;  // an exponent was read
+    std::size_t count = 0;  // digits, leading zeros included
+    std::uint64_t mantissa = 0;
+    std::int64_t e10 = 0;
+};
+
+inline const char* scan_digits(const char* q, NumberScan& n) noexcept {
+    const char* const from = q;
+    while (is_digit(*q)) {
+        n.mantissa = n.mantissa * 10 + static_cast<unsigned>(*q - '0');
         ++q;
-        while (is_digit(*q)) ++q, digits = true;
     }
-    bool exponent = false;
-    if (digits && (*q == 'e' || *q == 'E')) {
+    n.count += static_cast<std::size_t>(q - from);
+    n.digits = n.digits || q != from;
+    return q;
+}
+
+NumberScan scan_number(const char* start) noexcept {
+    NumberScan n;
+    const char* q = scan_digits(start, n);
+    if (*q == '.') {
+        const std::size_t before = n.count;
+        q = scan_digits(q + 1, n);
+        n.e10 = -static_cast<std::int64_t>(n.count - before);
+    }
+    if (n.digits && (*q == 'e' || *q == 'E')) {
         const char* r = q + 1;
+        const bool negative = *r == '-';
         if (*r == '+' || *r == '-') ++r;
         if (is_digit(*r)) {
-            while (is_digit(*r)) ++r;
+            std::int64_t e = 0;
+            for (; is_digit(*r); ++r) e = std::min<std::int64_t>(e * 10 + (*r - '0'), 100000);
+            n.e10 += negative ? -e : e;
             q = r;
-            exponent = true;
+            n.exponent = true;
         }
     }
+    n.end = q;
+    return n;
+}
+
+// A number that is none, or runs into a name that could be read as its exponent.
+[[noreturn, gnu::cold]] void refuse_number(Where at, const char* start, const NumberScan& n) {
+    const char* const q = n.end;
+    const char* r = q;
+    while (continues_name(class_of(r)) || ((*r == '+' || *r == '-') && (r[-1] == 'e' || r[-1] == 'E'))) ++r;
+    const std::string_view text(start, static_cast<std::size_t>(r - start));
+    if (n.digits && continues_name(class_of(q)) && class_of(q) == kName) {
+        fail(at, "'", text, "' is not a number: put a blank between a coefficient and a variable whose name "
+                            "could be read as its exponent");
+    }
+    fail(at, "'", text, "' is not a number");
+}
+
+void LpParser::lex_number(Token& t, const char* start) {
+    const NumberScan n = scan_number(start);
+    const char* const q = n.end;
     // A name may follow a number directly ("3x") where it cannot be read as part of it.
-    if (!digits || (continues_name(class_of(q)) && (exponent || *q == 'e' || *q == 'E' || class_of(q) != kName))) {
-        const char* r = q;
-        while (continues_name(class_of(r)) || ((*r == '+' || *r == '-') && (r[-1] == 'e' || r[-1] == 'E'))) ++r;
-        const std::string_view text(start, static_cast<std::size_t>(r - start));
-        if (digits && continues_name(class_of(q)) && class_of(q) == kName) {
-            fail(t.at, "'", text, "' is not a number: put a blank between a coefficient and a variable whose name "
-                                  "could be read as its exponent");
-        }
-        fail(t.at, "'", text, "' is not a number");
+    if (!n.digits || (continues_name(class_of(q)) && (n.exponent || *q == 'e' || *q == 'E' || class_of(q) != kName))) {
+        refuse_number(t.at, start, n);
     }
     t.kind = Kind::Number;
     t.text = std::string_view(start, static_cast<std::size_t>(q - start));
-    const auto r = std::from_chars(start, q, t.number);
-    if (r.ec != std::errc() || r.ptr != q) {
-        if (!parse_mps_number(t.text, t.number)) fail(t.at, "'", t.text, "' is not a number");
+    // An exact integer mantissa below 2^53 times an exact power of ten (at most 10^22) is one
+    // correctly rounded multiplication or division; other numbers take the library's
+    // conversion.
+    static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    if (n.count <= 19 && n.mantissa == 0) {
+        t.number = 0.0;
+    } else if (n.count <= 19 && n.mantissa < (std::uint64_t{1} << 53) && n.e10 >= -22 && n.e10 <= 22) {
+        const double m = static_cast<double>(n.mantissa);
+        t.number = n.e10 < 0 ? m / kPow10[-n.e10] : m * kPow10[n.e10];
+    } else {
+        const auto r = std::from_chars(start, q, t.number);
+        if ((r.ec != std::errc() || r.ptr != q) && !parse_mps_number(t.text, t.number)) {
+            fail(t.at, "'", t.text, "' is not a number");
+        }
     }
     p_ = q;
 }
