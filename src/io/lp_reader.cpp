@@ -316,6 +316,9 @@ public:
 private:
     // --- the lexer
     void lex(Token& t);
+    [[gnu::always_inline]] bool skip_to_token();
+    [[gnu::always_inline]] void lex_name(Token& t, const char* start);
+    [[gnu::always_inline]] void lex_sense(Token& t, const char* start, unsigned char cls);
     [[gnu::noinline]] void lex_number(Token& t, const char* start);
     [[gnu::noinline]] void skip_block_comment();
     [[gnu::noinline]] bool refill();
@@ -338,12 +341,22 @@ private:
         return Where{line_, static_cast<std::size_t>(p_ - line_start_) + 1 - continuation_};
     }
     void header();
+    std::string section_keyword();
+    void unsupported_section(std::string_view keyword);
 
     // --- sections
     bool at_section();
     void objective_section();
     void constraint_section();
     void constraint();
+    struct Label {
+        bool labelled = false;
+        bool placeholder = false;  // "_dummy", the writer's row of the variable of empty constraints
+        std::size_t variables_before = 0;
+    };
+    Label constraint_label(ConstraintRecord& c);
+    void right_hand_terms(ConstraintRecord& c, const Side& left, const Token& first_sense);
+    void ranged_constraint(ConstraintRecord& c, const Side& left, const Side& middle, const Token& first_sense);
     void bounds_section();
     void bound();
     void names_section(bool binary);
@@ -606,31 +619,23 @@ void LpParser::lex_number(Token& t, const char* start) {
     p_ = q;
 }
 
-void LpParser::lex(Token& t) {
-    if (p_ == end_) {  // only at the end of the input
-        t = Token{};
-        t.at = here();
-        return;
-    }
+// Passes over blanks, line ends and comments up to the next token; false at the end of the
+// input.
+bool LpParser::skip_to_token() {
     for (;;) {
         while (class_of(p_) == kBlank) ++p_;
-        const char* const start = p_;
-        const unsigned char cls = class_of(start);
+        const unsigned char cls = class_of(p_);
         if (cls == kNewline) {
             ++p_;
             ++line_;
             line_start_ = p_;
             continuation_ = 0;
             first_ = true;
-            if (p_ == end_ && !refill()) {
-                t = Token{};
-                t.at = here();
-                return;
-            }
+            if (p_ == end_ && !refill()) return false;
             continue;
         }
         if (cls == kBackslash) {
-            if (start[1] == '*') {
+            if (p_[1] == '*') {
                 skip_block_comment();
             } else {
                 p_ = static_cast<const char*>(std::memchr(p_, '\n', static_cast<std::size_t>(end_ - p_)));
@@ -646,71 +651,74 @@ void LpParser::lex(Token& t) {
                 continue;
             }
         }
+        return true;
+    }
+}
+
+void LpParser::lex(Token& t) {
+    if (p_ == end_ || !skip_to_token()) {  // p_ == end_ only at the end of the input
+        t = Token{};
         t.at = here();
-        t.first = first_;
-        first_ = false;
-        t.word = Word::None;
-        switch (cls) {
-            case kName: {
-                const char* q = start + 1;
-                while (continues_name(class_of(q))) ++q;
-                t.kind = Kind::Name;
-                t.text = std::string_view(start, static_cast<std::size_t>(q - start));
-                p_ = q;
-                if ((t.text.size() == 3 && same_word(t.text, "inf")) ||
-                    (t.text.size() == 8 && same_word(t.text, "infinity"))) {
-                    t.kind = Kind::Number;
-                    t.number = kInf;
-                } else if (t.first) {
-                    t.word = keyword_of(t.text);
-                }
-                return;
-            }
-            case kDigit:
-            case kDot:
-                lex_number(t, start);
-                return;
-            case kPlus:
-                t.kind = Kind::Plus;
-                t.text = std::string_view(start, 1);
-                p_ = start + 1;
-                return;
-            case kMinus:
-                if (start[1] == '>') fail(t.at, "indicator constraints are not supported ('->')");
-                t.kind = Kind::Minus;
-                t.text = std::string_view(start, 1);
-                p_ = start + 1;
-                return;
-            case kColon:
-                t.kind = Kind::Colon;
-                t.text = std::string_view(start, 1);
-                p_ = start + 1;
-                return;
-            case kLess:
-            case kGreater:
-            case kEqual: {
-                std::size_t n = 1;
-                if (cls == kEqual) {
-                    t.sense = start[1] == '<' ? Sense::LessEqual : start[1] == '>' ? Sense::GreaterEqual : Sense::Equal;
-                    n += t.sense != Sense::Equal;
-                } else {
-                    t.sense = cls == kLess ? Sense::LessEqual : Sense::GreaterEqual;
-                    n += start[1] == '=';
-                }
-                t.kind = Kind::Sense;
-                t.text = std::string_view(start, n);
-                p_ = start + n;
-                return;
-            }
-            case kQuadratic:
-                fail(t.at, "quadratic terms are not supported ('", std::string_view(start, 1), "')");
-            default: {
-                std::size_t n = 1;
-                while ((static_cast<unsigned char>(start[n]) & 0xC0) == 0x80) ++n;
-                fail(t.at, "unexpected character '", std::string_view(start, n), "'");
-            }
+        return;
+    }
+    const char* const start = p_;
+    const unsigned char cls = class_of(start);
+    t.at = here();
+    t.first = first_;
+    first_ = false;
+    t.word = Word::None;
+    switch (cls) {
+        case kName: lex_name(t, start); return;
+        case kDigit:
+        case kDot: lex_number(t, start); return;
+        case kPlus:
+        case kMinus:
+        case kColon:
+            if (cls == kMinus && start[1] == '>') fail(t.at, "indicator constraints are not supported ('->')");
+            t.kind = cls == kPlus ? Kind::Plus : cls == kMinus ? Kind::Minus : Kind::Colon;
+            t.text = std::string_view(start, 1);
+            p_ = start + 1;
+            return;
+        case kLess:
+        case kGreater:
+        case kEqual: lex_sense(t, start, cls); return;
+        case kQuadratic: fail(t.at, "quadratic terms are not supported ('", std::string_view(start, 1), "')");
+        default: {
+            std::size_t n = 1;
+            while ((static_cast<unsigned char>(start[n]) & 0xC0) == 0x80) ++n;
+            fail(t.at, "unexpected character '", std::string_view(start, n), "'");
         }
     }
+}
+
+// A name, or inf and infinity in any letter case (numbers), or a keyword first on its line.
+void LpParser::lex_name(Token& t, const char* start) {
+    const char* q = start + 1;
+    while (continues_name(class_of(q))) ++q;
+    t.kind = Kind::Name;
+    t.text = std::string_view(start, static_cast<std::size_t>(q - start));
+    p_ = q;
+    if ((t.text.size() == 3 && same_word(t.text, "inf")) || (t.text.size() == 8 && same_word(t.text, "infinity"))) {
+        t.kind = Kind::Number;
+        t.number = kInf;
+    } else if (t.first) {
+        t.word = keyword_of(t.text);
+    }
+}
+
+// <, <=, =<, >, >=, =>, =.
+void LpParser::lex_sense(Token& t, const char* start, unsigned char cls) {
+    std::size_t n = 1;
+    if (cls == kEqual) {
+        t.sense = start[1] == '<' ? Sense::LessEqual : start[1] == '>' ? Sense::GreaterEqual : Sense::Equal;
+        n += t.sense != Sense::Equal;
+    } else {
+        t.sense = cls == kLess ? Sense::LessEqual : Sense::GreaterEqual;
+        n += start[1] == '=';
+    }
+    t.kind = Kind::Sense;
+    t.text = std::string_view(start, n);
+    p_ = start + n;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -910,35 +918,40 @@ double LpParser::number_side(Where& first) {
     return v;
 }
 
-void LpParser::constraint() {
-    unknown_section_check();
-    const Where start = tok_.at;
-    ConstraintRecord& c = rows_.emplace_back();
-    bool placeholder = false;  // labelled as the writer's row of the variable of empty constraints
-    std::size_t variables_before = 0;
-    bool labelled = false;
+// The label of a constraint: its name, or for the writer's row "_dummy" the mark that the row
+// may name the stand-in variable of empty constraints.
+LpParser::Label LpParser::constraint_label(ConstraintRecord& c) {
+    Label label;
     if (tok_.kind == Kind::Number && peek().kind == Kind::Colon) {
         fail(tok_.at, "'", tok_.text, "' cannot name a constraint: names begin with a letter or one of "
                                       "!\"#$%&()/,;?@_`'{}|~");
     }
     if (tok_.kind == Kind::Name && peek().kind == Kind::Colon) {
-        labelled = true;
+        label.labelled = true;
         if (tok_.text.front() != '_') {
             c.name.assign(tok_.text);
         } else if (tok_.text == kPlaceholderRow && !placeholder_) {
-            placeholder = true;
+            label.placeholder = true;
             flush();
-            variables_before = variables_.size();
+            label.variables_before = variables_.size();
         }
         next();
         next();
     }
-    if (c.name.empty() && !placeholder) c.name = Msg() << "_C" << ++automatic_;
+    if (c.name.empty() && !label.placeholder) c.name = Msg() << "_C" << ++automatic_;
+    return label;
+}
+
+void LpParser::constraint() {
+    unknown_section_check();
+    const Where start = tok_.at;
+    ConstraintRecord& c = rows_.emplace_back();
+    const Label label = constraint_label(c);
     row_begin_ = cursor_;
     const Side left = expression();
     // A labelled constraint may have nothing before its sense ("c: <= 4", a constraint without
     // terms); an unlabelled one must start with a term or a number.
-    if (!left.any && !(labelled && tok_.kind == Kind::Sense)) {
+    if (!left.any && !(label.labelled && tok_.kind == Kind::Sense)) {
         fail(tok_.at, "expected a term of constraint '", c.name, "', found ", shown(tok_));
     }
     if (tok_.kind != Kind::Sense) {
@@ -946,56 +959,23 @@ void LpParser::constraint() {
     }
     const Token first_sense = tok_;
     next();
-    double rhs;
-    Sense sense = first_sense.sense;
     if (left.terms) {
         if (left.bad) fail(left.bad_at, "'", left.bad_text, "' is not a finite number");
         Where at;
         const double r = number_side(at);
         if (!std::isfinite(r)) fail(at, "the right-hand side of constraint '", c.name, "' is not a finite number");
-        rhs = r - left.constant;
+        c.sense = first_sense.sense;
+        c.rhs = r - left.constant;
     } else {
-        const Side middle = expression();
-        if (middle.bad) fail(middle.bad_at, "'", middle.bad_text, "' is not a finite number");
-        if (tok_.kind == Kind::Sense) {
-            // lo <= expr <= hi, or hi >= expr >= lo.
-            const Token second = tok_;
-            next();
-            Where at;
-            const double other = number_side(at);
-            if (first_sense.sense == Sense::Equal || second.sense != first_sense.sense) {
-                fail(second.at, "constraint '", c.name, "' has two senses that do not bound it from both sides");
-            }
-            if (!options_.ranges) {
-                fail(second.at, "constraint '", c.name, "' has a range, which is read only with the ranges option");
-            }
-            double lo = (first_sense.sense == Sense::LessEqual ? left.constant : other) - middle.constant;
-            double hi = (first_sense.sense == Sense::LessEqual ? other : left.constant) - middle.constant;
-            if (std::isnan(lo) || std::isnan(hi)) fail(second.at, "constraint '", c.name, "' has a range that is not a number");
-            ranged_.push_back(RangedRow{rows_.size() - 1, lo, hi});
-            if (cursor_ == block_end_) grow_terms();
-            *cursor_++ = Term{kRangeSlot, -1.0};
-            sense = Sense::Equal;
-            rhs = 0.0;
-        } else {
-            if (left.bad) fail(left.bad_at, "'", left.bad_text, "' is not a finite number");
-            if (middle.terms) {
-                // A number on the left and the terms on the right: the same with the sides swapped.
-                sense = sense == Sense::LessEqual ? Sense::GreaterEqual : sense == Sense::GreaterEqual ? Sense::LessEqual : sense;
-                rhs = left.constant - middle.constant;
-            } else {
-                rhs = middle.constant - left.constant;
-            }
-        }
+        right_hand_terms(c, left, first_sense);
     }
-    if (!std::isfinite(rhs)) fail(first_sense.at, "the right-hand side of constraint '", c.name, "' is not a finite number");
-    c.sense = sense;
-    c.rhs = rhs + 0.0;
+    if (!std::isfinite(c.rhs)) fail(first_sense.at, "the right-hand side of constraint '", c.name, "' is not a finite number");
+    c.rhs += 0.0;
     const auto count = static_cast<std::size_t>(cursor_ - row_begin_);
-    if (placeholder) {
+    if (label.placeholder) {
         flush();
-        if (count == 1 && sense == Sense::Equal && rhs == 0.0 && row_begin_->coeff == 1.0 &&
-            row_begin_->id >= variables_before) {
+        if (count == 1 && c.sense == Sense::Equal && c.rhs == 0.0 && row_begin_->coeff == 1.0 &&
+            row_begin_->id >= label.variables_before) {
             // "_dummy: 1 V = 0" with V new: V stands in for the terms of empty constraints.
             placeholder_ = row_begin_->id;
             placeholder_at_ = start;
@@ -1009,6 +989,50 @@ void LpParser::constraint() {
     c.terms = TermMap::lent(row_begin_, count);
     starts_.push_back(RowStart(start));
     row_begin_ = cursor_;
+}
+
+// A constraint whose terms follow its first sense: "3 >= x + y", or with the ranges option
+// "lo <= x + y <= hi" (or with two >=).
+void LpParser::right_hand_terms(ConstraintRecord& c, const Side& left, const Token& first_sense) {
+    const Side middle = expression();
+    if (middle.bad) fail(middle.bad_at, "'", middle.bad_text, "' is not a finite number");
+    if (tok_.kind == Kind::Sense) {
+        ranged_constraint(c, left, middle, first_sense);
+        return;
+    }
+    if (left.bad) fail(left.bad_at, "'", left.bad_text, "' is not a finite number");
+    c.sense = first_sense.sense;
+    if (middle.terms) {
+        // A number on the left and the terms on the right: the same with the sides swapped.
+        c.sense = c.sense == Sense::LessEqual ? Sense::GreaterEqual : c.sense == Sense::GreaterEqual ? Sense::LessEqual : c.sense;
+        c.rhs = left.constant - middle.constant;
+    } else {
+        c.rhs = middle.constant - left.constant;
+    }
+}
+
+// lo <= expr <= hi, or hi >= expr >= lo: an E row whose last term is kept for the range
+// variable made once the file is read.
+void LpParser::ranged_constraint(ConstraintRecord& c, const Side& left, const Side& middle, const Token& first_sense) {
+    const Token second = tok_;
+    next();
+    Where at;
+    const double other = number_side(at);
+    if (first_sense.sense == Sense::Equal || second.sense != first_sense.sense) {
+        fail(second.at, "constraint '", c.name, "' has two senses that do not bound it from both sides");
+    }
+    if (!options_.ranges) {
+        fail(second.at, "constraint '", c.name, "' has a range, which is read only with the ranges option");
+    }
+    const bool less = first_sense.sense == Sense::LessEqual;
+    const double lo = (less ? left.constant : other) - middle.constant;
+    const double hi = (less ? other : left.constant) - middle.constant;
+    if (std::isnan(lo) || std::isnan(hi)) fail(second.at, "constraint '", c.name, "' has a range that is not a number");
+    ranged_.push_back(RangedRow{rows_.size() - 1, lo, hi});
+    if (cursor_ == block_end_) grow_terms();
+    *cursor_++ = Term{kRangeSlot, -1.0};
+    c.sense = Sense::Equal;
+    c.rhs = 0.0;
 }
 
 double LpParser::signed_number(std::string_view after) {
@@ -1149,55 +1173,61 @@ void LpParser::sos_section() {
     }
 }
 
+// The keyword of the section at hand, both words of a two-word one, after the checks that
+// apply to any section.
+std::string LpParser::section_keyword() {
+    const bool started = has_objective_ || has_constraints_;
+    if (tok_.kind == Kind::End) {
+        if (!started) fail(tok_.at, "the file has no objective or constraint section: this is not an LP file");
+        fail(tok_.at, "the file ends without an End line");
+    }
+    if (!at_section()) {
+        // Only the file's first token can get here: every section reads up to the next one.
+        fail(tok_.at, shown(tok_), " comes before the objective or constraint section (an LP file begins with "
+                                   "Minimize, Maximize or Subject To)");
+    }
+    const Word w = tok_.word;
+    std::string keyword(tok_.text);
+    if (w == Word::Subject || w == Word::Such || w == Word::Lazy || w == Word::User) {
+        keyword += ' ';
+        keyword += peek().text;
+    }
+    const bool opens = w == Word::Minimize || w == Word::Maximize || w == Word::Subject || w == Word::Such ||
+                       w == Word::St || w == Word::End;
+    if (!started && !opens) fail(tok_.at, "section '", keyword, "' comes before the objective or constraint section");
+    if (w == Word::End && !started) {
+        fail(tok_.at, "the file has no objective or constraint section: this is not an LP file");
+    }
+    return keyword;
+}
+
+// Semi-continuous, lazy constraint and user cut sections are refused when they hold anything:
+// some writers put an empty one in every file.
+void LpParser::unsupported_section(std::string_view keyword) {
+    const Token section = tok_;
+    if (tok_.word == Word::Lazy || tok_.word == Word::User) next();
+    next();
+    if (!at_section()) {
+        fail(section.at, section.word == Word::Semi ? "semi-continuous" : section.word == Word::Lazy ? "lazy constraint" : "user cut",
+             " sections are not supported ('", keyword, "')");
+    }
+}
+
 void LpParser::parse() {
     header();
     next();
     for (;;) {
-        if (tok_.kind == Kind::End) {
-            if (!has_objective_ && !has_constraints_) {
-                fail(tok_.at, "the file has no objective or constraint section: this is not an LP file");
-            }
-            fail(tok_.at, "the file ends without an End line");
-        }
-        if (!at_section()) {
-            // Only the file's first token can get here: every section reads up to the next one.
-            fail(tok_.at, shown(tok_), " comes before the objective or constraint section (an LP file begins with "
-                                       "Minimize, Maximize or Subject To)");
-        }
-        std::string keyword(tok_.text);
-        if (tok_.word == Word::Subject || tok_.word == Word::Such || tok_.word == Word::Lazy || tok_.word == Word::User) {
-            keyword += ' ';
-            keyword += peek().text;
-        }
-        if (!has_objective_ && !has_constraints_ && tok_.word != Word::Minimize && tok_.word != Word::Maximize &&
-            tok_.word != Word::Subject && tok_.word != Word::Such && tok_.word != Word::St && tok_.word != Word::End) {
-            fail(tok_.at, "section '", keyword, "' comes before the objective or constraint section");
-        }
-        if (tok_.word == Word::Semi || tok_.word == Word::Lazy || tok_.word == Word::User) {
-            // Refused when they hold anything: some writers put an empty one in every file.
-            const Token section = tok_;
-            if (tok_.word == Word::Lazy || tok_.word == Word::User) next();
-            next();
-            if (!at_section()) {
-                fail(section.at, section.word == Word::Semi ? "semi-continuous" : section.word == Word::Lazy ? "lazy constraint" : "user cut",
-                     " sections are not supported ('", keyword, "')");
-            }
+        std::string keyword = section_keyword();
+        const Word w = tok_.word;
+        if (w == Word::Semi || w == Word::Lazy || w == Word::User) {
+            unsupported_section(keyword);
             sections_.push_back(std::move(keyword));
             continue;
         }
-        switch (tok_.word) {
-            case Word::End:
-                if (!has_objective_ && !has_constraints_) {
-                    fail(tok_.at, "the file has no objective or constraint section: this is not an LP file");
-                }
-                sections_.push_back(std::move(keyword));
-                flush();
-                return;
-            default: break;
-        }
         sections_.push_back(std::move(keyword));
         flush();
-        switch (tok_.word) {
+        switch (w) {
+            case Word::End: return;
             case Word::Minimize:
             case Word::Maximize: objective_section(); break;
             case Word::Subject:
