@@ -6,6 +6,9 @@
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 // Under AddressSanitizer every block comes from the instrumented heap, so that a write past
 // the end of one is caught (g++ defines __SANITIZE_ADDRESS__, clang++ answers __has_feature).
@@ -84,6 +87,12 @@ void release_huge(void* p, std::size_t bytes) noexcept {
     (void)bytes;
 #endif
     std::free(p);
+}
+
+void release_free_heap() noexcept {
+#if defined(__GLIBC__) && !defined(ONDREL_ADDRESS_SANITIZER)
+    ::malloc_trim(0);
+#endif
 }
 
 }  // namespace ondrel

@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "base/errors.hpp"
+#include "base/huge_pages.hpp"
 #include "base/name_table.hpp"
 #include "base/numeric.hpp"
 #include "base/utf8.hpp"
@@ -437,6 +438,7 @@ private:
     Term* block_start_ = nullptr;
     TermArena::Mark block_mark_{};  // the arena before the current block was taken
     std::size_t block_terms_ = 4096;
+    std::size_t terms_taken_ = 0;  // room of the blocks taken so far
 
     RecordVector<ConstraintRecord> rows_;
     HugeVector<RowStart> starts_;
@@ -763,10 +765,14 @@ void LpParser::grow_terms() {
     flush();  // the queue points into the block
     const std::size_t partial = static_cast<std::size_t>(cursor_ - row_begin_);
     const std::size_t size = std::max(block_terms_, 2 * partial + 16);
-    block_terms_ = std::min<std::size_t>(block_terms_ * 2, kHugePage / sizeof(Term));
+    terms_taken_ += size;
+    // Blocks of a whole 2 MiB page come once the terms fill a few: a page is resident whole
+    // from its first term, which for a small file would be mostly empty room.
+    constexpr std::size_t kPageTerms = kHugePage / sizeof(Term);
+    block_terms_ = std::min<std::size_t>(block_terms_ * 2, terms_taken_ >= 4 * kPageTerms ? kPageTerms : kPageTerms / 2);
     Term* block;
     if (partial != 0 && row_begin_ == block_start_) {
-        const std::vector<Term> moving(row_begin_, cursor_);
+        const HugeVector<Term> moving(row_begin_, cursor_);  // its own mapping, given back whole
         arena_.rewind(block_mark_);
         block_mark_ = arena_.mark();
         block = arena_.take(size);
@@ -1557,12 +1563,16 @@ std::shared_ptr<SharedModel> load_lp_stream(ByteSource& raw, std::size_t piece, 
     facts.bytes = counted.count;
     auto model = std::make_shared<SharedModel>(std::move(parser->problem_name));
     with_core(*model, [&](ModelCore& core) { parser->fill(core, model); });
+    parser.reset();
+    release_free_heap();
     return model;
 }
 
 std::shared_ptr<SharedModel> load_lp_model(std::string_view path, const LpLoadOptions& options, LpLoadFacts& facts) {
     InputFile file(path, options.interrupt);
-    return load_lp_stream(file.source(), file.piece(), options, facts);
+    // Two pieces are held at a time (the tokens of the last one stay valid): a quarter of the
+    // file reader's piece keeps them small beside the model and costs no speed.
+    return load_lp_stream(file.source(), std::min<std::size_t>(file.piece(), std::size_t{1} << 18), options, facts);
 }
 
 }  // namespace ondrel::io

@@ -11,6 +11,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "base/huge_pages.hpp"
 #include "base/numeric.hpp"
 #include "io/byte_sources.hpp"
 #include "io/mps_reader.hpp"
@@ -344,15 +345,19 @@ std::shared_ptr<SharedModel> load_mps_stream(ByteSource& raw, std::size_t piece,
     parser.strict = !options.lenient;
     parser.ranges = options.ranges || options.describe;
     parser.describe = options.describe;
-    MpsData data = read_mps_stream(source, piece, options.interrupt, parser);
-    facts.compressed = source.compressed();
-    facts.bytes = counted.count;
-    facts.notes = std::move(data.notes);
-    auto model = std::make_shared<SharedModel>(std::move(data.problem_name));
-    with_core(*model, [&](ModelCore& core) {
-        fill(core, data, options, model, facts);
-        if (options.describe) summarize(core, facts.summary);
-    });
+    std::shared_ptr<SharedModel> model;
+    {
+        MpsData data = read_mps_stream(source, piece, options.interrupt, parser);
+        facts.compressed = source.compressed();
+        facts.bytes = counted.count;
+        facts.notes = std::move(data.notes);
+        model = std::make_shared<SharedModel>(std::move(data.problem_name));
+        with_core(*model, [&](ModelCore& core) {
+            fill(core, data, options, model, facts);
+            if (options.describe) summarize(core, facts.summary);
+        });
+    }
+    release_free_heap();  // the parsed data is gone
     return model;
 }
 
