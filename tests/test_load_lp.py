@@ -326,6 +326,23 @@ def test_ranged_constraints_become_a_row_and_a_bounded_variable(tmp_path):
     assert zemlo.solve(m).objective == pytest.approx(4.0)
 
 
+# Three comment lines longer than the pieces the file is read in (256 KiB), so that the
+# buffers move while the tokens around them are read.
+LONG_GAP = ("\\ " + "c" * 300_000 + "\n") * 3
+
+
+@pytest.mark.parametrize("text, check", [
+    (f"Minimize\n obj: xray\nSubject To\n cone\n{LONG_GAP}: xray >= 1\nEnd\n",
+     lambda m: rows_of(m) == {"cone": (Sense.GreaterEqual, 1.0, {"xray": 1.0})}),
+    (f"Minimize\n obj: xray\nSubject To\n c: xray >= 1\nBounds\n xray\n{LONG_GAP}<= 4\nEnd\n",
+     lambda m: [(v.name, v.ub) for v in m.list_variables()] == [("xray", 4.0)]),
+    (f"Minimize\n obj: xray + yolo\nSubject To\n c: xray >= 1\nSOS\n s: S1::\n xray\n{LONG_GAP}: 1\n yolo: 2\nEnd\n",
+     lambda m: m.sos_export() == [(1, "s", [(0, 1.0), (1, 2.0)])]),
+], ids=["label", "bound", "sos-member"])
+def test_a_name_whose_statement_goes_on_pieces_later_is_still_that_name(tmp_path, text, check):
+    assert check(load_text(tmp_path, text))
+
+
 def test_stdin_a_pipe_gzip_and_paths(tmp_path):
     text = EVERY_SECTION.encode()
     plain = tmp_path / "m.lp"

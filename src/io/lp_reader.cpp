@@ -1172,7 +1172,9 @@ void LpParser::sos_section() {
             continue;
         }
         if (group == nullptr) fail(first.at, "SOS member '", name, "' comes before its group's S1:: or S2::");
-        check_variable_name(first);
+        Token member = first;
+        member.text = name;  // the piece `first` was read from may be gone by now
+        check_variable_name(member);
         const VarId id = variable(name);
         placeholder_named_ = placeholder_named_ || id == placeholder_;
         group->members.push_back(SosMember{id, signed_number(std::string(Msg() << "'" << name << ":'"))});
