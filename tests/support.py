@@ -6,6 +6,7 @@ import os
 import shutil
 import sys
 import sysconfig
+import time
 from pathlib import Path
 from typing import NoReturn
 
@@ -65,6 +66,27 @@ def solver(request):
     test module to use it."""
     require_solver(request.param)
     return request.param
+
+
+def run_queue_wait(pid: int | str = "self") -> float:
+    """The seconds the main thread of process `pid` has spent ready to run but waiting for a
+    core (the second field of /proc/PID/schedstat; 0.0 where the kernel does not keep it). Taken
+    out of a measured wall time, it leaves what the program itself took, however loaded the
+    machine is (the test suite runs in several processes at once)."""
+    try:
+        with open(f"/proc/{pid}/schedstat") as f:
+            return int(f.read().split()[1]) / 1e9
+    except FileNotFoundError:
+        return 0.0
+
+
+def sleep_for(pid: int, seconds: float) -> None:
+    """Sleeps until process `pid` has had `seconds` of its own from now: wall time less the time
+    its main thread spends waiting for a core (see run_queue_wait), so that the process gets as
+    far on a busy machine as it would on an idle one."""
+    start, waited = time.monotonic(), run_queue_wait(pid)
+    while time.monotonic() - start - (run_queue_wait(pid) - waited) < seconds:
+        time.sleep(0.01)
 
 
 def netlib_model(name: str) -> Path:

@@ -352,7 +352,9 @@ def same(a, b):
 def label(v):
     if type(v) not in (int, float, str, bytes, bool, complex, list, tuple, dict, set, range, type(None)):
         return type(v).__name__
-    text = repr(v)
+    # A set of strings is shown sorted: its repr follows the string hashes, which differ from one
+    # process to the next, and every pytest-xdist worker collects the tests itself.
+    text = "{" + ", ".join(sorted(map(repr, v))) + "}" if type(v) is set else repr(v)
     return text if len(text) <= 24 else type(v).__name__
 
 

@@ -243,11 +243,16 @@ def test_bad_inputs_exit_1_with_one_line_leaving_no_file(tmp_path, command, what
     assert sorted(tmp_path.iterdir()) == before  # no output, no temporary file
 
 
+# The peak is the program's own: VmHWM starts afresh when the program is executed, whereas
+# getrusage's ru_maxrss keeps the peak of the process it was forked from (pytest's worker, grown
+# by whatever tests it ran before) and would measure that instead.
 PEAK = """
-import resource, sys
+import sys
 from zemlo.cli import main
 status = main(sys.argv[1:])
-print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024, file=sys.stderr)
+with open("/proc/self/status") as f:
+    peak = next(int(line.split()[1]) for line in f if line.startswith("VmHWM:"))
+print(peak * 1024, file=sys.stderr)
 sys.exit(status)
 """
 
