@@ -29,6 +29,8 @@
 #include "io/mps_reader.hpp"
 #include "model/store.hpp"
 
+#include "fuzz_support.hpp"
+
 namespace {
 
 void fail(const char* what) {
@@ -36,29 +38,8 @@ void fail(const char* what) {
     std::abort();
 }
 
-// Hands out the input in pieces of 1 to `most` bytes, sizes from a small generator.
-class PieceSource final : public ondrel::io::ByteSource {
-public:
-    PieceSource(std::string_view text, std::uint32_t seed, std::uint32_t most)
-        : text_(text), state_(seed | 1), most_(most) {}
-    std::size_t read(char* buf, std::size_t n) override {
-        state_ ^= state_ << 13;
-        state_ ^= state_ >> 17;
-        state_ ^= state_ << 5;
-        std::size_t k = 1 + state_ % most_;
-        if (k > n) k = n;
-        if (k > text_.size() - pos_) k = text_.size() - pos_;
-        std::memcpy(buf, text_.data() + pos_, k);
-        pos_ += k;
-        return k;
-    }
-
-private:
-    std::string_view text_;
-    std::size_t pos_ = 0;
-    std::uint32_t state_;
-    std::uint32_t most_;
-};
+using fuzz_support::PieceSource;
+using fuzz_support::same_bits;
 
 struct Outcome {
     std::shared_ptr<ondrel::SharedModel> model;
@@ -81,12 +62,6 @@ Outcome load(std::string_view text, std::uint32_t seed, std::uint32_t most, std:
     return o;
 }
 
-bool same_bits(double a, double b) {
-    std::uint64_t x, y;
-    std::memcpy(&x, &a, 8);
-    std::memcpy(&y, &b, 8);
-    return x == y;
-}
 
 bool same_terms(const ondrel::TermMap& a, const ondrel::TermMap& b) {
     if (a.size() != b.size()) return false;

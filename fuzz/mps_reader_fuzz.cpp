@@ -29,6 +29,8 @@
 #include "io/mps_reader.hpp"
 #include "model/store.hpp"
 
+#include "fuzz_support.hpp"
+
 namespace {
 
 void fail(const char* what) {
@@ -68,35 +70,9 @@ bool reference_utf8(std::string_view s) {
     return true;
 }
 
-// Hands out the input in pieces of 1 to 97 bytes, sizes from a small generator seeded by the
-// input itself.
-class PieceSource final : public ondrel::io::ByteSource {
-public:
-    PieceSource(std::string_view text, std::uint32_t seed) : text_(text), state_(seed | 1) {}
-    std::size_t read(char* buf, std::size_t n) override {
-        state_ ^= state_ << 13;
-        state_ ^= state_ >> 17;
-        state_ ^= state_ << 5;
-        std::size_t k = 1 + state_ % 97;
-        if (k > n) k = n;
-        if (k > text_.size() - pos_) k = text_.size() - pos_;
-        std::memcpy(buf, text_.data() + pos_, k);
-        pos_ += k;
-        return k;
-    }
+using fuzz_support::PieceSource;
+using fuzz_support::same_bits;
 
-private:
-    std::string_view text_;
-    std::size_t pos_ = 0;
-    std::uint32_t state_;
-};
-
-bool same_bits(double a, double b) {
-    std::uint64_t x, y;
-    std::memcpy(&x, &a, 8);
-    std::memcpy(&y, &b, 8);
-    return x == y;
-}
 
 void compare_data(const ondrel::io::MpsData& a, const ondrel::io::MpsData& b) {
     if (a.problem_name != b.problem_name) fail("stream: problem name");
@@ -245,7 +221,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::uint32_t seed = 2166136261u;
     for (std::size_t i = 0; i < size && i < 64; ++i) seed = (seed ^ data[i]) * 16777619u;
-    PieceSource source(text, seed);
+    PieceSource source(text, seed, 97);
     const Outcome streamed = outcome_of([&] { return ondrel::io::read_mps_stream(source, 1 + seed % 64); });
     if (!valid) {
         if (streamed.error != "Cannot read file: stream did not contain valid UTF-8")
@@ -266,7 +242,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // the module's own error or gives a store whose sizes are the parse's. The two parse alike but for what only the loader reads (OBJSENSE and the
     // "*SENSE:" line before ROWS), so only sizes are compared, when both succeed.
     {
-        PieceSource pieces(text, seed ^ 0x9e3779b9u);
+        PieceSource pieces(text, seed ^ 0x9e3779b9u, 97);
         ondrel::io::MpsLoadOptions options;
         options.lenient = (seed & 1) != 0;
         options.ranges = (seed & 2) != 0;

@@ -359,6 +359,7 @@ private:
     void right_hand_terms(ConstraintRecord& c, const Side& left, const Token& first_sense);
     void ranged_constraint(ConstraintRecord& c, const Side& left, const Side& middle, const Token& first_sense);
     void bounds_section();
+    VarId listed_variable(unsigned listing);
     void bound();
     void names_section(bool binary);
     void sos_section();
@@ -1053,6 +1054,16 @@ double LpParser::signed_number(std::string_view after) {
     return v;
 }
 
+// The variable the current token names in the Bounds (listing 0), Generals (1) or Binaries (2)
+// section, noted in that section's listing.
+VarId LpParser::listed_variable(unsigned listing) {
+    check_variable_name(tok_);
+    const VarId id = variable(tok_.text);
+    placeholder_named_ = placeholder_named_ || id == placeholder_;
+    listed_[listing].push_back(static_cast<std::uint32_t>(id));
+    return id;
+}
+
 void LpParser::bounds_section() {
     next();
     while (!at_section()) bound();
@@ -1068,10 +1079,7 @@ void LpParser::bound() {
     };
     if (tok_.kind == Kind::Name) {
         unknown_section_check();
-        check_variable_name(tok_);
-        const VarId id = variable(tok_.text);
-        placeholder_named_ = placeholder_named_ || id == placeholder_;
-        listed_[0].push_back(static_cast<std::uint32_t>(id));
+        const VarId id = listed_variable(0);
         const std::string name(tok_.text);
         next();
         if (tok_.kind == Kind::Name && same_word(tok_.text, "free")) {
@@ -1096,10 +1104,7 @@ void LpParser::bound() {
     if (tok_.kind != Kind::Name || tok_.word != Word::None) {
         fail(tok_.at, "expected a variable after ", sense_symbol(sense), ", found ", shown(tok_));
     }
-    check_variable_name(tok_);
-    const VarId id = variable(tok_.text);
-    placeholder_named_ = placeholder_named_ || id == placeholder_;
-    listed_[0].push_back(static_cast<std::uint32_t>(id));
+    const VarId id = listed_variable(0);
     const std::string name(tok_.text);
     next();
     apply(variables_[id], flipped(sense), value);
@@ -1117,10 +1122,7 @@ void LpParser::names_section(bool binary) {
         if (!plain_name()) {
             fail(tok_.at, "expected a variable in section '", section, "', found ", shown(tok_));
         }
-        check_variable_name(tok_);
-        const VarId id = variable(tok_.text);
-        placeholder_named_ = placeholder_named_ || id == placeholder_;
-        listed_[binary ? 2 : 1].push_back(static_cast<std::uint32_t>(id));
+        const VarId id = listed_variable(binary ? 2 : 1);
         ParsedVariable& v = variables_[id];
         v.category = Category::Integer;
         if (binary) {
