@@ -144,6 +144,12 @@ def native_build() -> Path:
     return ROOT / "build" / f"{version}-{version}-{platform}"
 
 
+# How soon Ctrl-C must stop a call, in seconds of the child's own time. The sanitized build
+# (`make sanitize` sets ZEMLO_NATIVE_BUILD to its tree) runs the same code several times slower,
+# so its bound is twice the release build's; a call that does not stop never meets either.
+INTERRUPT_SECONDS = 2.0 if "sanitize" in os.environ.get("ZEMLO_NATIVE_BUILD", "") else 1.0
+
+
 def native_program(program: str) -> Path:
     """A probe under tests/native (linked with the plain library ondrel_core), as the package
     build made it; the tests never compile. Missing (no `make install` yet, or a tree built

@@ -14,7 +14,7 @@ import time
 from pathlib import Path
 
 import pytest
-from support import netlib_model, require_solver, run_queue_wait, sleep_for
+from support import INTERRUPT_SECONDS, netlib_model, require_solver, run_queue_wait, sleep_for
 
 # dfl001 takes HiGHS several seconds; the signal comes well before the end.
 SLOW_LP = "dfl001"
@@ -119,7 +119,7 @@ def test_solve_returns_what_highs_had_when_interrupted(tmp_path):
     elapsed, status, out, err = interrupted([API, str(netlib_model(SLOW_LP))], tmp_path, "start", "stdout")
     assert (status, err) == (0, "")
     assert out.splitlines()[-1] == "interrupted Interrupted by user False"
-    assert elapsed < 1.0, elapsed
+    assert elapsed < INTERRUPT_SECONDS, elapsed
 
 
 @pytest.mark.parametrize("model", ["lp", "mip"])
@@ -140,4 +140,4 @@ def test_the_command_prints_the_interrupted_solve_and_exits_130(tmp_path, model)
     else:  # the best solution found so far, checked
         assert "\ncheck       passed at tolerance 1e-06" in out
     assert sorted(p.name for p in tmp_path.iterdir()) == sorted(["out.csv", "tmp"] + (["knap.mps"] if model == "mip" else []))
-    assert elapsed < 1.0, elapsed
+    assert elapsed < INTERRUPT_SECONDS, elapsed
